@@ -1,0 +1,78 @@
+#include "tracking/face_tracker.hpp"
+
+#include <algorithm>
+
+namespace veilcam {
+
+FaceTracker::FaceTracker(float smoothing, float match_threshold, int32_t hold_frames) {
+    configure(smoothing, match_threshold, hold_frames);
+}
+
+void FaceTracker::configure(float smoothing, float match_threshold, int32_t hold_frames) {
+    smoothing_ = std::clamp(smoothing, 0.0f, 0.98f);
+    match_threshold_ = std::clamp(match_threshold, 0.0f, 1.0f);
+    hold_frames_ = std::max(hold_frames, 0);
+}
+
+float box_iou(const cv::Rect2f& a, const cv::Rect2f& b) {
+    float intersection = 0.0f;
+    if (!a.empty() && !b.empty()) {
+        const float left = std::max(a.x, b.x);
+        const float top = std::max(a.y, b.y);
+        const float right = std::min(a.x + a.width, b.x + b.width);
+        const float bottom = std::min(a.y + a.height, b.y + b.height);
+        if (right > left && bottom > top) {
+            intersection = (right - left) * (bottom - top);
+        }
+    }
+    const float uni = a.width * a.height + b.width * b.height - intersection;
+    return uni > 0.0f ? intersection / uni : 0.0f;
+}
+
+void FaceTracker::update(const std::vector<FaceDetection>& detections) {
+    // Both reservations keep this update from reallocating once the face
+    // count is steady.
+    taken_.assign(detections.size(), false);
+    tracks_.reserve(tracks_.size() + detections.size());
+    const float keep = std::clamp(smoothing_, 0.0f, 1.0f);
+
+    // Greedy in track order: the oldest track picks first, so ids stay with
+    // the faces that have been seen longest.
+    for (FaceTrack& track : tracks_) {
+        int best = -1;
+        float best_iou = -1.0f;
+        for (size_t i = 0; i < detections.size(); ++i) {
+            if (taken_[i]) {
+                continue;
+            }
+            const float iou = box_iou(track.box, cv::Rect2f(detections[i]));
+            if (iou > best_iou) {
+                best_iou = iou;
+                best = static_cast<int>(i);
+            }
+        }
+        if (best >= 0 && best_iou >= match_threshold_) {
+            const cv::Rect2f found(detections[best]);
+            track.box.x = found.x * (1.0f - keep) + track.box.x * keep;
+            track.box.y = found.y * (1.0f - keep) + track.box.y * keep;
+            track.box.width = found.width * (1.0f - keep) + track.box.width * keep;
+            track.box.height = found.height * (1.0f - keep) + track.box.height * keep;
+            track.missed = 0;
+            taken_[best] = true;
+        } else {
+            ++track.missed;
+        }
+    }
+
+    for (size_t i = 0; i < detections.size(); ++i) {
+        if (!taken_[i]) {
+            tracks_.push_back(FaceTrack{next_id_++, cv::Rect2f(detections[i]), 0});
+        }
+    }
+
+    tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(),
+                                 [this](const FaceTrack& t) { return t.missed > hold_frames_; }),
+                  tracks_.end());
+}
+
+} // namespace veilcam

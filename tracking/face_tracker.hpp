@@ -1,0 +1,45 @@
+#pragma once
+
+#include <opencv2/core/types.hpp>
+
+#include <cstdint>
+#include <vector>
+
+namespace veilcam {
+
+// One face found by a detection pass, in frame pixels.
+using FaceDetection = cv::Rect;
+
+struct FaceTrack {
+    uint64_t id = 0;
+    cv::Rect2f box;
+    int32_t missed = 0;
+};
+
+// Gives faces stable ids from one detection pass to the next, smooths their
+// boxes and keeps a lost face for `hold_frames` passes so that a missed
+// detection never uncovers it.
+class FaceTracker {
+  public:
+    FaceTracker(float smoothing, float match_threshold, int32_t hold_frames);
+
+    void configure(float smoothing, float match_threshold, int32_t hold_frames);
+    void update(const std::vector<FaceDetection>& detections);
+
+    const std::vector<FaceTrack>& tracks() const { return tracks_; }
+    float smoothing() const { return smoothing_; }
+    float match_threshold() const { return match_threshold_; }
+    int32_t hold_frames() const { return hold_frames_; }
+
+  private:
+    float smoothing_ = 0.0f;
+    float match_threshold_ = 0.0f;
+    int32_t hold_frames_ = 0;
+    uint64_t next_id_ = 1;
+    std::vector<FaceTrack> tracks_;
+    std::vector<bool> taken_;
+};
+
+float box_iou(const cv::Rect2f& a, const cv::Rect2f& b);
+
+} // namespace veilcam
