@@ -1,0 +1,29 @@
+#pragma once
+
+#include <opencv2/core/mat.hpp>
+
+#include <vector>
+
+// The two ways of hiding a region, written out by hand rather than through
+// cv::resize: OpenCV's resizers allocate their index tables on every call,
+// and the frame path must not allocate in steady state.
+namespace veilcam {
+
+// Grow-only buffers that the resamplers reuse from region to region.
+struct ResampleScratch {
+    cv::Mat small; // raw bytes for the reduced images
+    std::vector<float> row_sums;
+    std::vector<int> x_index;
+    std::vector<float> x_weight;
+};
+
+// Flat blocks about `pixel_size` pixels square, starting at the view's
+// top-left corner; each block takes the mean of the pixels it covers. A view
+// smaller than `pixel_size` in a direction becomes one block across it.
+void pixelate_view(cv::Mat& view, int pixel_size);
+
+// Reduces the view to `small_size` by area averaging, smooths that with a
+// 3 x 3 box, and enlarges it bilinearly back into the view.
+void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch);
+
+} // namespace veilcam

@@ -1,0 +1,103 @@
+#include "ort/scrfd_decoding.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace veilcam {
+namespace {
+
+constexpr float kSuppressionOverlap = 0.4f;
+
+int nearest(float value) {
+    return static_cast<int>(std::nearbyint(value));
+}
+
+void require_values(size_t have, size_t need, const char* what, int stride) {
+    if (have < need) {
+        throw std::runtime_error("SCRFD " + std::string(what) + " output of stride " +
+                                 std::to_string(stride) + " holds " + std::to_string(have) +
+                                 " values; the model layout needs " + std::to_string(need));
+    }
+}
+
+void collect_candidates(const ScrfdOutputs& outputs, const cv::Rect& image, float threshold,
+                        std::vector<ScrfdCandidate>& candidates) {
+    for (size_t k = 0; k < kScrfdStrides.size(); ++k) {
+        const int stride = kScrfdStrides[k];
+        const int cells = kScrfdInputSide / stride;
+        const size_t anchors = static_cast<size_t>(cells) * cells * kScrfdAnchorsPerCell;
+        require_values(outputs.score_counts[k], anchors, "score", stride);
+        require_values(outputs.box_counts[k], anchors * 4, "box", stride);
+        const float* scores = outputs.scores[k];
+        const float* boxes = outputs.boxes[k];
+        const float s = static_cast<float>(stride);
+        for (int row = 0; row < cells; ++row) {
+            for (int column = 0; column < cells; ++column) {
+                for (int anchor = 0; anchor < kScrfdAnchorsPerCell; ++anchor) {
+                    const size_t i =
+                        (static_cast<size_t>(row) * cells + column) * kScrfdAnchorsPerCell + anchor;
+                    const float score = scores[i];
+                    if (score < threshold) {
+                        continue;
+                    }
+                    const float cx = static_cast<float>(column * stride);
+                    const float cy = static_cast<float>(row * stride);
+                    const float* d = boxes + 4 * i;
+                    const float x1 = cx - s * d[0];
+                    const float y1 = cy - s * d[1];
+                    const float x2 = cx + s * d[2];
+                    const float y2 = cy + s * d[3];
+                    if (!std::isfinite(x1) || !std::isfinite(y1) || !std::isfinite(x2) ||
+                        !std::isfinite(y2)) {
+                        continue;
+                    }
+                    const cv::Rect box =
+                        cv::Rect(nearest(x1), nearest(y1), nearest(x2 - x1), nearest(y2 - y1)) &
+                        image;
+                    if (box.width > 0 && box.height > 0) {
+                        candidates.push_back(ScrfdCandidate{box, score});
+                    }
+                }
+            }
+        }
+    }
+}
+
+bool overlaps_kept_box(const cv::Rect& box, const std::vector<cv::Rect>& kept) {
+    for (const cv::Rect& other : kept) {
+        const cv::Rect overlap = box & other;
+        const float intersection =
+            overlap.width > 0 && overlap.height > 0 ? static_cast<float>(overlap.area()) : 0.0f;
+        const float uni = static_cast<float>(box.area() + other.area()) - intersection;
+        if (uni > 0.0f && intersection / uni > kSuppressionOverlap) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+void decode_scrfd(const ScrfdOutputs& outputs, cv::Size image_size, float score_threshold,
+                  int32_t max_faces, std::vector<ScrfdCandidate>& candidates,
+                  std::vector<cv::Rect>& result) {
+    candidates.clear();
+    result.clear();
+    collect_candidates(outputs, cv::Rect(cv::Point(0, 0), image_size), score_threshold, candidates);
+    std::sort(candidates.begin(), candidates.end(),
+              [](const ScrfdCandidate& a, const ScrfdCandidate& b) { return a.score > b.score; });
+    result.reserve(static_cast<size_t>(std::max(max_faces, 1)));
+    for (const ScrfdCandidate& candidate : candidates) {
+        if (overlaps_kept_box(candidate.box, result)) {
+            continue;
+        }
+        result.push_back(candidate.box);
+        if (result.size() >= static_cast<size_t>(max_faces)) {
+            break;
+        }
+    }
+}
+
+} // namespace veilcam
