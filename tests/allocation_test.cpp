@@ -1,0 +1,121 @@
+// Counts every heap allocation of the calling thread, whoever makes it
+// (our code, OpenCV, the C++ library), by standing in for glibc's allocator
+// entry points in this executable.
+#include "support/frames.hpp"
+#include "support/samples.hpp"
+#include "support/test_filter.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* old, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
+}
+
+namespace {
+thread_local bool g_counting = false;
+thread_local long g_allocations = 0;
+
+void note_allocation() {
+    if (g_counting) {
+        ++g_allocations;
+    }
+}
+} // namespace
+
+extern "C" {
+void* malloc(size_t size) {
+    note_allocation();
+    return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size) {
+    note_allocation();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* old, size_t size) {
+    note_allocation();
+    return __libc_realloc(old, size);
+}
+void* memalign(size_t alignment, size_t size) {
+    note_allocation();
+    return __libc_memalign(alignment, size);
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+    note_allocation();
+    return __libc_memalign(alignment, size);
+}
+int posix_memalign(void** out, size_t alignment, size_t size) {
+    note_allocation();
+    *out = __libc_memalign(alignment, size);
+    return *out ? 0 : ENOMEM;
+}
+}
+
+namespace veilcam {
+namespace {
+
+long allocations_during(const std::function<void()>& work) {
+    g_allocations = 0;
+    g_counting = true;
+    work();
+    g_counting = false;
+    return g_allocations;
+}
+
+TEST(Allocation, CounterSeesAllocations) {
+    EXPECT_GT(allocations_during([] { cv::Mat(64, 64, CV_8UC3).setTo(cv::Scalar(1)); }), 0);
+    EXPECT_GT(allocations_during([] {
+                  // Called through a volatile pointer, which the compiler cannot drop.
+                  void* (*volatile allocate)(size_t) = std::malloc;
+                  std::free(allocate(64));
+              }),
+              0);
+}
+
+TEST(Allocation, SteadyFramesThatAreNotDetectionFramesAllocateNothing) {
+    // A 1280 x 720 picture with several faces of different sizes.
+    cv::Mat picture(720, 1280, CV_8UC3, cv::Scalar(40, 40, 40));
+    const auto& photos = test::labelled_photos();
+    photos[0].image.copyTo(picture(cv::Rect(0, 0, 500, 375)));
+    photos[2].image.copyTo(picture(cv::Rect(600, 0, 360, 480)));
+    photos[3].image.copyTo(picture(cv::Rect(0, 340, 500, 375)));
+
+    for (const int mode : {0, 1}) {
+        for (const test::FormatCase& format : test::accepted_formats()) {
+            test::TestFilter filter([&](obs_data_t* s) {
+                obs_data_set_int(s, "obscure_mode", mode);
+                obs_data_set_int(s, "detection_interval", 4);
+            });
+            const test::TestFrame original = test::make_frame(picture, format.format);
+            test::TestFrame frame = original;
+            // Frames 1 and 5 detect; 6 is the first after the latest detection.
+            for (int i = 0; i < 6; ++i) {
+                filter.run(frame);
+            }
+            ASSERT_GE(filter.instance().tracker.tracks().size(), 5u) << format.name;
+            EXPECT_EQ(allocations_during([&] { filter.run(frame); }), 0) // frame 7
+                << format.name << (mode == 1 ? " blurred" : " pixelated");
+        }
+    }
+}
+
+TEST(Allocation, ASecondDetectionFrameOfTheSameSizeKeepsItsImages) {
+    test::TestFilter filter([](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 1); });
+    test::TestFrame frame = test::make_frame(test::labelled_photos()[0].image, VIDEO_FORMAT_NV12);
+    filter.run(frame);
+    const FilterInstance& f = filter.instance();
+    const uint8_t* working = f.working_image.data;
+    const uint8_t* detection = f.detection_image.data;
+    filter.run(frame);
+    EXPECT_EQ(f.working_image.data, working);
+    EXPECT_EQ(f.detection_image.data, detection);
+}
+
+} // namespace
+} // namespace veilcam

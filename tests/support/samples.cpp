@@ -1,0 +1,89 @@
+#include "support/samples.hpp"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+namespace veilcam::test {
+
+std::string sample_path(const std::string& file) {
+    return std::string(VEILCAM_SAMPLES_DIR "/") + file;
+}
+
+std::string model_path(const std::string& file) {
+    return std::string(VEILCAM_MODELS_DIR "/") + file;
+}
+
+std::string yunet_model() {
+    return model_path("face_detection_yunet_2023mar.onnx");
+}
+
+std::string scrfd_model() {
+    return model_path("det_500m.onnx");
+}
+
+cv::Mat load_sample(const std::string& file) {
+    cv::Mat image = cv::imread(sample_path(file), cv::IMREAD_COLOR);
+    if (image.empty()) {
+        throw std::runtime_error("cannot read sample " + sample_path(file));
+    }
+    return image;
+}
+
+const std::vector<LabelledPhoto>& labelled_photos() {
+    static const std::vector<LabelledPhoto> photos = [] {
+        std::ifstream csv(sample_path("faces.csv"));
+        if (!csv) {
+            throw std::runtime_error("cannot read " + sample_path("faces.csv"));
+        }
+        std::map<std::string, std::vector<cv::Rect>> faces;
+        std::vector<std::string> order;
+        std::string line;
+        std::getline(csv, line); // header
+        while (std::getline(csv, line)) {
+            std::istringstream fields(line);
+            std::string file, value;
+            std::getline(fields, file, ',');
+            int numbers[6];
+            for (int& number : numbers) {
+                std::getline(fields, value, ',');
+                number = std::stoi(value);
+            }
+            if (!faces.count(file)) {
+                order.push_back(file);
+            }
+            faces[file].emplace_back(numbers[2], numbers[3], numbers[4], numbers[5]);
+        }
+        std::vector<LabelledPhoto> result;
+        for (const std::string& file : order) {
+            result.push_back(LabelledPhoto{file, load_sample(file), faces[file]});
+        }
+        return result;
+    }();
+    return photos;
+}
+
+float rect_iou(const cv::Rect& a, const cv::Rect& b) {
+    const float overlap = static_cast<float>((a & b).area());
+    const float uni = static_cast<float>(a.area() + b.area()) - overlap;
+    return uni > 0 ? overlap / uni : 0.0f;
+}
+
+int labels_found(const std::vector<cv::Rect>& labels, const std::vector<cv::Rect>& boxes,
+                 float min_iou) {
+    int found = 0;
+    for (const cv::Rect& label : labels) {
+        for (const cv::Rect& box : boxes) {
+            if (rect_iou(label, box) >= min_iou) {
+                ++found;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+} // namespace veilcam::test

@@ -1,0 +1,38 @@
+#include "support/test_filter.hpp"
+
+#include "filter/filter_callbacks.hpp"
+#include "settings/keys.hpp"
+#include "support/samples.hpp"
+
+#include <stdexcept>
+
+namespace veilcam::test {
+
+TestFilter::TestFilter(const SettingsEdit& edit) : settings_(obs_data_create()) {
+    get_defaults(settings_);
+    obs_data_set_string(settings_, setting::kModelPath, yunet_model().c_str());
+    if (edit) {
+        edit(settings_);
+    }
+    instance_ = static_cast<FilterInstance*>(create(settings_, nullptr));
+    if (!instance_) {
+        obs_data_release(settings_);
+        throw std::runtime_error("create returned no filter");
+    }
+}
+
+TestFilter::~TestFilter() {
+    destroy(instance_);
+    obs_data_release(settings_);
+}
+
+void TestFilter::update(const SettingsEdit& edit) {
+    edit(settings_);
+    veilcam::update(instance_, settings_);
+}
+
+obs_source_frame* TestFilter::run(TestFrame& frame) {
+    return filter_video(instance_, &frame.frame);
+}
+
+} // namespace veilcam::test
