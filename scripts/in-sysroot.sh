@@ -17,13 +17,19 @@ fi
 [[ -d "$VEILCAM_SYSROOT/usr" ]] || die "no sysroot at $VEILCAM_SYSROOT: run scripts/sysroot.sh first"
 
 checkout=$(cd "$here/.." && pwd -P)
-shared=$(cd "$checkout/../shared" 2>/dev/null && pwd -P || true)
+shared_link="$(dirname "$checkout")/shared"
+shared=$(cd "$shared_link" 2>/dev/null && pwd -P || true)
 workdir=$(pwd -P)
+# Each bind is "SOURCE:TARGET" inside the sysroot.
 binds=()
 if [[ $with_checkout == 1 ]]; then
-    binds+=("$checkout")
-    [[ -n "$shared" ]] && binds+=("$shared")
-    [[ -d "$VEILCAM_CACHE" ]] && binds+=("$VEILCAM_CACHE")
+    binds+=("$checkout:$checkout")
+    if [[ -n "$shared" ]]; then
+        binds+=("$shared:$shared")
+        # ../shared may be a link to elsewhere: it is seen at both paths.
+        [[ "$shared" != "$shared_link" ]] && binds+=("$shared:$shared_link")
+    fi
+    [[ -d "$VEILCAM_CACHE" ]] && binds+=("$VEILCAM_CACHE:$VEILCAM_CACHE")
 else
     workdir=/
 fi
@@ -37,9 +43,10 @@ shift "$nbinds"
 mount --rbind /proc "$root/proc"
 mount --rbind /sys "$root/sys"
 mount --rbind /dev "$root/dev"
-for dir in "${binds[@]}"; do
-    mkdir -p "$root$dir"
-    mount --bind "$dir" "$root$dir"
+for bind in "${binds[@]}"; do
+    source=${bind%%:*} target=${bind#*:}
+    mkdir -p "$root$target"
+    mount --bind "$source" "$root$target"
 done
 exec chroot "$root" /usr/bin/env -i \
     HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" \
