@@ -1,0 +1,39 @@
+"""Writes small ONNX models that test the SCRFD detector's model checks.
+
+    python3 make_test_models.py OUTPUT_DIR
+"""
+import os
+import sys
+
+import onnx
+from onnx import TensorProto, helper
+
+
+def model(input_shape, outputs):
+    graph = helper.make_graph(
+        nodes=[helper.make_node("ReduceMean", ["input.1"], [f"out{i}"], keepdims=1)
+               for i in range(outputs)],
+        name="test",
+        inputs=[helper.make_tensor_value_info("input.1", TensorProto.FLOAT, input_shape)],
+        outputs=[helper.make_tensor_value_info(f"out{i}", TensorProto.FLOAT, [1, 1, 1, 1][:len(input_shape)])
+                 for i in range(outputs)],
+    )
+    result = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 13)])
+    result.ir_version = 8
+    onnx.checker.check_model(result)
+    return result
+
+
+MODELS = {
+    "nine_outputs.onnx": (["n", 3, "h", "w"], 9),
+    "three_dimensions.onnx": ([1, 3, 640], 9),
+    "one_channel.onnx": ([1, 1, 640, 640], 9),
+    "six_outputs.onnx": ([1, 3, 640, 640], 6),
+    "ten_outputs.onnx": ([1, 3, 640, 640], 10),
+}
+
+if __name__ == "__main__":
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    for name, (shape, outputs) in MODELS.items():
+        onnx.save(model(shape, outputs), os.path.join(out, name))

@@ -1,0 +1,71 @@
+// One program per scenario, each in a folder of its own: the loader looks for
+// the runtime beside the binary that holds it, and keeps what it loaded.
+#include "ort/ort_runtime.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <stdexcept>
+#include <string>
+
+namespace veilcam {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string failure_of(void (*call)()) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(OrtLoader, NoRuntimeBesideTheModuleThenOneIsPutThere) {
+    const fs::path runtime = fs::path(VEILCAM_TEST_BINARY_DIR) / "libonnxruntime.so.1";
+    fs::remove(runtime);
+    EXPECT_EQ(failure_of([] { OrtRuntime::environment(); }),
+              "Could not load bundled onnxruntime.dll");
+    EXPECT_EQ(failure_of([] { OrtRuntime::library(); }), "Could not load bundled onnxruntime.dll");
+    EXPECT_EQ(OrtRuntime::api(), nullptr);
+
+    // Not remembered: the next start-up finds the runtime once it is there.
+    fs::copy_file(VEILCAM_RUNTIME_LIBRARY, runtime);
+    EXPECT_EQ(failure_of([] { OrtRuntime::environment(); }), "");
+    EXPECT_NE(OrtRuntime::api(), nullptr);
+    fs::remove(runtime);
+}
+
+TEST(OrtLoader, ALibraryWithoutTheApiExportIsRefused) {
+    EXPECT_EQ(failure_of([] { OrtRuntime::environment(); }),
+              "Missing ONNX Runtime export: OrtGetApiBase");
+    EXPECT_NE(OrtRuntime::library(), nullptr) << "the library itself stays loaded";
+    EXPECT_EQ(failure_of([] { OrtRuntime::environment(); }),
+              "Missing ONNX Runtime export: OrtGetApiBase");
+}
+
+TEST(OrtLoader, ARuntimeWithoutApiVersion24IsRefused) {
+    EXPECT_EQ(failure_of([] { OrtRuntime::environment(); }),
+              "The bundled ONNX Runtime is too old: it lacks API version 24");
+    EXPECT_EQ(OrtRuntime::api(), nullptr);
+}
+
+TEST(OrtLoader, ThreadsStartingAtOnceShareOneLibraryAndEnvironment) {
+    auto start = [] {
+        OrtEnvironment& environment = OrtRuntime::environment();
+        return std::make_pair(OrtRuntime::library(), &environment);
+    };
+    auto first = std::async(std::launch::async, start);
+    auto second = std::async(std::launch::async, start);
+    const auto a = first.get();
+    const auto b = second.get();
+    EXPECT_EQ(a.first, b.first);
+    EXPECT_EQ(a.second, b.second);
+    EXPECT_NE(a.second->env, nullptr);
+    EXPECT_EQ(&OrtRuntime::environment(), a.second);
+}
+
+} // namespace
+} // namespace veilcam

@@ -1,0 +1,192 @@
+// The SCRFD detector on the real runtime (loaded from beside this program)
+// with ONNX Runtime's CPU provider, and the GPU fall-back of a running filter.
+#include "detection/detection_pass.hpp"
+#include "ort/scrfd_detector.hpp"
+#include "support/frames.hpp"
+#include "support/log_capture.hpp"
+#include "support/samples.hpp"
+#include "support/test_filter.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include <filesystem>
+
+namespace veilcam {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string test_model(const char* name) {
+    return std::string(VEILCAM_TEST_MODELS_DIR "/") + name;
+}
+
+std::string construction_failure(const std::string& path,
+                                 ScrfdProvider provider = ScrfdProvider::Cpu) {
+    try {
+        ScrfdDetector detector(path, 0, provider);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(ScrfdDetector, FindsTheLabelledFacesOfTheSamplePhotos) {
+    ScrfdDetector detector(test::scrfd_model(), 0, ScrfdProvider::Cpu);
+    int found = 0;
+    for (const test::LabelledPhoto& photo : test::labelled_photos()) {
+        const std::vector<cv::Rect> faces = detector.detect(photo.image, 0.5f, 20);
+        const int here = test::labels_found(photo.faces, faces);
+        RecordProperty(photo.file, here);
+        found += here;
+    }
+    EXPECT_GE(found, 16);
+}
+
+TEST(ScrfdDetector, AWideImageYieldsNoBoxInThePaddingBelowIt) {
+    ScrfdDetector detector(test::scrfd_model(), 0, ScrfdProvider::Cpu);
+    const test::LabelledPhoto& photo = test::labelled_photos()[0];
+    cv::Mat wide;
+    cv::resize(photo.image, wide, cv::Size(640, 360), 0, 0, cv::INTER_AREA);
+    const std::vector<cv::Rect> faces = detector.detect(wide, 0.3f, 50);
+    EXPECT_GE(faces.size(), 5u);
+    for (const cv::Rect& face : faces) {
+        EXPECT_LE(face.y + face.height, 360) << face;
+        EXPECT_LE(face.x + face.width, 640) << face;
+    }
+    // Best first, at most the face limit.
+    EXPECT_EQ(detector.detect(wide, 0.3f, 1), std::vector<cv::Rect>{faces.front()});
+}
+
+TEST(ScrfdDetector, RefusesImagesItCannotTake) {
+    ScrfdDetector detector(test::scrfd_model(), 0, ScrfdProvider::Cpu);
+    const cv::Mat images[] = {cv::Mat(),
+                              cv::Mat(100, 641, CV_8UC3),
+                              cv::Mat(641, 100, CV_8UC3),
+                              cv::Mat(100, 100, CV_8UC4),
+                              cv::Mat(100, 100, CV_16UC3),
+                              cv::Mat(100, 100, CV_8UC1)};
+    for (const cv::Mat& image : images) {
+        try {
+            detector.detect(image, 0.5f, 20);
+            ADD_FAILURE() << "accepted " << image.size() << " of type " << image.type();
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "Invalid DirectML SCRFD input image");
+        }
+    }
+    EXPECT_NO_THROW(detector.detect(cv::Mat(640, 640, CV_8UC3, cv::Scalar(0)), 0.5f, 20))
+        << "the detector stays usable";
+}
+
+TEST(ScrfdDetector, ModelChecksRefuseAnotherModelsInterface) {
+    const char* wrong_models[] = {"three_dimensions.onnx", "one_channel.onnx", "six_outputs.onnx",
+                                  "ten_outputs.onnx"};
+    for (const char* model : wrong_models) {
+        EXPECT_EQ(construction_failure(test_model(model)),
+                  "DirectML requires the bundled 640x640 SCRFD model")
+            << model;
+    }
+    EXPECT_EQ(construction_failure(test_model("nine_outputs.onnx")), "")
+        << "a 1 x 3 x H x W input and nine outputs pass";
+}
+
+TEST(ScrfdDetector, PathsReachTheRuntimeAsUtf8) {
+    EXPECT_EQ(construction_failure(std::string("/tmp/mod\xC3\x28l.onnx")),
+              "Invalid UTF-8 model path");
+    EXPECT_EQ(construction_failure(std::string("/tmp/\xED\xA0\x80.onnx")),
+              "Invalid UTF-8 model path");
+
+    // The runtime's own words for a path it cannot open.
+    for (const std::string& path : {std::string(), std::string("/nonexistent/det.onnx")}) {
+        const std::string failure = construction_failure(path);
+        EXPECT_NE(failure, "") << "'" << path << "'";
+        EXPECT_EQ(failure.find("DirectML"), std::string::npos) << failure;
+    }
+
+    const fs::path folder = fs::temp_directory_path() / "veilcam-mod\xC3\xA8les";
+    fs::create_directories(folder);
+    fs::copy_file(test::scrfd_model(), folder / "d\xC3\xA9tecteur.onnx",
+                  fs::copy_options::overwrite_existing);
+    EXPECT_EQ(construction_failure((folder / "d\xC3\xA9tecteur.onnx").string()), "");
+    fs::remove_all(folder);
+}
+
+TEST(ScrfdDetector, DirectMLIsMissingFromTheLinuxRuntime) {
+    EXPECT_EQ(construction_failure(test::scrfd_model(), ScrfdProvider::DirectML),
+              "Missing ONNX Runtime export: OrtSessionOptionsAppendExecutionProvider_DML");
+}
+
+TEST(GpuFallback, DmlDeviceOnLinuxWarnsOnceThenHidesFacesWithYunet) {
+    test::LogCapture log;
+    test::TestFilter filter([](obs_data_t* s) {
+        obs_data_set_string(s, "tracking_device", "dml:0");
+        obs_data_set_int(s, "detection_interval", 1);
+    });
+    filter.instance().gpu_model_path = test::scrfd_model();
+    const test::TestFrame original =
+        test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_NV12);
+    test::TestFrame frame = original;
+    filter.run(frame);
+    frame = original;
+    filter.run(frame);
+
+    const std::vector<test::LogLine> lines = log.lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0].text,
+              "[veilcam] DirectML GPU 'dml:0' failed (Missing ONNX Runtime export: "
+              "OrtSessionOptionsAppendExecutionProvider_DML); using YuNet CPU fallback");
+    EXPECT_EQ(lines[0].level, LOG_WARNING);
+    EXPECT_EQ(lines[1].text, "[veilcam] YuNet detector ready on CPU: " + test::yunet_model());
+    EXPECT_EQ(log.count("DirectML GPU"), 1);
+    EXPECT_TRUE(filter.instance().gpu_failed);
+    EXPECT_EQ(filter.instance().active_device_name, "CPU");
+    EXPECT_EQ(filter.instance().tracker.tracks().size(), 3u);
+    EXPECT_NE(frame.storage[0], original.storage[0]);
+}
+
+TEST(GpuFallback, MissingScrfdModelIsUnavailableNotFailed) {
+    test::LogCapture log;
+    test::TestFilter filter(
+        [](obs_data_t* s) { obs_data_set_string(s, "tracking_device", "dml:x"); });
+    filter.instance().gpu_model_path = test::scrfd_model();
+    test::TestFrame frame =
+        test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_I420);
+    filter.run(frame);
+    filter.instance().detection_interval = 1;
+    filter.run(frame);
+    EXPECT_EQ(log.count("[veilcam] DirectML GPU 'dml:x' or bundled SCRFD model is unavailable; "
+                        "using YuNet CPU fallback",
+                        LOG_WARNING),
+              1);
+    EXPECT_EQ(log.count("YuNet detector ready on CPU"), 1);
+}
+
+TEST(GpuFallback, AnInferenceFailureOnTheGpuSwitchesToTheCpu) {
+    test::LogCapture log;
+    test::TestFilter filter([](obs_data_t* s) {
+        obs_data_set_string(s, "tracking_device", "dml:0");
+        obs_data_set_int(s, "detection_interval", 1);
+    });
+    // A session whose outputs do not have SCRFD's layout fails at decoding.
+    FilterInstance& f = filter.instance();
+    f.scrfd =
+        std::make_unique<ScrfdDetector>(test_model("nine_outputs.onnx"), 0, ScrfdProvider::Cpu);
+    f.detector_ready = true;
+    f.active_device = "dml:0";
+    test::TestFrame frame =
+        test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_BGRA);
+    filter.run(frame);
+    EXPECT_EQ(log.count("[veilcam] GPU inference failed (SCRFD score output of stride 8 holds 1 "
+                        "values; the model layout needs 12800); switching to CPU",
+                        LOG_WARNING),
+              1);
+    EXPECT_TRUE(f.gpu_failed);
+    EXPECT_FALSE(f.scrfd);
+    EXPECT_TRUE(f.tracker.tracks().empty());
+    filter.run(frame);
+    EXPECT_EQ(log.count("YuNet detector ready on CPU"), 1);
+    EXPECT_EQ(f.tracker.tracks().size(), 3u);
+}
+
+} // namespace
+} // namespace veilcam
