@@ -180,5 +180,102 @@ TEST_F(LoadedModule, FindsBothModelsInTheDataFolder) {
     obs_source_release(filter);
 }
 
+TEST_F(LoadedModule, PropertiesPanelListsTheNineteenSettingsInOrder) {
+    load(kDataDir);
+    struct Expected {
+        const char* name;
+        obs_property_type type;
+        const char* label;
+        double min, max, step; // sliders only
+    };
+    const Expected expected[] = {
+        {"enabled", OBS_PROPERTY_BOOL, "Hide faces", 0, 0, 0},
+        {"obscure_mode", OBS_PROPERTY_LIST, "How to hide", 0, 0, 0},
+        {"pixel_size", OBS_PROPERTY_INT, "Pixel block size", 4, 100, 1},
+        {"blur_radius", OBS_PROPERTY_INT, "Blur strength", 3, 151, 2},
+        {"show_boxes", OBS_PROPERTY_BOOL, "Show face boxes and ids", 0, 0, 0},
+        {"face_selection_mode", OBS_PROPERTY_LIST, "Listed faces", 0, 0, 0},
+        {"excluded_face_ids", OBS_PROPERTY_TEXT, "Face ids (e.g. 1, 4, 7)", 0, 0, 0},
+        {"tracking_device", OBS_PROPERTY_LIST, "Detection device", 0, 0, 0},
+        {"mirrored_profile_pass", OBS_PROPERTY_BOOL, "Also look for faces in profile", 0, 0, 0},
+        {"crowd_mode", OBS_PROPERTY_BOOL, "Crowd mode (many small faces)", 0, 0, 0},
+        {"detection_max_dimension", OBS_PROPERTY_INT, "Detection image size", 320, 1280, 64},
+        {"confidence", OBS_PROPERTY_FLOAT, "Detection confidence", 0.25, 0.95, 0.01},
+        {"detection_interval", OBS_PROPERTY_INT, "Detect every n-th frame", 1, 15, 1},
+        {"minimum_face_size", OBS_PROPERTY_INT, "Smallest face (pixels)", 12, 300, 1},
+        {"max_faces", OBS_PROPERTY_INT, "Most faces", 1, 50, 1},
+        {"hold_frames", OBS_PROPERTY_INT, "Keep a lost face hidden for (detections)", 0, 120, 1},
+        {"padding_percent", OBS_PROPERTY_FLOAT, "Margin around each face (%)", 0, 100, 1},
+        {"smoothing", OBS_PROPERTY_FLOAT, "Box smoothing", 0, 0.98, 0.01},
+        {"model_path", OBS_PROPERTY_PATH, "YuNet model file (empty: bundled model)", 0, 0, 0},
+    };
+    obs_properties_t* props = obs_get_source_properties("veilcam_filter");
+    ASSERT_NE(props, nullptr);
+    obs_property_t* property = obs_properties_first(props);
+    for (const Expected& e : expected) {
+        ASSERT_NE(property, nullptr) << "missing " << e.name;
+        EXPECT_STREQ(obs_property_name(property), e.name);
+        EXPECT_EQ(obs_property_get_type(property), e.type) << e.name;
+        EXPECT_STREQ(obs_property_description(property), e.label);
+        if (e.type == OBS_PROPERTY_INT) {
+            EXPECT_EQ(obs_property_int_type(property), OBS_NUMBER_SLIDER) << e.name;
+            EXPECT_EQ(obs_property_int_min(property), e.min) << e.name;
+            EXPECT_EQ(obs_property_int_max(property), e.max) << e.name;
+            EXPECT_EQ(obs_property_int_step(property), e.step) << e.name;
+        }
+        if (e.type == OBS_PROPERTY_FLOAT) {
+            EXPECT_EQ(obs_property_float_type(property), OBS_NUMBER_SLIDER) << e.name;
+            EXPECT_DOUBLE_EQ(obs_property_float_min(property), e.min) << e.name;
+            EXPECT_DOUBLE_EQ(obs_property_float_max(property), e.max) << e.name;
+            EXPECT_DOUBLE_EQ(obs_property_float_step(property), e.step) << e.name;
+        }
+        obs_property_next(&property);
+    }
+    EXPECT_EQ(property, nullptr) << "more than nineteen properties";
+
+    auto int_items = [&](const char* name) {
+        std::vector<std::pair<std::string, long long>> items;
+        obs_property_t* list = obs_properties_get(props, name);
+        EXPECT_EQ(obs_property_list_type(list), OBS_COMBO_TYPE_LIST);
+        EXPECT_EQ(obs_property_list_format(list), OBS_COMBO_FORMAT_INT);
+        for (size_t i = 0; i < obs_property_list_item_count(list); ++i) {
+            items.emplace_back(obs_property_list_item_name(list, i),
+                               obs_property_list_item_int(list, i));
+        }
+        return items;
+    };
+    using IntItems = std::vector<std::pair<std::string, long long>>;
+    EXPECT_EQ(int_items("obscure_mode"), (IntItems{{"Pixelate", 0}, {"Blur", 1}}));
+    EXPECT_EQ(int_items("face_selection_mode"), (IntItems{{"Stay visible (hide all others)", 0},
+                                                          {"Are hidden (show all others)", 1}}));
+
+    // No DXGI on Linux: the CPU is the only device.
+    obs_property_t* devices = obs_properties_get(props, "tracking_device");
+    EXPECT_EQ(obs_property_list_format(devices), OBS_COMBO_FORMAT_STRING);
+    ASSERT_EQ(obs_property_list_item_count(devices), 1u);
+    EXPECT_STREQ(obs_property_list_item_name(devices, 0), "CPU (YuNet)");
+    EXPECT_STREQ(obs_property_list_item_string(devices, 0), "cpu");
+
+    obs_property_t* text = obs_properties_get(props, "excluded_face_ids");
+    EXPECT_EQ(obs_property_text_type(text), OBS_TEXT_DEFAULT);
+    obs_property_t* path = obs_properties_get(props, "model_path");
+    EXPECT_EQ(obs_property_path_type(path), OBS_PATH_FILE);
+    EXPECT_STREQ(obs_property_path_filter(path), "YuNet ONNX (*.onnx)");
+    EXPECT_EQ(obs_property_path_default_path(path), nullptr);
+    obs_properties_destroy(props);
+}
+
+TEST_F(LoadedModule, PanelLabelsAreTheKeysWithoutALocale) {
+    DataCopy data;
+    fs::remove_all(data.path() / "locale");
+    load(data.path());
+    obs_properties_t* props = obs_get_source_properties("veilcam_filter");
+    EXPECT_STREQ(obs_property_description(obs_properties_get(props, "enabled")), "Enabled");
+    EXPECT_STREQ(obs_property_description(obs_properties_get(props, "padding_percent")), "Padding");
+    EXPECT_STREQ(obs_property_list_item_name(obs_properties_get(props, "tracking_device"), 0),
+                 "TrackingCpu");
+    obs_properties_destroy(props);
+}
+
 } // namespace
 } // namespace veilcam
