@@ -30,6 +30,8 @@ class FaceTracker {
     float smoothing() const { return smoothing_; }
     float match_threshold() const { return match_threshold_; }
     int32_t hold_frames() const { return hold_frames_; }
+    // How many faces have been given an id so far.
+    uint64_t ids_issued() const { return next_id_ - 1; }
 
   private:
     float smoothing_ = 0.0f;

@@ -25,10 +25,12 @@ std::string scrfd_model() {
     return model_path("det_500m.onnx");
 }
 
-cv::Mat load_sample(const std::string& file) {
-    cv::Mat image = cv::imread(sample_path(file), cv::IMREAD_COLOR);
+cv::Mat load_sample(const std::string& file) { return load_sample_at(sample_path(file)); }
+
+cv::Mat load_sample_at(const std::string& path) {
+    cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
     if (image.empty()) {
-        throw std::runtime_error("cannot read sample " + sample_path(file));
+        throw std::runtime_error("cannot read image " + path);
     }
     return image;
 }

@@ -19,6 +19,8 @@ std::string yunet_model();
 std::string scrfd_model();
 
 cv::Mat load_sample(const std::string& file);
+// Any image file, as BGR; throws when it cannot be read.
+cv::Mat load_sample_at(const std::string& path);
 // The four photos of faces.csv with their labelled faces.
 const std::vector<LabelledPhoto>& labelled_photos();
 

@@ -1,0 +1,199 @@
+// veilcam-video run as a user runs it, on clips the tests make.
+#include "support/clips.hpp"
+#include "support/frames.hpp"
+#include "support/samples.hpp"
+#include "tools/video/frame_adapter.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+#include <opencv2/imgproc.hpp>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace veilcam {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int exit_code;
+    std::string output;
+};
+
+ToolRun run_tool(const std::string& arguments) {
+    const std::string command = std::string(VEILCAM_VIDEO_TOOL) + " --quiet " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ToolRun run{-1, ""};
+    char buffer[1024];
+    while (fgets(buffer, sizeof(buffer), pipe)) {
+        run.output += buffer;
+    }
+    const int status = pclose(pipe);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+class VideoTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("veilcam-video-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        picture_ = cv::Mat(360, 640, CV_8UC3, cv::Scalar(60, 60, 60));
+        test::labelled_photos()[3]
+            .image(cv::Rect(0, 0, 500, 360))
+            .copyTo(picture_(cv::Rect(0, 0, 500, 360)));
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+    std::string clip(AVPixelFormat format = AV_PIX_FMT_YUV420P, bool audio = true) {
+        const std::string file = path(std::string("input-") + av_get_pix_fmt_name(format) + ".nut");
+        test::make_clip(file, picture_, format, 12, audio);
+        return file;
+    }
+    // How much of the labelled faces' detail survives in a frame.
+    double face_detail(const cv::Mat& frame) const {
+        cv::Mat grey;
+        cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+        double sum = 0;
+        for (const cv::Rect& face : test::labelled_photos()[3].faces) {
+            cv::Mat dx;
+            cv::absdiff(grey(face).colRange(1, face.width), grey(face).colRange(0, face.width - 1),
+                        dx);
+            sum += cv::mean(dx)[0];
+        }
+        return sum;
+    }
+
+    fs::path folder_;
+    cv::Mat picture_;
+};
+
+TEST(VideoToolFormats, FramesReachTheFilterInTheFormatTheFileHas) {
+    const std::pair<AVPixelFormat, video_format> cases[] = {
+        {AV_PIX_FMT_YUV420P, VIDEO_FORMAT_I420}, {AV_PIX_FMT_YUVJ420P, VIDEO_FORMAT_I420},
+        {AV_PIX_FMT_NV12, VIDEO_FORMAT_NV12},    {AV_PIX_FMT_YUYV422, VIDEO_FORMAT_YUY2},
+        {AV_PIX_FMT_UYVY422, VIDEO_FORMAT_UYVY}, {AV_PIX_FMT_RGBA, VIDEO_FORMAT_RGBA},
+        {AV_PIX_FMT_BGRA, VIDEO_FORMAT_BGRA},    {AV_PIX_FMT_BGR0, VIDEO_FORMAT_BGRX},
+        {AV_PIX_FMT_GRAY8, VIDEO_FORMAT_Y800},   {AV_PIX_FMT_YUV444P, VIDEO_FORMAT_I444},
+        {AV_PIX_FMT_BGR24, VIDEO_FORMAT_BGR3},   {AV_PIX_FMT_YUV422P, VIDEO_FORMAT_I422},
+        {AV_PIX_FMT_RGB24, VIDEO_FORMAT_NONE},   {AV_PIX_FMT_YUV420P10LE, VIDEO_FORMAT_NONE},
+    };
+    for (const auto& [av, host] : cases) {
+        EXPECT_EQ(video::host_format(av), host) << av_get_pix_fmt_name(av);
+    }
+}
+
+TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
+    for (const AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUYV422, AV_PIX_FMT_BGR24,
+                                       AV_PIX_FMT_YUV422P, AV_PIX_FMT_RGB24}) {
+        const std::string input = clip(format);
+        const std::string output =
+            path(std::string("output-") + av_get_pix_fmt_name(format) + ".mkv");
+        const ToolRun run = run_tool(input + " " + output);
+        ASSERT_EQ(run.exit_code, 0) << run.output;
+        EXPECT_NE(run.output.find("veilcam-video: 12 frames, 3 faces tracked"), std::string::npos)
+            << run.output;
+
+        const test::ClipInfo before = test::read_clip(input);
+        const test::ClipInfo after = test::read_clip(output);
+        EXPECT_EQ(after.video_codec, "h264");
+        EXPECT_EQ(after.video_frames, 12);
+        EXPECT_LT(face_detail(after.first_frame), 0.5 * face_detail(before.first_frame))
+            << av_get_pix_fmt_name(format);
+        EXPECT_EQ(after.audio_packets, before.audio_packets);
+        EXPECT_GT(after.audio_packets, 0);
+        EXPECT_EQ(after.audio_checksum, before.audio_checksum) << "audio is copied unchanged";
+    }
+}
+
+TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
+    const std::string input = clip();
+    const ToolRun off = run_tool("--enabled false " + input + " " + path("off.mkv"));
+    ASSERT_EQ(off.exit_code, 0) << off.output;
+    const double original = face_detail(test::read_clip(input).first_frame);
+    EXPECT_GT(face_detail(test::read_clip(path("off.mkv")).first_frame), 0.7 * original);
+
+    const ToolRun scrfd =
+        run_tool("--detector scrfd-cpu --pixel_size 30 " + input + " " + path("scrfd.mkv"));
+    ASSERT_EQ(scrfd.exit_code, 0) << scrfd.output;
+    EXPECT_LT(face_detail(test::read_clip(path("scrfd.mkv")).first_frame), 0.5 * original);
+
+    const ToolRun help = run_tool("--help");
+    EXPECT_EQ(help.exit_code, 0);
+    for (const char* key :
+         {"--enabled true", "--blur_radius 70", "--confidence 0.5", "--excluded_face_ids \"\"",
+          "--tracking_device \"cpu\"", "--model_path"}) {
+        EXPECT_NE(help.output.find(key), std::string::npos) << key;
+    }
+}
+
+TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
+    const std::string input = clip(AV_PIX_FMT_YUV420P, false);
+    std::ofstream(path("existing.mkv")) << "keep me";
+    const std::string long_clip = "--still " + path("s.png") + " --still-at 5 " + input + " ";
+    struct Case {
+        std::string arguments;
+        int exit_code;
+        std::string message;
+    };
+    const Case cases[] = {
+        {path("missing.mkv") + " " + path("a.mkv"), 1, "cannot open " + path("missing.mkv")},
+        {input + " " + path("existing.mkv"), 1, "existing.mkv exists; give --overwrite"},
+        {"--overwrite " + input + " " + input, 1, "refusing to write over the input"},
+        {"--model_path /nonexistent/yunet.onnx " + input + " " + path("b.mkv"), 1,
+         "missing model /nonexistent/yunet.onnx"},
+        {"--pixel_size big " + input + " " + path("c.mkv"), 2, "--pixel_size takes a number"},
+        {"--no_such_option 1 " + input + " " + path("d.mkv"), 2, "unknown option --no_such_option"},
+        {input, 2, "give an input and an output file"},
+        {input + " " + path("e.nosuchformat"), 1, "cannot choose an output format"},
+        {long_clip + path("f.mkv"), 1, "the still at 5 s is past the end of the clip"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = run_tool(c.arguments);
+        EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments << "\n" << run.output;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+    }
+    std::ifstream kept(path("existing.mkv"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
+    EXPECT_EQ(test::read_clip(input).video_frames, 12) << "the input is untouched";
+    for (const char* name : {"a.mkv", "b.mkv", "c.mkv", "d.mkv", "e.nosuchformat", "f.mkv"}) {
+        EXPECT_FALSE(fs::exists(path(name))) << name;
+    }
+}
+
+TEST_F(VideoTool, AFailureHalfWayLeavesNoOutputBehind) {
+    const std::string input = clip();
+    std::ofstream(path("old.mkv")) << "old";
+    const ToolRun run = run_tool("--overwrite --still " + path("no/such/folder/still.png") +
+                                 " --still-at 0.2 " + input + " " + path("old.mkv"));
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.output.find("still"), std::string::npos) << run.output;
+    std::ifstream old(path("old.mkv"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "old")
+        << "the old output stays as it was";
+    EXPECT_FALSE(fs::exists(path("old.partial.mkv")));
+}
+
+TEST_F(VideoTool, WritesABeforeAndAfterStill) {
+    const std::string input = clip();
+    const ToolRun run = run_tool("--still " + path("still.png") + " --still-at 0.2 " + input + " " +
+                                 path("out.mkv"));
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const cv::Mat still = test::load_sample_at(path("still.png"));
+    ASSERT_EQ(still.size(), cv::Size(1280, 360));
+    EXPECT_LT(face_detail(still.colRange(640, 1280)), 0.5 * face_detail(still.colRange(0, 640)));
+}
+
+} // namespace
+} // namespace veilcam

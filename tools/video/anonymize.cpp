@@ -1,0 +1,190 @@
+#include "tools/video/anonymize.hpp"
+
+#include "filter/filter_callbacks.hpp"
+#include "filter/filter_instance.hpp"
+#include "settings/keys.hpp"
+#include "tools/video/frame_adapter.hpp"
+#include "tools/video/progress.hpp"
+#include "tools/video/video_reader.hpp"
+#include "tools/video/video_writer.hpp"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+namespace veilcam::video {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct FilterDeleter {
+    void operator()(FilterInstance* instance) const { destroy(instance); }
+};
+
+// The output goes to a neighbour file first and takes its name only once it
+// is whole, so a failure never leaves half a video (or damages an old one).
+fs::path partial_path(const fs::path& output) {
+    fs::path partial = output;
+    partial.replace_filename(output.stem().string() + ".partial" + output.extension().string());
+    return partial;
+}
+
+AVFrame* allocate_frame(FramePtr& frame, AVPixelFormat format, int width, int height) {
+    frame = make_frame();
+    frame->format = format;
+    frame->width = width;
+    frame->height = height;
+    check_av(av_frame_get_buffer(frame.get(), 0), "out of memory for a frame");
+    return frame.get();
+}
+
+// Converts between two frames of the same size, reusing its scaler.
+void convert(ScalePtr& scaler, const AVFrame& from, AVFrame& to) {
+    scaler.reset(sws_getCachedContext(scaler.release(), from.width, from.height,
+                                      static_cast<AVPixelFormat>(from.format), to.width, to.height,
+                                      static_cast<AVPixelFormat>(to.format), SWS_BILINEAR, nullptr,
+                                      nullptr, nullptr));
+    if (!scaler) {
+        throw VideoError("cannot convert between these pixel formats");
+    }
+    sws_scale(scaler.get(), from.data, from.linesize, 0, from.height, to.data, to.linesize);
+}
+
+cv::Mat to_bgr(ScalePtr& scaler, const AVFrame& frame, FramePtr& bgr) {
+    if (!bgr) {
+        allocate_frame(bgr, AV_PIX_FMT_BGR24, frame.width, frame.height);
+    }
+    convert(scaler, frame, *bgr);
+    return cv::Mat(frame.height, frame.width, CV_8UC3, bgr->data[0], bgr->linesize[0]).clone();
+}
+
+void use_scrfd_on_cpu(FilterInstance& instance, const std::string& model) {
+    instance.scrfd = std::make_unique<ScrfdDetector>(model, 0, ScrfdProvider::Cpu);
+    instance.detector_ready = true;
+    instance.active_device = "scrfd:cpu";
+    instance.active_device_name = "SCRFD on the CPU";
+}
+
+} // namespace
+
+Summary anonymize(const Options& options, obs_data_t* settings, const std::string& models_dir) {
+    const auto started = std::chrono::steady_clock::now();
+    VideoReader reader(options.input);
+    const AVCodecContext* decoder = reader.decoder();
+
+    std::unique_ptr<FilterInstance, FilterDeleter> filter(
+        static_cast<FilterInstance*>(create(settings, nullptr)));
+    if (!filter) {
+        throw VideoError("the filter could not be created (see the log above)");
+    }
+    if (options.scrfd_cpu) {
+        use_scrfd_on_cpu(*filter, models_dir + "/det_500m.onnx");
+    }
+
+    const fs::path output(options.output);
+    const fs::path partial = partial_path(output);
+    struct RemoveUnlessKept {
+        const fs::path& path;
+        bool keep = false;
+        ~RemoveUnlessKept() {
+            if (!keep) {
+                std::error_code ignored;
+                fs::remove(path, ignored);
+            }
+        }
+    } cleanup{partial};
+
+    VideoWriter writer(partial.string(), reader.format(), decoder->width, decoder->height,
+                       reader.frame_rate());
+    Progress progress(reader.frame_count(), options.show_progress);
+
+    FramePtr work, encoded, still_buffer;
+    ScalePtr to_work, to_encoder, to_still;
+    std::vector<PacketPtr> copied;
+    int64_t index = 0;
+    const int64_t still_index =
+        static_cast<int64_t>(options.still_at * av_q2d(reader.frame_rate()));
+    cv::Mat still_before;
+
+    auto write_copied = [&] {
+        for (PacketPtr& packet : copied) {
+            writer.write_copied(packet.get());
+        }
+        copied.clear();
+    };
+    while (AVFrame* decoded = reader.next_frame(copied)) {
+        write_copied();
+
+        // The filter works in place, so it gets a frame of its own: decoded
+        // frames may still serve the decoder as references.
+        const auto source_format = static_cast<AVPixelFormat>(decoded->format);
+        video_format format = host_format(source_format);
+        const AVPixelFormat work_format =
+            format == VIDEO_FORMAT_NONE ? AV_PIX_FMT_YUV420P : source_format;
+        if (format == VIDEO_FORMAT_NONE) {
+            format = VIDEO_FORMAT_I420;
+        }
+        if (!work || work->format != work_format || work->width != decoded->width ||
+            work->height != decoded->height) {
+            allocate_frame(work, work_format, decoded->width, decoded->height);
+        }
+        check_av(av_frame_make_writable(work.get()), "out of memory for a frame");
+        if (work_format == source_format) {
+            check_av(av_frame_copy(work.get(), decoded), "cannot copy a frame");
+        } else {
+            convert(to_work, *decoded, *work);
+        }
+
+        if (!options.still.empty() && index == still_index) {
+            still_before = to_bgr(to_still, *work, still_buffer);
+        }
+        obs_source_frame host{};
+        wrap_frame(*work, format, host);
+        filter_video(filter.get(), &host);
+        if (!still_before.empty() && index == still_index) {
+            cv::Mat side_by_side;
+            cv::hconcat(still_before, to_bgr(to_still, *work, still_buffer), side_by_side);
+            if (!cv::imwrite(options.still, side_by_side)) {
+                throw VideoError("cannot write the still " + options.still);
+            }
+        }
+
+        AVFrame* out = work.get();
+        if (work_format != AV_PIX_FMT_YUV420P) {
+            if (!encoded) {
+                allocate_frame(encoded, AV_PIX_FMT_YUV420P, decoded->width, decoded->height);
+            }
+            check_av(av_frame_make_writable(encoded.get()), "out of memory for a frame");
+            convert(to_encoder, *work, *encoded);
+            out = encoded.get();
+        }
+        out->pts = index;
+        writer.write_video(out);
+        ++index;
+        progress.update(index);
+    }
+    write_copied(); // audio that follows the last video frame
+    if (!options.still.empty() && index <= still_index) {
+        std::ostringstream message;
+        message << "the still at " << options.still_at << " s is past the end of the clip ("
+                << index << " frames)";
+        throw VideoError(message.str());
+    }
+    writer.finish();
+    fs::rename(partial, output);
+    cleanup.keep = true;
+    progress.finish();
+
+    Summary summary;
+    summary.frames = index;
+    summary.faces_tracked = filter->tracker.ids_issued();
+    summary.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return summary;
+}
+
+} // namespace veilcam::video

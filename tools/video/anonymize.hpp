@@ -1,0 +1,23 @@
+#pragma once
+
+#include "tools/video/options.hpp"
+
+#include <obs.h>
+
+#include <cstdint>
+#include <string>
+
+namespace veilcam::video {
+
+struct Summary {
+    int64_t frames = 0;
+    uint64_t faces_tracked = 0;
+    double seconds = 0.0;
+};
+
+// Runs the filter's own callbacks over every frame of the input and writes the
+// result; `settings` holds the filter settings. Throws VideoError (or another
+// std::exception) with what went wrong; the output is then not left behind.
+Summary anonymize(const Options& options, obs_data_t* settings, const std::string& models_dir);
+
+} // namespace veilcam::video

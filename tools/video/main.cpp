@@ -1,0 +1,107 @@
+// veilcam-video: hides the faces in a video file with the plug-in's own filter.
+#include "filter/filter_callbacks.hpp"
+#include "settings/keys.hpp"
+#include "tools/video/anonymize.hpp"
+#include "tools/video/ffmpeg_owners.hpp"
+#include "tools/video/options.hpp"
+#include "tools/video/progress.hpp"
+
+#include <util/base.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace veilcam;
+
+struct SettingsRelease {
+    void operator()(obs_data_t* settings) const { obs_data_release(settings); }
+};
+
+void print_log_line(int level, const char* format, va_list args, void*) {
+    video::clear_progress_line();
+    const char* prefix = level <= LOG_ERROR ? "error: " : level <= LOG_WARNING ? "warning: " : "";
+    std::fputs(prefix, stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+}
+
+int fail(const std::string& message, int code = 1) {
+    video::clear_progress_line();
+    std::fprintf(stderr, "veilcam-video: %s\n", message.c_str());
+    return code;
+}
+
+// The models beside the tool, in the layout of the build and of the plug-in.
+fs::path models_beside_tool() {
+    return fs::read_symlink("/proc/self/exe").parent_path() / "data/models";
+}
+
+void check_paths(const video::Options& options) {
+    const fs::path input(options.input), output(options.output);
+    std::error_code error;
+    if (fs::exists(output, error)) {
+        if (fs::exists(input, error) && fs::equivalent(input, output, error)) {
+            throw video::VideoError("refusing to write over the input " + options.input);
+        }
+        if (!options.overwrite) {
+            throw video::VideoError(options.output + " exists; give --overwrite to replace it");
+        }
+    }
+}
+
+void check_model(const fs::path& model) {
+    if (!fs::is_regular_file(model)) {
+        throw video::VideoError("missing model " + model.string() +
+                                " (see README: the build copies it from ../shared/models)");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    av_log_set_level(AV_LOG_ERROR);
+    base_set_log_handler(print_log_line, nullptr);
+    const std::unique_ptr<obs_data_t, SettingsRelease> settings(obs_data_create());
+    get_defaults(settings.get());
+
+    video::Options options;
+    try {
+        options = video::parse_options(argc, argv, settings.get());
+    } catch (const std::exception& e) {
+        return fail(std::string(e.what()) + " (see --help)", 2);
+    }
+    if (options.help) {
+        std::fputs(video::usage(settings.get()).c_str(), stdout);
+        return 0;
+    }
+
+    try {
+        const fs::path models = models_beside_tool();
+        if (*obs_data_get_string(settings.get(), setting::kModelPath) == '\0') {
+            obs_data_set_string(settings.get(), setting::kModelPath,
+                                (models / "face_detection_yunet_2023mar.onnx").c_str());
+        }
+        check_model(obs_data_get_string(settings.get(), setting::kModelPath));
+        if (options.scrfd_cpu) {
+            check_model(models / "det_500m.onnx");
+        }
+        check_paths(options);
+        const video::Summary summary = video::anonymize(options, settings.get(), models.string());
+        std::printf("veilcam-video: %lld frames, %llu faces tracked, %.1f s (%.1f fps) -> %s\n",
+                    static_cast<long long>(summary.frames),
+                    static_cast<unsigned long long>(summary.faces_tracked), summary.seconds,
+                    summary.seconds > 0 ? summary.frames / summary.seconds : 0.0,
+                    options.output.c_str());
+        if (!options.still.empty()) {
+            std::printf("veilcam-video: before/after still -> %s\n", options.still.c_str());
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}

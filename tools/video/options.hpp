@@ -1,0 +1,26 @@
+#pragma once
+
+#include <obs.h>
+
+#include <string>
+
+namespace veilcam::video {
+
+struct Options {
+    std::string input;
+    std::string output;
+    bool overwrite = false;
+    bool scrfd_cpu = false; // --detector scrfd-cpu
+    std::string still;      // side-by-side PNG, before and after
+    double still_at = 1.0;  // seconds into the clip
+    bool show_progress = true;
+    bool help = false;
+};
+
+// Reads the command line; every filter setting goes into `settings` under
+// its own key. Throws std::invalid_argument with a message for the user.
+Options parse_options(int argc, char** argv, obs_data_t* settings);
+
+std::string usage(obs_data_t* defaults);
+
+} // namespace veilcam::video

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "tools/video/ffmpeg_owners.hpp"
+
+#include <map>
+#include <string>
+
+namespace veilcam::video {
+
+// Encodes H.264 at the input's size and frame rate and copies the input's
+// audio streams unchanged.
+class VideoWriter {
+  public:
+    VideoWriter(const std::string& path, const AVFormatContext* input, int width, int height,
+                AVRational frame_rate);
+    ~VideoWriter();
+    VideoWriter(const VideoWriter&) = delete;
+    VideoWriter& operator=(const VideoWriter&) = delete;
+
+    // A yuv420p frame of the output size; its pts counts frames.
+    void write_video(AVFrame* frame);
+    // A packet of an input stream that is copied (others are dropped).
+    void write_copied(AVPacket* packet);
+    void finish();
+
+  private:
+    void drain(bool flushing);
+
+    AVFormatContext* format_ = nullptr;
+    const AVFormatContext* input_;
+    CodecPtr encoder_;
+    AVStream* video_ = nullptr;
+    std::map<int, AVStream*> copied_; // input stream index -> output stream
+    PacketPtr packet_;
+    bool finished_ = false;
+};
+
+} // namespace veilcam::video
