@@ -1,0 +1,348 @@
+// The installed plug-in in a real, headless OBS: libobs renders on Mesa under
+// Xvfb, an async source feeds frames through "veilcam_filter", and the
+// rendered output comes back through the raw video callback.
+#include "filter/filter_instance.hpp"
+#include "filter/region_obscuring.hpp"
+#include "support/frames.hpp"
+#include "support/log_capture.hpp"
+#include "support/obs_host.hpp"
+#include "support/samples.hpp"
+
+#include <gtest/gtest.h>
+#include <obs.h>
+#include <opencv2/imgproc.hpp>
+#include <util/platform.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+namespace veilcam {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+const fs::path kPluginDir = fs::path(VEILCAM_TEST_PREFIX) / "obs-veilcam";
+
+// A 1280 x 720 picture of the four labelled photos, and where their faces are.
+struct Composite {
+    cv::Mat picture;
+    std::vector<cv::Rect> faces;
+};
+
+const Composite& composite() {
+    static const Composite made = [] {
+        Composite c{cv::Mat(kHeight, kWidth, CV_8UC3, cv::Scalar(60, 70, 80)), {}};
+        const cv::Point places[] = {{0, 0}, {640, 0}, {0, 360}, {860, 240}};
+        const auto& photos = test::labelled_photos();
+        for (size_t i = 0; i < photos.size(); ++i) {
+            const cv::Mat& photo = photos[i].image;
+            const cv::Rect area(places[i], cv::Size(std::min(photo.cols, kWidth - places[i].x),
+                                                    std::min(photo.rows, kHeight - places[i].y)));
+            photo(cv::Rect(cv::Point(0, 0), area.size())).copyTo(c.picture(area));
+            for (const cv::Rect& face : photos[i].faces) {
+                if (((face + places[i]) & area) == face + places[i]) {
+                    c.faces.push_back(face + places[i]);
+                }
+            }
+        }
+        return c;
+    }();
+    return made;
+}
+
+// The test's own async video input, fed by obs_source_output_video; each
+// start of libobs needs it registered again.
+void register_test_input() {
+    static obs_source_info info = [] {
+        obs_source_info i = {};
+        i.id = "veilcam_test_input";
+        i.type = OBS_SOURCE_TYPE_INPUT;
+        i.output_flags = OBS_SOURCE_ASYNC_VIDEO;
+        i.get_name = [](void*) { return "veilcam test input"; };
+        i.create = [](obs_data_t*, obs_source_t* source) -> void* { return source; };
+        i.destroy = [](void*) {};
+        return i;
+    }();
+    obs_register_source(&info);
+}
+
+struct SourceRelease {
+    void operator()(obs_source_t* source) const { obs_source_release(source); }
+};
+using SourcePtr = std::unique_ptr<obs_source_t, SourceRelease>;
+
+struct DataRelease {
+    void operator()(obs_data_t* data) const { obs_data_release(data); }
+};
+using DataPtr = std::unique_ptr<obs_data_t, DataRelease>;
+
+class RealHost : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host_ = std::make_unique<test::ObsHost>();
+        ASSERT_TRUE(host_->started()) << host_->error();
+        obs_video_info video = {};
+        video.graphics_module = "libobs-opengl";
+        video.fps_num = 30;
+        video.fps_den = 1;
+        video.base_width = video.output_width = kWidth;
+        video.base_height = video.output_height = kHeight;
+        video.output_format = VIDEO_FORMAT_BGRA;
+        video.gpu_conversion = true;
+        video.colorspace = VIDEO_CS_709;
+        video.range = VIDEO_RANGE_FULL;
+        video.scale_type = OBS_SCALE_BILINEAR;
+        ASSERT_EQ(obs_reset_video(&video), OBS_VIDEO_SUCCESS);
+        obs_module_t* module = nullptr;
+        ASSERT_EQ(obs_open_module(&module, (kPluginDir / "bin/64bit/obs-veilcam.so").c_str(),
+                                  (kPluginDir / "data").c_str()),
+                  MODULE_SUCCESS);
+        ASSERT_TRUE(obs_init_module(module));
+        register_test_input();
+        obs_add_raw_video_callback(nullptr, &RealHost::on_output, this);
+    }
+
+    void TearDown() override {
+        if (host_ && host_->started()) {
+            obs_remove_raw_video_callback(&RealHost::on_output, this);
+            obs_set_output_source(0, nullptr);
+        }
+        host_.reset();
+    }
+
+    static void on_output(void* param, video_data* frame) {
+        auto* self = static_cast<RealHost*>(param);
+        std::lock_guard<std::mutex> lock(self->output_mutex_);
+        cv::Mat(kHeight, kWidth, CV_8UC4, frame->data[0], frame->linesize[0]).copyTo(self->output_);
+        ++self->outputs_;
+        self->output_ready_.notify_all();
+    }
+
+    // The rendered picture once `frames` more have come out after now.
+    cv::Mat wait_for_output(int frames = 12) {
+        std::unique_lock<std::mutex> lock(output_mutex_);
+        const long target = outputs_ + frames;
+        const bool arrived = output_ready_.wait_for(lock, std::chrono::seconds(20),
+                                                    [&] { return outputs_ >= target; });
+        EXPECT_TRUE(arrived) << "no output from OBS";
+        cv::Mat bgr;
+        cv::cvtColor(output_, bgr, cv::COLOR_BGRA2BGR);
+        return bgr;
+    }
+
+    SourcePtr make_input(const char* name) {
+        SourcePtr input(obs_source_create("veilcam_test_input", name, nullptr, nullptr));
+        obs_source_set_async_unbuffered(input.get(), true);
+        return input;
+    }
+
+    // The faces of the photos are small for a 1280 x 720 frame: detection at
+    // full size keeps this about the host, not about the detector's reach.
+    SourcePtr attach_filter(obs_source_t* input, obs_data_t* settings = nullptr) {
+        DataPtr own(obs_data_create());
+        if (settings) {
+            obs_data_apply(own.get(), settings);
+        }
+        obs_data_set_int(own.get(), "detection_max_dimension", 1280);
+        SourcePtr filter(obs_source_create_private("veilcam_filter", "veil", own.get()));
+        obs_source_filter_add(input, filter.get());
+        return filter;
+    }
+
+    static void feed(obs_source_t* input, test::TestFrame& frame) {
+        video_format_get_parameters_for_format(
+            VIDEO_CS_709, VIDEO_RANGE_FULL, frame.frame.format, frame.frame.color_matrix,
+            frame.frame.color_range_min, frame.frame.color_range_max);
+        frame.frame.full_range = true;
+        frame.frame.timestamp = os_gettime_ns();
+        obs_source_output_video(input, &frame.frame);
+    }
+
+    // What `input` shows for `picture` sent in `format`.
+    cv::Mat render(obs_source_t* input, const cv::Mat& picture, video_format format) {
+        test::TestFrame frame = test::make_frame(picture, format);
+        feed(input, frame);
+        return wait_for_output();
+    }
+
+    static std::vector<cv::Rect> hidden_regions(obs_source_t* filter, cv::Size frame_size) {
+        auto* instance = static_cast<FilterInstance*>(obs_obj_get_data(filter));
+        std::lock_guard<std::mutex> lock(instance->mutex);
+        obs_source_frame frame{};
+        frame.width = static_cast<uint32_t>(frame_size.width);
+        frame.height = static_cast<uint32_t>(frame_size.height);
+        std::vector<cv::Rect> regions;
+        for (const FaceTrack& track : instance->tracker.tracks()) {
+            regions.push_back(padded_face_rect(*instance, track, frame));
+        }
+        return regions;
+    }
+
+    static double detail(const cv::Mat& bgr, const cv::Rect& r) {
+        cv::Mat grey, dx;
+        cv::cvtColor(bgr(r), grey, cv::COLOR_BGR2GRAY);
+        cv::absdiff(grey.colRange(1, grey.cols), grey.colRange(0, grey.cols - 1), dx);
+        return cv::mean(dx)[0];
+    }
+
+    // The largest channel difference outside the regions (widened by `margin`).
+    static double largest_difference_outside(const cv::Mat& a, const cv::Mat& b,
+                                             const std::vector<cv::Rect>& regions, int margin) {
+        cv::Mat diff;
+        cv::absdiff(a, b, diff);
+        for (const cv::Rect& r : regions) {
+            const cv::Rect wide =
+                cv::Rect(r.x - margin, r.y - margin, r.width + 2 * margin, r.height + 2 * margin) &
+                cv::Rect(0, 0, a.cols, a.rows);
+            diff(wide).setTo(cv::Scalar::all(0));
+        }
+        double largest = 0;
+        cv::minMaxLoc(diff.reshape(1), nullptr, &largest);
+        return largest;
+    }
+
+    test::LogCapture log_;
+    std::unique_ptr<test::ObsHost> host_;
+    std::mutex output_mutex_;
+    std::condition_variable output_ready_;
+    cv::Mat output_;
+    long outputs_ = 0;
+};
+
+TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
+    const Composite& c = composite();
+    for (const test::FormatCase& format : test::accepted_formats()) {
+        SourcePtr plain = make_input("plain");
+        obs_set_output_source(0, plain.get());
+        const cv::Mat unfiltered = render(plain.get(), c.picture, format.format);
+        ASSERT_GT(detail(unfiltered, c.faces.front()), 1.0) << format.name << ": nothing rendered";
+
+        SourcePtr input = make_input("veiled");
+        SourcePtr filter = attach_filter(input.get());
+        obs_set_output_source(0, input.get());
+        const cv::Mat filtered = render(input.get(), c.picture, format.format);
+        obs_set_output_source(0, nullptr);
+
+        for (const cv::Rect& face : c.faces) {
+            EXPECT_LT(detail(filtered, face), 0.5 * detail(unfiltered, face))
+                << format.name << ", face " << face;
+        }
+        // Chroma is interpolated across region edges when the picture is drawn.
+        EXPECT_LE(largest_difference_outside(filtered, unfiltered,
+                                             hidden_regions(filter.get(), c.picture.size()), 4),
+                  3.0)
+            << format.name;
+    }
+    EXPECT_EQ(log_.count("[obs-veilcam] loaded v0.6.0", LOG_INFO), 1);
+    EXPECT_EQ(log_.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), 11);
+    EXPECT_EQ(log_.count("[veilcam] First face detection succeeded (", LOG_INFO), 11);
+    EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR) + log_.count("[veilcam]", LOG_WARNING), 0);
+}
+
+TEST_F(RealHost, BoxesAppearAndAListedFaceStaysVisible) {
+    const Composite& c = composite();
+    DataPtr settings(obs_data_create());
+    obs_data_set_bool(settings.get(), "show_boxes", true);
+    obs_data_set_string(settings.get(), "excluded_face_ids", "1");
+    SourcePtr input = make_input("veiled");
+    SourcePtr filter = attach_filter(input.get(), settings.get());
+    obs_set_output_source(0, input.get());
+    const cv::Mat output = render(input.get(), c.picture, VIDEO_FORMAT_BGRA);
+    obs_set_output_source(0, nullptr);
+
+    const std::vector<cv::Rect> regions = hidden_regions(filter.get(), c.picture.size());
+    ASSERT_GE(regions.size(), c.faces.size());
+    // Track 1 is outlined in orange and left as it is; track 2 in green and hidden.
+    const cv::Vec3b visible_edge = output.at<cv::Vec3b>(regions[0].y + 20, regions[0].x);
+    const cv::Vec3b hidden_edge = output.at<cv::Vec3b>(regions[1].y + 20, regions[1].x);
+    EXPECT_LE(cv::norm(cv::Vec3i(visible_edge) - cv::Vec3i(0, 128, 255)), 4.0) << visible_edge;
+    EXPECT_LE(cv::norm(cv::Vec3i(hidden_edge) - cv::Vec3i(0, 255, 0)), 4.0) << hidden_edge;
+    const cv::Rect inside_1(regions[0].x + 8, regions[0].y + 8, regions[0].width - 16,
+                            regions[0].height - 16);
+    const cv::Rect inside_2(regions[1].x + 8, regions[1].y + 8, regions[1].width - 16,
+                            regions[1].height - 16);
+    EXPECT_GT(detail(output, inside_1), 0.8 * detail(c.picture, inside_1));
+    EXPECT_LT(detail(output, inside_2), 0.5 * detail(c.picture, inside_2));
+}
+
+TEST_F(RealHost, ASettingsUpdateTakesEffectOnTheNextFrames) {
+    const Composite& c = composite();
+    SourcePtr input = make_input("veiled");
+    SourcePtr filter = attach_filter(input.get());
+    obs_set_output_source(0, input.get());
+    const cv::Mat hidden = render(input.get(), c.picture, VIDEO_FORMAT_NV12);
+    DataPtr off(obs_data_create());
+    obs_data_set_bool(off.get(), "enabled", false);
+    obs_source_update(filter.get(), off.get());
+    wait_for_output(3); // the host applies a video source's update at its next tick
+    const cv::Mat shown = render(input.get(), c.picture, VIDEO_FORMAT_NV12);
+    obs_set_output_source(0, nullptr);
+    const cv::Rect face = c.faces.front();
+    EXPECT_LT(detail(hidden, face), 0.5 * detail(shown, face));
+    EXPECT_GT(detail(shown, face), 0.8 * detail(c.picture, face));
+}
+
+TEST_F(RealHost, TwoSourcesWithAFilterEachRunAtOnce) {
+    const test::LabelledPhoto& left_photo = test::labelled_photos()[0];
+    const test::LabelledPhoto& right_photo = test::labelled_photos()[3];
+    obs_scene_t* scene = obs_scene_create_private("two");
+    SourcePtr left = make_input("left"), right = make_input("right");
+    SourcePtr left_filter = attach_filter(left.get()), right_filter = attach_filter(right.get());
+    obs_scene_add(scene, left.get());
+    const vec2 right_place = {640.0f, 0.0f};
+    obs_sceneitem_set_pos(obs_scene_add(scene, right.get()), &right_place);
+    obs_set_output_source(0, obs_scene_get_source(scene));
+
+    test::TestFrame left_frame = test::make_frame(left_photo.image, VIDEO_FORMAT_I420);
+    test::TestFrame right_frame = test::make_frame(right_photo.image, VIDEO_FORMAT_YUY2);
+    feed(left.get(), left_frame);
+    feed(right.get(), right_frame);
+    const cv::Mat output = wait_for_output(8);
+    obs_set_output_source(0, nullptr);
+    obs_scene_release(scene);
+
+    for (const cv::Rect& face : left_photo.faces) {
+        EXPECT_LT(detail(output, face), 0.5 * detail(left_photo.image, face)) << face;
+    }
+    for (const cv::Rect& face : right_photo.faces) {
+        EXPECT_LT(detail(output, face + cv::Point(640, 0)), 0.5 * detail(right_photo.image, face))
+            << face;
+    }
+}
+
+TEST_F(RealHost, RemovingTheFilterWhileFramesFlowIsClean) {
+    const Composite& c = composite();
+    SourcePtr input = make_input("veiled");
+    SourcePtr filter = attach_filter(input.get());
+    obs_set_output_source(0, input.get());
+
+    std::atomic<bool> running{true};
+    std::thread sender([&] {
+        test::TestFrame frame = test::make_frame(c.picture, VIDEO_FORMAT_I420);
+        while (running) {
+            feed(input.get(), frame);
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        }
+    });
+    const cv::Mat hidden = wait_for_output(10);
+    obs_source_filter_remove(input.get(), filter.get());
+    filter.reset();
+    const cv::Mat shown = wait_for_output(10);
+    running = false;
+    sender.join();
+    obs_set_output_source(0, nullptr);
+
+    const cv::Rect face = c.faces.front();
+    EXPECT_LT(detail(hidden, face), 0.5 * detail(c.picture, face));
+    EXPECT_GT(detail(shown, face), 0.8 * detail(c.picture, face));
+    EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR), 0);
+}
+
+} // namespace
+} // namespace veilcam
