@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds the project inside the sysroot (set up first if needed).
 #   scripts/build.sh [BUILD_DIR] [extra CMake arguments...]
+# VEILCAM_BUILD_TARGETS limits the build to the named targets.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd -P)
@@ -12,4 +13,8 @@ mkdir -p "$build"
 "$here/in-sysroot.sh" cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE="${VEILCAM_BUILD_TYPE:-RelWithDebInfo}" \
     -DVEILCAM_ONNXRUNTIME_DIR="$runtime" "$@"
-"$here/in-sysroot.sh" cmake --build "$build"
+targets=()
+for target in ${VEILCAM_BUILD_TARGETS:-}; do
+    targets+=(--target "$target")
+done
+"$here/in-sysroot.sh" cmake --build "$build" "${targets[@]}"

@@ -1,13 +1,41 @@
 #!/usr/bin/env bash
 # Sets up everything (the sysroot, ONNX Runtime), builds, installs into a
-# temporary prefix inside the build folder and runs every test, the real-host
-# ones under Xvfb.
-#   scripts/test.sh [BUILD_DIR]
+# temporary prefix inside the build folder and runs every test: the plain
+# build, then the unit and end-to-end tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the threading test under ThreadSanitizer.
+# The real-host tests run under Xvfb.
+#   scripts/test.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd -P)
-build=${1:-$root/build}
 
-"$here/build.sh" "$build"
-"$here/in-sysroot.sh" xvfb-run -a -s "-screen 0 1280x720x24" \
-    ctest --test-dir "$build" --output-on-failure --timeout 900 -j "$(nproc)"
+passed=0
+run_ctest() {
+    local build=$1 log
+    shift
+    log=$(mktemp)
+    "$here/in-sysroot.sh" env "${sanitizer_env[@]}" \
+        xvfb-run -a -s "-screen 0 1280x720x24" \
+        ctest --test-dir "$build" --output-on-failure --timeout 900 -j "$(nproc)" "$@" |
+        tee "$log"
+    passed=$((passed + $(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log")))
+    rm -f "$log"
+}
+
+echo "== plain build"
+sanitizer_env=(VEILCAM_PLAIN=1)
+"$here/build.sh" "$root/build"
+run_ctest "$root/build"
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
+sanitizer_env=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1)
+"$here/build.sh" "$root/build-asan" -DVEILCAM_SANITIZE=address
+run_ctest "$root/build-asan"
+
+echo "== ThreadSanitizer"
+sanitizer_env=(TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1)
+VEILCAM_BUILD_TARGETS=veilcam_concurrency_tests \
+    "$here/build.sh" "$root/build-tsan" -DVEILCAM_SANITIZE=thread
+run_ctest "$root/build-tsan" -R '^Concurrency\.' --fixture-exclude-setup installed_plugin
+
+echo "tests: $passed passed, 0 failed"
