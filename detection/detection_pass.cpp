@@ -2,6 +2,7 @@
 
 #include "detection/detectors.hpp"
 #include "filter/filter_instance.hpp"
+#include "filter/frame_formats.hpp"
 #include "filter/frame_intake.hpp"
 
 #include <obs-module.h>
@@ -77,6 +78,29 @@ void find_faces(FilterInstance& f, double scale, const cv::Rect& frame_rect) {
     }
 }
 
+// Fills `detection_image` with the frame shrunk by `scale` (or copied when
+// scale is 1); false when the frame has no pixels.
+bool make_detection_image(FilterInstance& f, const obs_source_frame& frame, double scale) {
+    const FrameFormat* format = frame_format(frame.format);
+    if (scale < 1.0 && format && format->shrinks_before_conversion && frame.data[0]) {
+        // A fraction of the work of converting the whole frame, same picture.
+        cv::resize(wrap_plane0(frame, *format), f.detection_plane, cv::Size(), scale, scale,
+                   cv::INTER_AREA);
+        convert_to_bgr(f.detection_plane, *format, f.detection_image);
+        return true;
+    }
+    const cv::Mat working = make_working_image(f, &frame);
+    if (working.empty()) {
+        return false;
+    }
+    if (scale < 1.0) {
+        cv::resize(working, f.detection_image, cv::Size(), scale, scale, cv::INTER_AREA);
+    } else {
+        working.copyTo(f.detection_image);
+    }
+    return true;
+}
+
 } // namespace
 
 FaceDetection map_to_frame(const cv::Rect& box, double scale, int mirror_width) {
@@ -112,25 +136,19 @@ const std::vector<FaceDetection>& detect_faces(FilterInstance& f, const obs_sour
     if (!ensure_detector(f)) {
         return f.detections;
     }
-    const cv::Mat working = make_working_image(f, &frame);
-    if (working.empty()) {
-        return f.detections;
-    }
-
+    const int width = static_cast<int>(frame.width);
+    const int height = static_cast<int>(frame.height);
     int limit = f.detection_max_dimension;
     if (f.scrfd) {
         limit = std::min(limit, kScrfdMaxDimension);
     }
-    const double scale =
-        std::min(1.0, static_cast<double>(limit) / std::max(working.cols, working.rows));
-    if (scale < 1.0) {
-        cv::resize(working, f.detection_image, cv::Size(), scale, scale, cv::INTER_AREA);
-    } else {
-        working.copyTo(f.detection_image);
+    const double scale = std::min(1.0, static_cast<double>(limit) / std::max(width, height));
+    if (!make_detection_image(f, frame, scale)) {
+        return f.detections;
     }
 
     try {
-        find_faces(f, scale, cv::Rect(0, 0, working.cols, working.rows));
+        find_faces(f, scale, cv::Rect(0, 0, width, height));
     } catch (const std::exception& e) {
         f.detections.clear();
         if (f.active_device == "cpu") {

@@ -33,6 +33,7 @@ struct FilterInstance {
     // Kept between frames so that OpenCV reuses their buffers.
     cv::Mat working_image;
     cv::Mat detection_image;
+    cv::Mat detection_plane; // plane 0 shrunk, before its conversion to BGR
     cv::Mat mirror_image;
     ResampleScratch region_scratch; // reduced copies of the region being hidden
     cv::Mat overlay_luma;           // luma bytes under a label on YUY2 and UYVY

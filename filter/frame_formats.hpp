@@ -1,6 +1,7 @@
 #pragma once
 
 #include <obs.h>
+#include <opencv2/core/mat.hpp>
 
 namespace veilcam {
 
@@ -9,9 +10,18 @@ struct FrameFormat {
     int plane0_type;     // OpenCV type that plane 0 is wrapped as
     int to_bgr;          // cv::cvtColor code to the BGR working image; -1: copied as is
     int bytes_per_pixel; // of plane 0 for the packed routine; 0 for planar formats
+    // The conversion works pixel by pixel and channel by channel, so shrinking
+    // plane 0 first gives the same picture as converting first.
+    bool shrinks_before_conversion;
 };
 
 // Null for every format the filter leaves alone.
 const FrameFormat* frame_format(video_format format);
+
+// Plane 0 of `frame` as the format's OpenCV image, sharing the frame's bytes.
+cv::Mat wrap_plane0(const obs_source_frame& frame, const FrameFormat& format);
+
+// `plane` (as wrapped, or shrunk) converted into the 8-bit BGR `bgr`.
+void convert_to_bgr(const cv::Mat& plane, const FrameFormat& format, cv::Mat& bgr);
 
 } // namespace veilcam

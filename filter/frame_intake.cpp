@@ -8,8 +8,6 @@
 #include "filter/overlay.hpp"
 #include "filter/region_obscuring.hpp"
 
-#include <opencv2/imgproc.hpp>
-
 namespace veilcam {
 namespace {
 
@@ -49,13 +47,7 @@ cv::Mat make_working_image(FilterInstance& f, const obs_source_frame* frame) {
         return cv::Mat();
     }
     if (const FrameFormat* format = frame_format(frame->format)) {
-        const cv::Mat plane(static_cast<int>(frame->height), static_cast<int>(frame->width),
-                            format->plane0_type, frame->data[0], frame->linesize[0]);
-        if (format->to_bgr < 0) {
-            plane.copyTo(f.working_image);
-        } else {
-            cv::cvtColor(plane, f.working_image, format->to_bgr);
-        }
+        convert_to_bgr(wrap_plane0(*frame, *format), *format, f.working_image);
     }
     return f.working_image;
 }

@@ -113,7 +113,7 @@ void obscure_region(FilterInstance& f, uint8_t* plane, uint32_t stride, int plan
     if (f.obscure_mode == 1) {
         blur_region(f, view);
     } else {
-        pixelate_view(view, f.pixel_size);
+        pixelate_view(view, f.pixel_size, f.region_scratch);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace veilcam {
 namespace {
@@ -135,40 +136,47 @@ void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch
 
 } // namespace
 
-void pixelate_view(cv::Mat& view, int pixel_size) {
+void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
     const int cn = view.channels();
+    const int row_bytes = view.cols * cn;
     const int blocks_x = std::max(view.cols / pixel_size, 1);
     const int blocks_y = std::max(view.rows / pixel_size, 1);
     // Block j covers the pixels p with floor(p * blocks / size) == j.
     auto block_start = [](int j, int blocks, int size) { return (j * size + blocks - 1) / blocks; };
+    ensure_size(scratch.column_sums, static_cast<size_t>(row_bytes));
+    ensure_size(scratch.block_row, static_cast<size_t>(row_bytes));
+    uint32_t* sums = scratch.column_sums.data();
+    uint8_t* block_row = scratch.block_row.data();
+
     for (int by = 0; by < blocks_y; ++by) {
         const int y0 = block_start(by, blocks_y, view.rows);
         const int y1 = block_start(by + 1, blocks_y, view.rows);
+        // One pass down the band sums every byte column (vectorised), then
+        // the block means make one row that is copied over the band.
+        std::fill(sums, sums + row_bytes, 0u);
+        for (int y = y0; y < y1; ++y) {
+            const uint8_t* row = view.ptr<uint8_t>(y);
+            for (int i = 0; i < row_bytes; ++i) {
+                sums[i] += row[i];
+            }
+        }
         for (int bx = 0; bx < blocks_x; ++bx) {
             const int x0 = block_start(bx, blocks_x, view.cols);
             const int x1 = block_start(bx + 1, blocks_x, view.cols);
-            uint64_t sum[kMaxChannels] = {};
-            for (int y = y0; y < y1; ++y) {
-                const uint8_t* row = view.ptr<uint8_t>(y);
-                for (int x = x0 * cn; x < x1 * cn; x += cn) {
-                    for (int c = 0; c < cn; ++c) {
-                        sum[c] += row[x + c];
-                    }
-                }
-            }
             const uint64_t count = static_cast<uint64_t>(y1 - y0) * (x1 - x0);
-            uint8_t mean[kMaxChannels] = {};
             for (int c = 0; c < cn; ++c) {
-                mean[c] = static_cast<uint8_t>((sum[c] + count / 2) / count);
-            }
-            for (int y = y0; y < y1; ++y) {
-                uint8_t* row = view.ptr<uint8_t>(y);
-                for (int x = x0 * cn; x < x1 * cn; x += cn) {
-                    for (int c = 0; c < cn; ++c) {
-                        row[x + c] = mean[c];
-                    }
+                uint64_t sum = 0;
+                for (int x = x0; x < x1; ++x) {
+                    sum += sums[x * cn + c];
+                }
+                const auto mean = static_cast<uint8_t>((sum + count / 2) / count);
+                for (int x = x0; x < x1; ++x) {
+                    block_row[x * cn + c] = mean;
                 }
             }
+        }
+        for (int y = y0; y < y1; ++y) {
+            std::memcpy(view.ptr<uint8_t>(y), block_row, static_cast<size_t>(row_bytes));
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include <cstdint>
 #include <vector>
 
 // The two ways of hiding a region, written out by hand rather than through
@@ -15,12 +16,14 @@ struct ResampleScratch {
     std::vector<float> row_sums;
     std::vector<int> x_index;
     std::vector<float> x_weight;
+    std::vector<uint32_t> column_sums;
+    std::vector<uint8_t> block_row;
 };
 
 // Flat blocks about `pixel_size` pixels square, starting at the view's
 // top-left corner; each block takes the mean of the pixels it covers. A view
 // smaller than `pixel_size` in a direction becomes one block across it.
-void pixelate_view(cv::Mat& view, int pixel_size);
+void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch);
 
 // Reduces the view to `small_size` by area averaging, smooths that with a
 // 3 x 3 box, and enlarges it bilinearly back into the view.

@@ -1,3 +1,4 @@
+#include "detection/detection_pass.hpp"
 #include "filter/filter_callbacks.hpp"
 #include "filter/frame_intake.hpp"
 #include "filter/region_obscuring.hpp"
@@ -208,6 +209,31 @@ TEST(HostBoundary, AFailureInsideAFrameIsLoggedOnceAndTheFrameStillComesBack) {
     EXPECT_EQ(filter.run(frame), &frame.frame);
     EXPECT_EQ(filter.run(frame), &frame.frame);
     EXPECT_EQ(log.count("[veilcam] filter_video failed: ", LOG_ERROR), 1);
+}
+
+} // namespace
+} // namespace veilcam
+
+namespace veilcam {
+namespace {
+
+TEST(DetectionImage, ShrinkingBeforeConvertingGivesTheSamePicture) {
+    cv::Mat picture;
+    cv::resize(test::labelled_photos()[0].image, picture, cv::Size(1280, 960), 0, 0,
+               cv::INTER_LINEAR);
+    for (const test::FormatCase& c : test::accepted_formats()) {
+        TestFilter filter(
+            [](obs_data_t* s) { obs_data_set_bool(s, "mirrored_profile_pass", false); });
+        TestFrame frame = test::make_frame(picture, c.format);
+        detect_faces(filter.instance(), frame.frame);
+        const cv::Mat& detection = filter.instance().detection_image;
+        ASSERT_EQ(detection.size(), cv::Size(640, 480)) << c.name;
+
+        cv::Mat expected;
+        cv::resize(make_working_image(filter.instance(), &frame.frame), expected, cv::Size(), 0.5,
+                   0.5, cv::INTER_AREA);
+        EXPECT_LE(cv::norm(detection, expected, cv::NORM_INF), 1.0) << c.name;
+    }
 }
 
 } // namespace

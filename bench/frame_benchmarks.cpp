@@ -1,0 +1,211 @@
+// What one frame costs on OBS's video thread, and what each part of a
+// detection frame costs. scripts/benchmark.sh runs these and writes
+// docs/PERFORMANCE.md.
+#include "bench/scene.hpp"
+#include "detection/detection_pass.hpp"
+#include "filter/filter_callbacks.hpp"
+#include "filter/frame_intake.hpp"
+#include "ort/scrfd_detector.hpp"
+#include "support/frames.hpp"
+#include "support/samples.hpp"
+#include "support/test_filter.hpp"
+
+#include <benchmark/benchmark.h>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace veilcam::bench {
+namespace {
+
+const cv::Size kSizes[] = {{1280, 720}, {1920, 1080}, {3840, 2160}};
+const int kFaceCounts[] = {1, 5, 20};
+const cv::Size kDetectionImage(640, 360);
+
+std::string size_name(cv::Size size) {
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+const Scene& scene(cv::Size size, int faces) {
+    static std::map<std::tuple<int, int, int>, Scene> scenes;
+    auto& made = scenes[{size.width, size.height, faces}];
+    if (made.picture.empty()) {
+        made = make_scene(size, faces);
+    }
+    return made;
+}
+
+const test::TestFrame& frame_of(cv::Size size, int faces, video_format format) {
+    static std::map<std::tuple<int, int, int, int>, test::TestFrame> frames;
+    auto key = std::make_tuple(size.width, size.height, faces, static_cast<int>(format));
+    auto found = frames.find(key);
+    if (found == frames.end()) {
+        found = frames.emplace(key, test::make_frame(scene(size, faces).picture, format, 0)).first;
+    }
+    return found->second;
+}
+
+// The least any in-place filter must do: touch every byte of the frame once.
+void copy_floor(benchmark::State& state, cv::Size size, video_format format) {
+    const test::TestFrame& frame = frame_of(size, 1, format);
+    test::TestFrame copy = frame;
+    for (auto _ : state) {
+        for (int plane = 0; plane < frame.plane_count; ++plane) {
+            std::memcpy(copy.storage[plane].data(), frame.storage[plane].data(),
+                        frame.storage[plane].size());
+        }
+        benchmark::ClobberMemory();
+    }
+}
+
+// A frame between two detection passes: hiding (and the overlay) only.
+void steady_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
+                  bool boxes) {
+    test::TestFilter filter([&](obs_data_t* s) {
+        obs_data_set_int(s, "detection_interval", 1000000);
+        obs_data_set_bool(s, "show_boxes", boxes);
+    });
+    filter.instance().tracker.update(scene(size, faces).faces);
+    filter.instance().frame_counter = 1;  // not on the detection cadence
+    test::TestFrame frame = frame_of(size, faces, format);
+    for (auto _ : state) {
+        filter.run(frame);
+    }
+}
+
+// A whole detection frame through filter_video: detection, tracking, hiding.
+void detection_frame(benchmark::State& state, cv::Size size, int faces, video_format format) {
+    test::TestFilter filter([](obs_data_t* s) {
+        obs_data_set_int(s, "detection_interval", 1);
+        obs_data_set_bool(s, "mirrored_profile_pass", false);
+    });
+    const test::TestFrame& original = frame_of(size, faces, format);
+    test::TestFrame frame = original;
+    filter.run(frame);  // builds the detector
+    for (auto _ : state) {
+        state.PauseTiming();
+        frame = original;
+        state.ResumeTiming();
+        filter.run(frame);
+    }
+    state.counters["faces_found"] = static_cast<double>(filter.instance().detections.size());
+}
+
+void working_image(benchmark::State& state, cv::Size size, video_format format) {
+    test::TestFilter filter;
+    const test::TestFrame& frame = frame_of(size, 5, format);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(make_working_image(filter.instance(), &frame.frame).data);
+    }
+}
+
+void shrink(benchmark::State& state, cv::Size size) {
+    const cv::Mat picture = scene(size, 5).picture;
+    cv::Mat small;
+    const double scale = 640.0 / size.width;
+    for (auto _ : state) {
+        cv::resize(picture, small, cv::Size(), scale, scale, cv::INTER_AREA);
+        benchmark::DoNotOptimize(small.data);
+    }
+}
+
+cv::Mat detection_image() {
+    cv::Mat small;
+    cv::resize(scene({1920, 1080}, 5).picture, small, kDetectionImage, 0, 0, cv::INTER_AREA);
+    return small;
+}
+
+// YuNet through OpenCV as the filter calls it, with OpenCV's thread count.
+void yunet(benchmark::State& state, int threads) {
+    cv::setNumThreads(threads);
+    const cv::Mat image = detection_image();
+    auto detector = cv::FaceDetectorYN::create(test::yunet_model(), "", image.size(), 0.5f, 0.3f,
+                                               5000, 0, 0);
+    cv::Mat faces;
+    for (auto _ : state) {
+        detector->detect(image, faces);
+    }
+    state.counters["faces_found"] = faces.rows;
+    cv::setNumThreads(-1);
+}
+
+void scrfd(benchmark::State& state) {
+    const cv::Mat image = detection_image();
+    ScrfdDetector detector(test::scrfd_model(), 0, ScrfdProvider::Cpu);
+    size_t found = 0;
+    for (auto _ : state) {
+        found = detector.detect(image, 0.5f, 20).size();
+    }
+    state.counters["faces_found"] = static_cast<double>(found);
+}
+
+void map_and_merge(benchmark::State& state, int faces) {
+    const std::vector<cv::Rect>& boxes = scene({640, 360}, faces).faces;
+    std::vector<FaceDetection> merged;
+    merged.reserve(64);
+    for (auto _ : state) {
+        merged.clear();
+        for (const cv::Rect& box : boxes) {
+            merge_detection(merged, map_to_frame(box, 1.0 / 3.0, 0) & cv::Rect(0, 0, 1920, 1080),
+                            0.35f);
+        }
+        benchmark::DoNotOptimize(merged.data());
+    }
+}
+
+void tracker(benchmark::State& state, int faces) {
+    const std::vector<cv::Rect>& boxes = scene({1920, 1080}, faces).faces;
+    FaceTracker tracker(0.72f, 0.12f, 24);
+    tracker.update(boxes);
+    for (auto _ : state) {
+        tracker.update(boxes);
+    }
+}
+
+void register_all() {
+    using benchmark::RegisterBenchmark;
+    for (const cv::Size size : kSizes) {
+        for (const test::FormatCase& format : test::accepted_formats()) {
+            const std::string where = std::string(format.name) + "/" + size_name(size);
+            RegisterBenchmark(("copy_floor/" + where).c_str(), copy_floor, size, format.format);
+            RegisterBenchmark(("working_image/" + where).c_str(), working_image, size,
+                              format.format);
+            for (const int faces : kFaceCounts) {
+                const std::string with = where + "/" + std::to_string(faces) + "_faces";
+                RegisterBenchmark(("steady_frame/" + with).c_str(), steady_frame, size, faces,
+                                  format.format, false);
+                RegisterBenchmark(("detection_frame/" + with).c_str(), detection_frame, size,
+                                  faces, format.format)
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+        RegisterBenchmark(("shrink/" + size_name(size)).c_str(), shrink, size);
+    }
+    RegisterBenchmark("steady_frame_with_boxes/NV12/1920x1080/5_faces", steady_frame,
+                      cv::Size(1920, 1080), 5, VIDEO_FORMAT_NV12, true);
+    for (const int threads : {0, 1, 2}) {
+        RegisterBenchmark(("detector/yunet/640x360/threads_" + std::to_string(threads)).c_str(),
+                          yunet, threads)
+            ->Unit(benchmark::kMillisecond);
+    }
+    RegisterBenchmark("detector/scrfd_cpu/640x360", scrfd)->Unit(benchmark::kMillisecond);
+    for (const int faces : kFaceCounts) {
+        RegisterBenchmark(("map_and_merge/" + std::to_string(faces) + "_faces").c_str(),
+                          map_and_merge, faces);
+        RegisterBenchmark(("tracker/" + std::to_string(faces) + "_faces").c_str(), tracker, faces);
+    }
+}
+
+} // namespace
+} // namespace veilcam::bench
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    veilcam::bench::register_all();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
