@@ -10,13 +10,12 @@ namespace veilcam::bench {
 
 Scene make_scene(cv::Size size, int faces) {
     Scene scene{cv::Mat(size, CV_8UC3, cv::Scalar(70, 80, 90)), {}};
-    std::vector<std::pair<cv::Mat, cv::Rect>> crops;  // a face with its surroundings
+    std::vector<std::pair<cv::Mat, cv::Rect>> crops; // a face with its surroundings
     for (const test::LabelledPhoto& photo : test::labelled_photos()) {
         for (const cv::Rect& face : photo.faces) {
-            const cv::Rect around =
-                cv::Rect(face.x - face.width, face.y - face.height / 2, face.width * 3,
-                         face.height * 2) &
-                cv::Rect(0, 0, photo.image.cols, photo.image.rows);
+            const cv::Rect around = cv::Rect(face.x - face.width, face.y - face.height / 2,
+                                             face.width * 3, face.height * 2) &
+                                    cv::Rect(0, 0, photo.image.cols, photo.image.rows);
             crops.emplace_back(photo.image(around), face - around.tl());
         }
     }

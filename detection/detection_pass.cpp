@@ -78,29 +78,6 @@ void find_faces(FilterInstance& f, double scale, const cv::Rect& frame_rect) {
     }
 }
 
-// Fills `detection_image` with the frame shrunk by `scale` (or copied when
-// scale is 1); false when the frame has no pixels.
-bool make_detection_image(FilterInstance& f, const obs_source_frame& frame, double scale) {
-    const FrameFormat* format = frame_format(frame.format);
-    if (scale < 1.0 && format && format->shrinks_before_conversion && frame.data[0]) {
-        // A fraction of the work of converting the whole frame, same picture.
-        cv::resize(wrap_plane0(frame, *format), f.detection_plane, cv::Size(), scale, scale,
-                   cv::INTER_AREA);
-        convert_to_bgr(f.detection_plane, *format, f.detection_image);
-        return true;
-    }
-    const cv::Mat working = make_working_image(f, &frame);
-    if (working.empty()) {
-        return false;
-    }
-    if (scale < 1.0) {
-        cv::resize(working, f.detection_image, cv::Size(), scale, scale, cv::INTER_AREA);
-    } else {
-        working.copyTo(f.detection_image);
-    }
-    return true;
-}
-
 } // namespace
 
 FaceDetection map_to_frame(const cv::Rect& box, double scale, int mirror_width) {
@@ -129,6 +106,27 @@ void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& box,
         }
     }
     list.push_back(box);
+}
+
+bool make_detection_image(FilterInstance& f, const obs_source_frame& frame, double scale) {
+    const FrameFormat* format = frame_format(frame.format);
+    if (scale < 1.0 && format && format->shrinks_before_conversion && frame.data[0]) {
+        // A fraction of the work of converting the whole frame, same picture.
+        cv::resize(wrap_plane0(frame, *format), f.detection_plane, cv::Size(), scale, scale,
+                   cv::INTER_AREA);
+        convert_to_bgr(f.detection_plane, *format, f.detection_image);
+        return true;
+    }
+    const cv::Mat working = make_working_image(f, &frame);
+    if (working.empty()) {
+        return false;
+    }
+    if (scale < 1.0) {
+        cv::resize(working, f.detection_image, cv::Size(), scale, scale, cv::INTER_AREA);
+    } else {
+        working.copyTo(f.detection_image);
+    }
+    return true;
 }
 
 const std::vector<FaceDetection>& detect_faces(FilterInstance& f, const obs_source_frame& frame) {

@@ -20,6 +20,10 @@ const std::vector<FaceDetection>& detect_faces(FilterInstance& instance,
 // least `threshold` (intersection over union) instead of appending it.
 void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& box, float threshold);
 
+// Fills the instance's detection image with the frame shrunk by `scale` (or
+// copied when scale is 1); false when the frame has no pixels.
+bool make_detection_image(FilterInstance& instance, const obs_source_frame& frame, double scale);
+
 // A detector box in the detection image taken back to frame pixels; with
 // `mirror_width` > 0 the box was found in the left-right mirror of an image
 // that wide.

@@ -12,8 +12,9 @@ const FrameFormat* frame_format(video_format format) {
     // Packed YUV shares chroma between neighbouring pixels.
     static const FrameFormat yuy2{CV_8UC2, cv::COLOR_YUV2BGR_YUY2, 2, false};
     static const FrameFormat uyvy{CV_8UC2, cv::COLOR_YUV2BGR_UYVY, 2, false};
-    static const FrameFormat rgba{CV_8UC4, cv::COLOR_RGBA2BGR, 4, true};
-    static const FrameFormat bgra{CV_8UC4, cv::COLOR_BGRA2BGR, 4, true};
+    // Four channels shrink slower than three: converted first.
+    static const FrameFormat rgba{CV_8UC4, cv::COLOR_RGBA2BGR, 4, false};
+    static const FrameFormat bgra{CV_8UC4, cv::COLOR_BGRA2BGR, 4, false};
     static const FrameFormat bgr3{CV_8UC3, -1, 3, true};
 
     switch (format) {

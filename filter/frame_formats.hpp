@@ -10,8 +10,8 @@ struct FrameFormat {
     int plane0_type;     // OpenCV type that plane 0 is wrapped as
     int to_bgr;          // cv::cvtColor code to the BGR working image; -1: copied as is
     int bytes_per_pixel; // of plane 0 for the packed routine; 0 for planar formats
-    // The conversion works pixel by pixel and channel by channel, so shrinking
-    // plane 0 first gives the same picture as converting first.
+    // Shrink plane 0 before converting it for detection: the same picture,
+    // for less work where plane 0 has no more channels than the BGR image.
     bool shrinks_before_conversion;
 };
 
