@@ -10,7 +10,7 @@ out=${1:-$root/out}
 clip="$root/../shared/samples/faces_pan_720p.mp4"
 
 [[ -f "$clip" ]] || { echo "main-job: the sample clip $clip is missing" >&2; exit 1; }
-"$here/build.sh" "$root/build"
+VEILCAM_BUILD_TARGETS=veilcam-video "$here/build.sh" "$root/build"
 mkdir -p "$out"
 out=$(cd "$out" && pwd -P)
 [[ "$out" == "$root"/* ]] || { echo "main-job: OUT_DIR must be inside the checkout ($root)" >&2; exit 1; }
