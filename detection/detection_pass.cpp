@@ -57,7 +57,8 @@ void run_detector(FilterInstance& f, const cv::Mat& image, double scale, bool mi
 bool wants_profile_pass(FilterInstance& f, size_t faces_found) {
     bool periodic = false;
     if (!f.crowd_mode) {
-        ++f.profile_pass_counter;
+        f.profile_pass_counter =
+            static_cast<int32_t>(static_cast<uint32_t>(f.profile_pass_counter) + 1u);
         periodic = f.profile_pass_counter % f.profile_pass_period == 0 &&
                    faces_found <= static_cast<size_t>(kProfilePassMaxFaces);
     }
@@ -65,16 +66,17 @@ bool wants_profile_pass(FilterInstance& f, size_t faces_found) {
 }
 
 void find_faces(FilterInstance& f, double scale, const cv::Rect& frame_rect) {
-    run_detector(f, f.detection_image, scale, false, f.raw_detections);
-    for (const FaceDetection& box : f.raw_detections) {
-        merge_detection(f.detections, box & frame_rect, kMergeThreshold);
-    }
-    if (wants_profile_pass(f, f.detections.size())) {
-        cv::flip(f.detection_image, f.mirror_image, 1);
-        run_detector(f, f.mirror_image, scale, true, f.raw_detections);
+    auto merge_found = [&] {
         for (const FaceDetection& box : f.raw_detections) {
             merge_detection(f.detections, box & frame_rect, kMergeThreshold);
         }
+    };
+    run_detector(f, f.detection_image, scale, false, f.raw_detections);
+    merge_found();
+    if (wants_profile_pass(f, f.detections.size())) {
+        cv::flip(f.detection_image, f.mirror_image, 1);
+        run_detector(f, f.mirror_image, scale, true, f.raw_detections);
+        merge_found();
     }
 }
 
