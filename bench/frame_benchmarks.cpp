@@ -14,6 +14,7 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -230,8 +231,20 @@ int main(int argc, char** argv) {
     // A host that has handled video has freed frame-sized blocks, which moves
     // glibc's adaptive mmap threshold up; without this the first benchmarks
     // would run under a different allocator policy than the later ones.
-    void* volatile frame_sized = std::malloc(24 << 20);
-    std::free(frame_sized);
+    // --fresh-heap keeps glibc's initial policy, to see what that costs.
+    bool fresh_heap = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--fresh-heap") == 0) {
+            fresh_heap = true;
+            std::copy(argv + i + 1, argv + argc, argv + i);
+            --argc;
+            break;
+        }
+    }
+    if (!fresh_heap) {
+        void* volatile frame_sized = std::malloc(24 << 20);
+        std::free(frame_sized);
+    }
     benchmark::Initialize(&argc, argv);
     veilcam::bench::register_all();
     benchmark::RunSpecifiedBenchmarks();

@@ -18,9 +18,12 @@ echo "== frame benchmarks (a few minutes)"
 run "$build/veilcam_benchmarks" --benchmark_repetitions=5 --benchmark_min_time=0.1s \
     --benchmark_report_aggregates_only=true \
     --benchmark_out="$results/frames.json" --benchmark_out_format=json >/dev/null
-echo "== YuNet with glibc keeping its memory"
+echo "== YuNet in a fresh heap, and with glibc keeping its memory"
+run "$build/veilcam_benchmarks" --fresh-heap --benchmark_filter='^detector/yunet' \
+    --benchmark_repetitions=5 --benchmark_min_time=0.2s --benchmark_report_aggregates_only=true \
+    --benchmark_out="$results/yunet_fresh_heap.json" --benchmark_out_format=json >/dev/null
 run env GLIBC_TUNABLES=glibc.malloc.mmap_threshold=268435456:glibc.malloc.trim_threshold=1073741824 \
-    "$build/veilcam_benchmarks" --benchmark_filter='^detector/yunet' --benchmark_repetitions=5 \
+    "$build/veilcam_benchmarks" --fresh-heap --benchmark_filter='^detector/yunet' --benchmark_repetitions=5 \
     --benchmark_min_time=0.2s --benchmark_report_aggregates_only=true \
     --benchmark_out="$results/yunet_kept_memory.json" --benchmark_out_format=json >/dev/null
 echo "== video tool on the sample clip"
