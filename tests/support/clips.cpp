@@ -19,15 +19,6 @@ namespace {
 constexpr int kSampleRate = 48000;
 constexpr int kFrameRate = 30;
 
-struct OutputFree {
-    void operator()(AVFormatContext* format) const {
-        if (format->pb) {
-            avio_closep(&format->pb);
-        }
-        avformat_free_context(format);
-    }
-};
-
 CodecPtr open_encoder(AVCodecID id, const std::function<void(AVCodecContext*)>& setup) {
     const AVCodec* codec = avcodec_find_encoder(id);
     CodecPtr context(avcodec_alloc_context3(codec));
@@ -52,7 +43,7 @@ void make_clip(const std::string& path, const cv::Mat& picture, AVPixelFormat pi
                int frames, bool with_audio) {
     AVFormatContext* raw = nullptr;
     check_av(avformat_alloc_output_context2(&raw, nullptr, "nut", path.c_str()), "test clip");
-    std::unique_ptr<AVFormatContext, OutputFree> format(raw);
+    OutputPtr format(raw);
 
     CodecPtr video = open_encoder(AV_CODEC_ID_RAWVIDEO, [&](AVCodecContext* c) {
         c->width = picture.cols;

@@ -26,6 +26,15 @@ struct CodecFree {
 struct InputClose {
     void operator()(AVFormatContext* format) const { avformat_close_input(&format); }
 };
+// An output context with the file it may have opened.
+struct OutputClose {
+    void operator()(AVFormatContext* format) const {
+        if (format->pb && !(format->oformat->flags & AVFMT_NOFILE)) {
+            avio_closep(&format->pb);
+        }
+        avformat_free_context(format);
+    }
+};
 struct ScaleFree {
     void operator()(SwsContext* scale) const { sws_freeContext(scale); }
 };
@@ -34,6 +43,7 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
 using InputPtr = std::unique_ptr<AVFormatContext, InputClose>;
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputClose>;
 using ScalePtr = std::unique_ptr<SwsContext, ScaleFree>;
 
 // What went wrong, in words a user can act on.

@@ -9,8 +9,10 @@ namespace veilcam::video {
 VideoWriter::VideoWriter(const std::string& path, const AVFormatContext* input, int width,
                          int height, AVRational frame_rate)
     : input_(input), packet_(av_packet_alloc()) {
-    check_av(avformat_alloc_output_context2(&format_, nullptr, nullptr, path.c_str()),
+    AVFormatContext* raw = nullptr;
+    check_av(avformat_alloc_output_context2(&raw, nullptr, nullptr, path.c_str()),
              "cannot choose an output format for " + path);
+    format_.reset(raw);
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_H264);
     if (!codec) {
         throw VideoError("this FFmpeg has no H.264 encoder");
@@ -29,7 +31,7 @@ VideoWriter::VideoWriter(const std::string& path, const AVFormatContext* input, 
     av_opt_set(encoder_->priv_data, "crf", "20", 0);
     check_av(avcodec_open2(encoder_.get(), codec, nullptr), "cannot open the H.264 encoder");
 
-    video_ = avformat_new_stream(format_, nullptr);
+    video_ = avformat_new_stream(format_.get(), nullptr);
     if (!video_) {
         throw std::bad_alloc();
     }
@@ -43,7 +45,7 @@ VideoWriter::VideoWriter(const std::string& path, const AVFormatContext* input, 
         if (in->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
             continue;
         }
-        AVStream* out = avformat_new_stream(format_, nullptr);
+        AVStream* out = avformat_new_stream(format_.get(), nullptr);
         if (!out) {
             throw std::bad_alloc();
         }
@@ -57,14 +59,7 @@ VideoWriter::VideoWriter(const std::string& path, const AVFormatContext* input, 
     if (!(format_->oformat->flags & AVFMT_NOFILE)) {
         check_av(avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE), "cannot write " + path);
     }
-    check_av(avformat_write_header(format_, nullptr), "cannot start " + path);
-}
-
-VideoWriter::~VideoWriter() {
-    if (format_ && format_->pb && !(format_->oformat->flags & AVFMT_NOFILE)) {
-        avio_closep(&format_->pb);
-    }
-    avformat_free_context(format_);
+    check_av(avformat_write_header(format_.get(), nullptr), "cannot start " + path);
 }
 
 void VideoWriter::drain(bool flushing) {
@@ -76,7 +71,8 @@ void VideoWriter::drain(bool flushing) {
         check_av(result, "cannot encode a video frame");
         av_packet_rescale_ts(packet_.get(), encoder_->time_base, video_->time_base);
         packet_->stream_index = video_->index;
-        check_av(av_interleaved_write_frame(format_, packet_.get()), "cannot write the video");
+        check_av(av_interleaved_write_frame(format_.get(), packet_.get()),
+                 "cannot write the video");
     }
 }
 
@@ -94,7 +90,7 @@ void VideoWriter::write_copied(AVPacket* packet) {
                          out->second->time_base);
     packet->stream_index = out->second->index;
     packet->pos = -1;
-    check_av(av_interleaved_write_frame(format_, packet), "cannot copy audio");
+    check_av(av_interleaved_write_frame(format_.get(), packet), "cannot copy audio");
 }
 
 void VideoWriter::finish() {
@@ -103,7 +99,7 @@ void VideoWriter::finish() {
     }
     check_av(avcodec_send_frame(encoder_.get(), nullptr), "cannot finish encoding");
     drain(true);
-    check_av(av_write_trailer(format_), "cannot finish the output");
+    check_av(av_write_trailer(format_.get()), "cannot finish the output");
     finished_ = true;
 }
 

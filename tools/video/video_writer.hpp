@@ -13,7 +13,6 @@ class VideoWriter {
   public:
     VideoWriter(const std::string& path, const AVFormatContext* input, int width, int height,
                 AVRational frame_rate);
-    ~VideoWriter();
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
@@ -26,7 +25,7 @@ class VideoWriter {
   private:
     void drain(bool flushing);
 
-    AVFormatContext* format_ = nullptr;
+    OutputPtr format_;
     const AVFormatContext* input_;
     CodecPtr encoder_;
     AVStream* video_ = nullptr;
