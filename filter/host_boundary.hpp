@@ -13,17 +13,17 @@ namespace veilcam {
 // frame), and the callback carries on as if the work had been done.
 template <typename Work>
 void run_guarded(FilterInstance& instance, const char* callback, Work&& work) noexcept {
+    auto log_once = [&](const char* reason) {
+        if (!instance.callback_error_logged.exchange(true)) {
+            blog(LOG_ERROR, "[veilcam] %s failed: %s", callback, reason);
+        }
+    };
     try {
         work();
-        return;
     } catch (const std::exception& e) {
-        if (!instance.callback_error_logged.exchange(true)) {
-            blog(LOG_ERROR, "[veilcam] %s failed: %s", callback, e.what());
-        }
+        log_once(e.what());
     } catch (...) {
-        if (!instance.callback_error_logged.exchange(true)) {
-            blog(LOG_ERROR, "[veilcam] %s failed: unknown error", callback);
-        }
+        log_once("unknown error");
     }
 }
 
