@@ -22,8 +22,9 @@ TEST(Concurrency, SettingsChangeWhileFramesFlow) {
         test::make_frame(test::labelled_photos()[3].image, VIDEO_FORMAT_NV12);
 
     std::atomic<bool> done{false};
+    std::atomic<int> updates{0};
     std::thread settings_thread([&] {
-        for (int i = 0; !done; ++i) {
+        for (int i = 0; !done; i = ++updates) {
             filter.update([&](obs_data_t* s) {
                 obs_data_set_int(s, "pixel_size", 8 + i % 20);
                 obs_data_set_int(s, "obscure_mode", i % 2);
@@ -45,7 +46,7 @@ TEST(Concurrency, SettingsChangeWhileFramesFlow) {
     done = true;
     settings_thread.join();
     EXPECT_EQ(returned, 60);
-    EXPECT_FALSE(filter.instance().tracker.tracks().empty());
+    EXPECT_GT(updates, 0) << "the two threads never overlapped";
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 #include "support/clips.hpp"
 #include "support/frames.hpp"
 #include "support/samples.hpp"
-#include "tools/video/frame_adapter.hpp"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -78,21 +77,6 @@ class VideoTool : public ::testing::Test {
     fs::path folder_;
     cv::Mat picture_;
 };
-
-TEST(VideoToolFormats, FramesReachTheFilterInTheFormatTheFileHas) {
-    const std::pair<AVPixelFormat, video_format> cases[] = {
-        {AV_PIX_FMT_YUV420P, VIDEO_FORMAT_I420}, {AV_PIX_FMT_YUVJ420P, VIDEO_FORMAT_I420},
-        {AV_PIX_FMT_NV12, VIDEO_FORMAT_NV12},    {AV_PIX_FMT_YUYV422, VIDEO_FORMAT_YUY2},
-        {AV_PIX_FMT_UYVY422, VIDEO_FORMAT_UYVY}, {AV_PIX_FMT_RGBA, VIDEO_FORMAT_RGBA},
-        {AV_PIX_FMT_BGRA, VIDEO_FORMAT_BGRA},    {AV_PIX_FMT_BGR0, VIDEO_FORMAT_BGRX},
-        {AV_PIX_FMT_GRAY8, VIDEO_FORMAT_Y800},   {AV_PIX_FMT_YUV444P, VIDEO_FORMAT_I444},
-        {AV_PIX_FMT_BGR24, VIDEO_FORMAT_BGR3},   {AV_PIX_FMT_YUV422P, VIDEO_FORMAT_I422},
-        {AV_PIX_FMT_RGB24, VIDEO_FORMAT_NONE},   {AV_PIX_FMT_YUV420P10LE, VIDEO_FORMAT_NONE},
-    };
-    for (const auto& [av, host] : cases) {
-        EXPECT_EQ(video::host_format(av), host) << av_get_pix_fmt_name(av);
-    }
-}
 
 TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
     for (const AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUYV422, AV_PIX_FMT_BGR24,

@@ -25,7 +25,9 @@ std::string scrfd_model() {
     return model_path("det_500m.onnx");
 }
 
-cv::Mat load_sample(const std::string& file) { return load_sample_at(sample_path(file)); }
+cv::Mat load_sample(const std::string& file) {
+    return load_sample_at(sample_path(file));
+}
 
 cv::Mat load_sample_at(const std::string& path) {
     cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
