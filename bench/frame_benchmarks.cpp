@@ -3,8 +3,7 @@
 // docs/PERFORMANCE.md.
 #include "bench/scene.hpp"
 #include "detection/detection_pass.hpp"
-#include "filter/filter_callbacks.hpp"
-#include "filter/frame_intake.hpp"
+#include "filter/frame_pipeline.hpp"
 #include "ort/scrfd_detector.hpp"
 #include "support/frames.hpp"
 #include "support/samples.hpp"
@@ -93,7 +92,8 @@ void detection_frame(benchmark::State& state, cv::Size size, int faces, video_fo
         state.ResumeTiming();
         filter.run(frame);
     }
-    state.counters["faces_found"] = static_cast<double>(filter.instance().detections.size());
+    state.counters["faces_found"] =
+        static_cast<double>(filter.instance().detection.detections.size());
 }
 
 // The detector call alone, on the very image a detection frame of this scene
@@ -106,28 +106,30 @@ void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_
     FilterInstance& f = filter.instance();
     cv::Mat found;
     for (auto _ : state) {
-        f.yunet->setInputSize(f.detection_image.size());
-        f.yunet->setScoreThreshold(f.confidence);
-        f.yunet->detect(f.detection_image, found);
+        f.detector.yunet->setInputSize(f.detection_image.size());
+        f.detector.yunet->setScoreThreshold(f.settings.confidence);
+        f.detector.yunet->detect(f.detection_image, found);
     }
     state.counters["faces_found"] = found.rows;
 }
 
 void working_image(benchmark::State& state, cv::Size size, video_format format) {
-    test::TestFilter filter;
     const test::TestFrame& frame = frame_of(size, 5, format);
+    cv::Mat working;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(make_working_image(filter.instance(), &frame.frame).data);
+        make_working_image(frame.frame, *frame_format(format), working);
+        benchmark::DoNotOptimize(working.data);
     }
 }
 
 // The frame made into the detection image (640 pixels wide), as a pass does.
 void detection_image_stage(benchmark::State& state, cv::Size size, video_format format) {
-    test::TestFilter filter;
     const test::TestFrame& frame = frame_of(size, 5, format);
+    cv::Mat plane, working, detection;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            make_detection_image(filter.instance(), frame.frame, 640.0 / size.width));
+        make_detection_image(frame.frame, *frame_format(format), 640.0 / size.width, plane, working,
+                             detection);
+        benchmark::DoNotOptimize(detection.data);
     }
 }
 
@@ -187,7 +189,7 @@ void tracker(benchmark::State& state, int faces) {
 void register_all() {
     using benchmark::RegisterBenchmark;
     for (const cv::Size size : kSizes) {
-        for (const test::FormatCase& format : test::accepted_formats()) {
+        for (const FrameFormat& format : frame_formats()) {
             const std::string where = std::string(format.name) + "/" + size_name(size);
             RegisterBenchmark(("copy_floor/" + where).c_str(), copy_floor, size, format.format);
             RegisterBenchmark(("working_image/" + where).c_str(), working_image, size,

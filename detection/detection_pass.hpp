@@ -1,28 +1,39 @@
 #pragma once
 
+#include "detection/face_detector.hpp"
+#include "settings/filter_settings.hpp"
 #include "tracking/face_tracker.hpp"
 
-#include <obs.h>
+#include <opencv2/core/mat.hpp>
 
 #include <vector>
 
 namespace veilcam {
 
-struct FilterInstance;
+// What one filter's detection passes keep from pass to pass, so that a pass
+// allocates nothing it can keep.
+struct DetectionState {
+    cv::Mat mirror_image;
+    std::vector<FaceDetection> detections;
+    std::vector<FaceDetection> raw_detections;
+    int32_t profile_pass_counter = 0;
+};
+
+// The factor that takes a frame of `frame_size` to the detection image: the
+// longer side at most `max_dimension` (and the SCRFD input), never enlarged.
+double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::Size frame_size);
 
 // Finds the faces of one frame, in frame pixels, in the order the tracker
-// relies on. The list lives in the instance and is rewritten by the next pass;
-// a failure yields an empty list (and a line in the log).
-const std::vector<FaceDetection>& detect_faces(FilterInstance& instance,
-                                               const obs_source_frame& frame);
+// relies on, from `image` (the frame made BGR and shrunk by `scale`). The
+// detector must be built. The list lives in `state` and is rewritten by the
+// next pass; a failure of the detector yields an empty list and a log line.
+const std::vector<FaceDetection>& detect_faces(FaceDetector& detector, DetectionState& state,
+                                               const FilterSettings& settings, const cv::Mat& image,
+                                               double scale, cv::Size frame_size);
 
 // Adds `box` to `list`, uniting it with the first entry that overlaps it by at
 // least `threshold` (intersection over union) instead of appending it.
 void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& box, float threshold);
-
-// Fills the instance's detection image with the frame shrunk by `scale` (or
-// copied when scale is 1); false when the frame has no pixels.
-bool make_detection_image(FilterInstance& instance, const obs_source_frame& frame, double scale);
 
 // A detector box in the detection image taken back to frame pixels; with
 // `mirror_width` > 0 the box was found in the left-right mirror of an image

@@ -1,35 +1,36 @@
 #include "filter/filter_instance.hpp"
 
-#include "filter/filter_callbacks.hpp"
-#include "plugin/module.hpp"
-#include "settings/keys.hpp"
-#include "settings/settings_update.hpp"
-
-#include <obs-module.h>
-
-#include <exception>
-#include <new>
+#include <utility>
 
 namespace veilcam {
+namespace {
 
-FilterInstance::FilterInstance(obs_data_t* settings, obs_source_t* filter_source)
-    : source(filter_source), gpu_model_path(find_module_file(kScrfdModelFile)) {
-    apply_settings(*this, settings);
+constexpr float kMatchThreshold = 0.12f;
+
+} // namespace
+
+FilterInstance::FilterInstance(std::string yunet_model, std::string scrfd_model)
+    : bundled_yunet_model(std::move(yunet_model)) {
+    detector_choice.gpu_model_path = std::move(scrfd_model);
 }
 
-void* create(obs_data_t* settings, obs_source_t* source) {
-    try {
-        return new FilterInstance(settings, source);
-    } catch (const std::exception& e) {
-        blog(LOG_ERROR, "[veilcam] create failed: %s", e.what());
-    } catch (...) {
-        blog(LOG_ERROR, "[veilcam] create failed: %s", "unknown error");
+void apply_settings(FilterInstance& f, FilterSettings settings) {
+    std::lock_guard<std::mutex> lock(f.mutex);
+    f.settings = std::move(settings);
+    f.tracker.configure(f.settings.smoothing, kMatchThreshold, f.settings.hold_frames);
+
+    DetectorChoice& choice = f.detector_choice;
+    if (f.settings.tracking_device != choice.tracking_device) {
+        choice.tracking_device = f.settings.tracking_device;
+        f.detector.gpu_failed = false;
+        reset_detectors(f.detector);
     }
-    return nullptr;
-}
-
-void destroy(void* data) {
-    delete static_cast<FilterInstance*>(data);
+    const std::string& model =
+        f.settings.model_path.empty() ? f.bundled_yunet_model : f.settings.model_path;
+    if (model != choice.model_path) {
+        choice.model_path = model;
+        reset_detectors(f.detector);
+    }
 }
 
 } // namespace veilcam

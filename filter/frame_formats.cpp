@@ -4,52 +4,86 @@
 #include <opencv2/imgproc.hpp>
 
 namespace veilcam {
+namespace {
+
+constexpr PlaneFormat kFull{0, 0, 1, true};
+constexpr PlaneFormat kHalfWidth{1, 0, 1, true};
+constexpr PlaneFormat kHalfSize{1, 1, 1, true};
+constexpr PlaneFormat kNone{};
+
+std::vector<FrameFormat> make_formats() {
+    // Planar YUV formats are detected on their luma plane alone: a grey
+    // picture is all the detectors need and costs one plane. Four channels
+    // shrink slower than three, so RGBA and BGRA are converted first.
+    using O = OverlayStyle;
+    const int grey = cv::COLOR_GRAY2BGR;
+    const PlaneFormat packed2{0, 0, 2, true}, packed3{0, 0, 3, true}, packed4{0, 0, 4, true};
+    const PlaneFormat nv12_chroma{1, 1, 2, true};
+    // clang-format off
+    return {
+        // format, name, FFmpeg's names, planes, sample bytes, plane layouts,
+        //     luma channel, to BGR, shrink first, overlay
+        {VIDEO_FORMAT_I420, "I420", {"yuv420p", "yuvj420p"}, 3, 1, {kFull, kHalfSize, kHalfSize, kNone},
+            -1, grey, true, O::LumaPlane},
+        {VIDEO_FORMAT_NV12, "NV12", {"nv12", nullptr}, 2, 1, {kFull, nv12_chroma, kNone, kNone},
+            -1, grey, true, O::LumaPlane},
+        {VIDEO_FORMAT_YUY2, "YUY2", {"yuyv422", nullptr}, 1, 1, {packed2, kNone, kNone, kNone},
+            0, cv::COLOR_YUV2BGR_YUY2, false, O::PackedLuma},
+        {VIDEO_FORMAT_UYVY, "UYVY", {"uyvy422", nullptr}, 1, 1, {packed2, kNone, kNone, kNone},
+            1, cv::COLOR_YUV2BGR_UYVY, false, O::PackedLuma},
+        {VIDEO_FORMAT_RGBA, "RGBA", {"rgba", nullptr}, 1, 1, {packed4, kNone, kNone, kNone},
+            -1, cv::COLOR_RGBA2BGR, false, O::Colour},
+        {VIDEO_FORMAT_BGRA, "BGRA", {"bgra", nullptr}, 1, 1, {packed4, kNone, kNone, kNone},
+            -1, cv::COLOR_BGRA2BGR, false, O::Colour},
+        {VIDEO_FORMAT_BGRX, "BGRX", {"bgr0", nullptr}, 1, 1, {packed4, kNone, kNone, kNone},
+            -1, cv::COLOR_BGRA2BGR, false, O::Colour},
+        {VIDEO_FORMAT_Y800, "Y800", {"gray", nullptr}, 1, 1, {kFull, kNone, kNone, kNone},
+            -1, grey, true, O::LumaPlane},
+        {VIDEO_FORMAT_I444, "I444", {"yuv444p", "yuvj444p"}, 3, 1, {kFull, kFull, kFull, kNone},
+            -1, grey, true, O::LumaPlane},
+        {VIDEO_FORMAT_BGR3, "BGR3", {"bgr24", nullptr}, 1, 1, {packed3, kNone, kNone, kNone},
+            -1, -1, true, O::Colour},
+        {VIDEO_FORMAT_I422, "I422", {"yuv422p", "yuvj422p"}, 3, 1, {kFull, kHalfWidth, kHalfWidth, kNone},
+            -1, grey, true, O::LumaPlane},
+    };
+    // clang-format on
+}
+
+} // namespace
+
+const std::vector<FrameFormat>& frame_formats() {
+    static const std::vector<FrameFormat> formats = make_formats();
+    return formats;
+}
 
 const FrameFormat* frame_format(video_format format) {
-    // Planar YUV formats are detected on their luma plane alone: a grey
-    // picture is all the detectors need and costs one plane.
-    static const FrameFormat luma{CV_8UC1, cv::COLOR_GRAY2BGR, 0, true};
-    // Packed YUV shares chroma between neighbouring pixels.
-    static const FrameFormat yuy2{CV_8UC2, cv::COLOR_YUV2BGR_YUY2, 2, false};
-    static const FrameFormat uyvy{CV_8UC2, cv::COLOR_YUV2BGR_UYVY, 2, false};
-    // Four channels shrink slower than three: converted first.
-    static const FrameFormat rgba{CV_8UC4, cv::COLOR_RGBA2BGR, 4, false};
-    static const FrameFormat bgra{CV_8UC4, cv::COLOR_BGRA2BGR, 4, false};
-    static const FrameFormat bgr3{CV_8UC3, -1, 3, true};
-
-    switch (format) {
-    case VIDEO_FORMAT_I420:
-    case VIDEO_FORMAT_NV12:
-    case VIDEO_FORMAT_Y800:
-    case VIDEO_FORMAT_I444:
-    case VIDEO_FORMAT_I422:
-        return &luma;
-    case VIDEO_FORMAT_YUY2:
-        return &yuy2;
-    case VIDEO_FORMAT_UYVY:
-        return &uyvy;
-    case VIDEO_FORMAT_RGBA:
-        return &rgba;
-    case VIDEO_FORMAT_BGRA:
-    case VIDEO_FORMAT_BGRX:
-        return &bgra;
-    case VIDEO_FORMAT_BGR3:
-        return &bgr3;
-    default:
-        return nullptr;
+    for (const FrameFormat& row : frame_formats()) {
+        if (row.format == format) {
+            return &row;
+        }
     }
+    return nullptr;
 }
 
-cv::Mat wrap_plane0(const obs_source_frame& frame, const FrameFormat& format) {
-    return cv::Mat(static_cast<int>(frame.height), static_cast<int>(frame.width),
-                   format.plane0_type, frame.data[0], frame.linesize[0]);
+cv::Size plane_size(const FrameFormat& format, int plane, int width, int height) {
+    const PlaneFormat& p = format.planes[plane];
+    return {(width + (1 << p.x_shift) - 1) >> p.x_shift,
+            (height + (1 << p.y_shift) - 1) >> p.y_shift};
 }
 
-void convert_to_bgr(const cv::Mat& plane, const FrameFormat& format, cv::Mat& bgr) {
+cv::Mat wrap_plane(const obs_source_frame& frame, const FrameFormat& format, int plane) {
+    const cv::Size size =
+        plane_size(format, plane, static_cast<int>(frame.width), static_cast<int>(frame.height));
+    const int depth = format.sample_bytes == 2 ? CV_16U : CV_8U;
+    return cv::Mat(size, CV_MAKETYPE(depth, format.planes[plane].channels), frame.data[plane],
+                   frame.linesize[plane]);
+}
+
+void convert_to_bgr(const cv::Mat& plane0, const FrameFormat& format, cv::Mat& bgr) {
     if (format.to_bgr < 0) {
-        plane.copyTo(bgr);
+        plane0.copyTo(bgr);
     } else {
-        cv::cvtColor(plane, bgr, format.to_bgr);
+        cv::cvtColor(plane0, bgr, format.to_bgr);
     }
 }
 

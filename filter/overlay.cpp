@@ -1,6 +1,5 @@
 #include "filter/overlay.hpp"
 
-#include "filter/filter_instance.hpp"
 #include "filter/region_obscuring.hpp"
 #include "settings/face_selection.hpp"
 
@@ -40,11 +39,12 @@ void draw_box_and_label(cv::Mat& image, const cv::Rect& box, const std::string& 
                 cv::LINE_AA, false);
 }
 
-// YUY2 and UYVY keep luma in every other byte. The shapes are drawn into a
+// Packed YUV keeps luma in every other byte. The shapes are drawn into a
 // one-channel copy of the luma bytes under them, so that they land at their
 // true positions and chroma stays as it was.
-void draw_on_packed_luma(FilterInstance& f, obs_source_frame& frame, const cv::Rect& box,
-                         const std::string& label, cv::Point origin, const cv::Scalar& colour) {
+void draw_on_packed_luma(cv::Mat& packed, int luma_channel, const cv::Rect& box,
+                         const std::string& label, cv::Point origin, const cv::Scalar& colour,
+                         cv::Mat& luma) {
     int baseline = 0;
     const cv::Size text =
         cv::getTextSize(label, cv::FONT_HERSHEY_SIMPLEX, kTextScale, kTextThickness, &baseline);
@@ -54,57 +54,44 @@ void draw_on_packed_luma(FilterInstance& f, obs_source_frame& frame, const cv::R
     area.y -= kStrokeMargin;
     area.width += 2 * kStrokeMargin;
     area.height += 2 * kStrokeMargin;
-    area &= cv::Rect(0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height));
+    area &= cv::Rect(cv::Point(), packed.size());
     if (area.empty()) {
         return;
     }
-
-    cv::Mat packed(static_cast<int>(frame.height), static_cast<int>(frame.width), CV_8UC2,
-                   frame.data[0], frame.linesize[0]);
     cv::Mat packed_area = packed(area);
-    const int luma_channel = frame.format == VIDEO_FORMAT_UYVY ? 1 : 0;
-    f.overlay_luma.create(area.size(), CV_8UC1);
-    cv::extractChannel(packed_area, f.overlay_luma, luma_channel);
-    draw_box_and_label(f.overlay_luma, box - area.tl(), label, origin - area.tl(), colour);
-    cv::insertChannel(f.overlay_luma, packed_area, luma_channel);
+    luma.create(area.size(), CV_8UC1);
+    cv::extractChannel(packed_area, luma, luma_channel);
+    draw_box_and_label(luma, box - area.tl(), label, origin - area.tl(), colour);
+    cv::insertChannel(luma, packed_area, luma_channel);
 }
 
 } // namespace
 
-void draw_overlay(FilterInstance& f, obs_source_frame& frame) {
-    if (!f.show_boxes || !frame.data[0] || f.tracker.tracks().empty()) {
+void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
+                  const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
+                  OverlayScratch& scratch) {
+    if (!settings.show_boxes || !frame.data[0] || tracks.empty()) {
         return;
     }
-    const int width = static_cast<int>(frame.width);
-    const int height = static_cast<int>(frame.height);
-    for (const FaceTrack& track : f.tracker.tracks()) {
-        const cv::Rect box = padded_face_rect(f, track, frame);
-        const bool obscured = should_obscure(f, track.id);
-        make_label(f.overlay_label, track.id, obscured);
+    cv::Mat plane0 = wrap_plane(frame, format, 0);
+    for (const FaceTrack& track : tracks) {
+        const cv::Rect box = padded_face_rect(track.box, settings.padding_percent, plane0.size());
+        const bool obscured = should_obscure(settings.selection, track.id);
+        make_label(scratch.label, track.id, obscured);
         const cv::Point origin(box.x, std::max(box.y - kLabelGap, kLabelMinBaseline));
-
-        switch (frame.format) {
-        case VIDEO_FORMAT_RGBA:
-        case VIDEO_FORMAT_BGRA:
-        case VIDEO_FORMAT_BGRX:
-        case VIDEO_FORMAT_BGR3: {
-            const int type = frame.format == VIDEO_FORMAT_BGR3 ? CV_8UC3 : CV_8UC4;
-            cv::Mat image(height, width, type, frame.data[0], frame.linesize[0]);
-            draw_box_and_label(image, box, f.overlay_label, origin,
+        switch (format.overlay) {
+        case OverlayStyle::Colour:
+            draw_box_and_label(plane0, box, scratch.label, origin,
                                obscured ? kRgbObscured : kRgbVisible);
             break;
-        }
-        case VIDEO_FORMAT_YUY2:
-        case VIDEO_FORMAT_UYVY:
-            draw_on_packed_luma(f, frame, box, f.overlay_label, origin,
-                                obscured ? kLumaObscured : kLumaVisible);
+        case OverlayStyle::PackedLuma:
+            draw_on_packed_luma(plane0, format.luma_channel, box, scratch.label, origin,
+                                obscured ? kLumaObscured : kLumaVisible, scratch.luma);
             break;
-        default: {
-            cv::Mat luma(height, width, CV_8UC1, frame.data[0], frame.linesize[0]);
-            draw_box_and_label(luma, box, f.overlay_label, origin,
+        case OverlayStyle::LumaPlane:
+            draw_box_and_label(plane0, box, scratch.label, origin,
                                obscured ? kLumaObscured : kLumaVisible);
             break;
-        }
         }
     }
 }

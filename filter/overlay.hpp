@@ -1,13 +1,27 @@
 #pragma once
 
+#include "filter/frame_formats.hpp"
+#include "settings/filter_settings.hpp"
+#include "tracking/face_tracker.hpp"
+
 #include <obs.h>
+#include <opencv2/core/mat.hpp>
+
+#include <string>
+#include <vector>
 
 namespace veilcam {
 
-struct FilterInstance;
+// Kept between frames so that drawing allocates nothing.
+struct OverlayScratch {
+    cv::Mat luma; // the luma bytes under a box and label on packed YUV
+    std::string label;
+};
 
 // Outlines every track and writes "Face <id> (obscured|visible)" above it, so
 // that the user can read the ids to list; does nothing unless `show_boxes`.
-void draw_overlay(FilterInstance& instance, obs_source_frame& frame);
+void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
+                  const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
+                  OverlayScratch& scratch);
 
 } // namespace veilcam

@@ -1,30 +1,32 @@
 #pragma once
 
+#include "filter/frame_formats.hpp"
+#include "filter/region_resample.hpp"
+#include "settings/filter_settings.hpp"
 #include "tracking/face_tracker.hpp"
 
 #include <obs.h>
 #include <opencv2/core/mat.hpp>
 
-namespace veilcam {
+#include <vector>
 
-struct FilterInstance;
+namespace veilcam {
 
 // A track's box widened by `padding_percent` on every side and cut to the
 // frame: the region that is hidden and outlined.
-cv::Rect padded_face_rect(const FilterInstance& instance, const FaceTrack& track,
-                          const obs_source_frame& frame);
+cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size frame);
 
-// Hides every selected track in a frame with one interleaved plane.
-void obscure_packed_frame(FilterInstance& instance, obs_source_frame& frame, int bytes_per_pixel);
+// The samples of a plane that touch the frame region `r`: a subsampled plane
+// rounds outwards, so that chroma covers whatever luma covers.
+cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r);
 
-// Hides every selected track in luma and in each chroma plane of a planar frame.
-void obscure_planar_frame(FilterInstance& instance, obs_source_frame& frame);
+// Hides every track that the selection picks, in every plane but alpha.
+void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
+                   const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
+                   ResampleScratch& scratch);
 
-// Pixelates or blurs one rectangle of one plane in place; regions under
-// 3 pixels in either direction are left alone.
-void obscure_region(FilterInstance& instance, uint8_t* plane, uint32_t stride, int plane_width,
-                    int plane_height, int bytes_per_pixel, const cv::Rect& rect);
-
-void blur_region(FilterInstance& instance, cv::Mat& region);
+// Pixelates or blurs one view of a plane in place, as the settings say;
+// views under 3 pixels in either direction are left alone.
+void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch& scratch);
 
 } // namespace veilcam

@@ -1,5 +1,7 @@
 #include "ort/scrfd_decoding.hpp"
 
+#include "tracking/box_geometry.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -9,10 +11,6 @@ namespace veilcam {
 namespace {
 
 constexpr float kSuppressionOverlap = 0.4f;
-
-int nearest(float value) {
-    return static_cast<int>(std::nearbyint(value));
-}
 
 void require_values(size_t have, size_t need, const char* what, int stride) {
     if (have < need) {
@@ -53,9 +51,9 @@ void collect_candidates(const ScrfdOutputs& outputs, const cv::Rect& image, floa
                         !std::isfinite(y2)) {
                         continue;
                     }
-                    const cv::Rect box =
-                        cv::Rect(nearest(x1), nearest(y1), nearest(x2 - x1), nearest(y2 - y1)) &
-                        image;
+                    const cv::Rect box = cv::Rect(nearest_int(x1), nearest_int(y1),
+                                                  nearest_int(x2 - x1), nearest_int(y2 - y1)) &
+                                         image;
                     if (box.width > 0 && box.height > 0) {
                         candidates.push_back(ScrfdCandidate{box, score});
                     }
@@ -67,11 +65,7 @@ void collect_candidates(const ScrfdOutputs& outputs, const cv::Rect& image, floa
 
 bool overlaps_kept_box(const cv::Rect& box, const std::vector<cv::Rect>& kept) {
     for (const cv::Rect& other : kept) {
-        const cv::Rect overlap = box & other;
-        const float intersection =
-            overlap.width > 0 && overlap.height > 0 ? static_cast<float>(overlap.area()) : 0.0f;
-        const float uni = static_cast<float>(box.area() + other.area()) - intersection;
-        if (uni > 0.0f && intersection / uni > kSuppressionOverlap) {
+        if (box_iou(box, other) > kSuppressionOverlap) {
             return true;
         }
     }

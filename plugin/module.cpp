@@ -1,6 +1,6 @@
 #include "plugin/module.hpp"
 
-#include "plugin/filter_registration.hpp"
+#include "plugin/filter_callbacks.hpp"
 
 #include <util/text-lookup.h>
 

@@ -1,27 +1,23 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
+#include <unordered_set>
 
 namespace veilcam {
 
-struct FilterInstance;
+// Which tracks are hidden: all but the listed ids (mode 0, and any mode but
+// 1), or only the listed ids (mode 1).
+struct FaceSelection {
+    int32_t mode = 0;
+    std::unordered_set<uint64_t> ids;
+};
 
-// Replaces the instance's face ids with those listed in `text` (may be null):
-// ids separated by commas, semicolons, spaces or tabs; anything that is not a
-// positive 64-bit decimal number is dropped silently.
-void parse_face_ids(FilterInstance& instance, const char* text);
+// The ids listed in `text` (may be null): separated by commas, semicolons,
+// spaces or tabs; anything that is not a positive 64-bit decimal number is
+// dropped silently.
+std::unordered_set<uint64_t> parse_face_ids(const char* text);
 
 // The one rule that decides whether a track is hidden.
-bool should_obscure(const FilterInstance& instance, uint64_t face_id);
-
-// Rewrites the older "opencl:<platform>:<device>" form into "dml:<device>";
-// everything else is kept as stored.
-std::string normalize_tracking_device(const std::string& stored);
-
-// The adapter position of a "dml:<n>" device id, or nothing when the id is not
-// a GPU request (any other text, a malformed or negative number).
-std::optional<int32_t> parse_dml_device_index(const std::string& device_id);
+bool should_obscure(const FaceSelection& selection, uint64_t face_id);
 
 } // namespace veilcam

@@ -1,21 +1,21 @@
-#include "filter/filter_callbacks.hpp"
-#include "plugin/module.hpp"
+#include "settings/properties.hpp"
+
+#include "settings/device_choice.hpp"
 #include "settings/gpu_adapters.hpp"
-#include "settings/keys.hpp"
+#include "settings/settings_schema.hpp"
 
-#include <obs-module.h>
-
-#include <exception>
+#include <memory>
 #include <string>
 
 namespace veilcam {
 namespace {
 
-void add_device_list(obs_properties_t* props) {
-    obs_property_t* list = obs_properties_add_list(props, setting::kTrackingDevice,
-                                                   module_text(locale_key::kTrackingDevice),
+void add_device_list(obs_properties_t* props, const SettingSpec& spec, TextLookup text) {
+    obs_property_t* list = obs_properties_add_list(props, spec.key, text(spec.label),
                                                    OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
-    obs_property_list_add_string(list, module_text(locale_key::kTrackingCpu), "cpu");
+    for (const SettingChoice& choice : spec.choices) {
+        obs_property_list_add_string(list, text(choice.label), kCpuDevice);
+    }
     for (const GpuAdapter& adapter : list_gpu_adapters()) {
         const std::string number = std::to_string(adapter.index);
         const std::string label = adapter.name + " [DirectML GPU " + number + "]";
@@ -24,59 +24,51 @@ void add_device_list(obs_properties_t* props) {
     }
 }
 
-obs_property_t* add_int_list(obs_properties_t* props, const char* key, const char* label_key) {
-    return obs_properties_add_list(props, key, module_text(label_key), OBS_COMBO_TYPE_LIST,
-                                   OBS_COMBO_FORMAT_INT);
-}
-
-void add_properties(obs_properties_t* props) {
-    using namespace setting;
-    namespace text = locale_key;
-
-    obs_properties_add_bool(props, kEnabled, module_text(text::kEnabled));
-    obs_property_t* mode = add_int_list(props, kObscureMode, text::kObscureMode);
-    obs_property_list_add_int(mode, module_text(text::kModePixelate), 0);
-    obs_property_list_add_int(mode, module_text(text::kModeBlur), 1);
-    obs_properties_add_int_slider(props, kPixelSize, module_text(text::kPixelSize), 4, 100, 1);
-    obs_properties_add_int_slider(props, kBlurRadius, module_text(text::kBlurRadius), 3, 151, 2);
-    obs_properties_add_bool(props, kShowBoxes, module_text(text::kShowBoxes));
-    obs_property_t* selection = add_int_list(props, kFaceSelectionMode, text::kFaceSelectionMode);
-    obs_property_list_add_int(selection, module_text(text::kSelectionExclude), 0);
-    obs_property_list_add_int(selection, module_text(text::kSelectionInclude), 1);
-    obs_properties_add_text(props, kFaceIds, module_text(text::kFaceIds), OBS_TEXT_DEFAULT);
-
-    add_device_list(props);
-
-    obs_properties_add_bool(props, kMirroredProfilePass, module_text(text::kProfilePass));
-    obs_properties_add_bool(props, kCrowdMode, module_text(text::kCrowdMode));
-    obs_properties_add_int_slider(props, kDetectionMaxDimension, module_text(text::kDetectionSize),
-                                  320, 1280, 64);
-    obs_properties_add_float_slider(props, kConfidence, module_text(text::kConfidence), 0.25, 0.95,
-                                    0.01);
-    obs_properties_add_int_slider(props, kDetectionInterval, module_text(text::kDetectionInterval),
-                                  1, 15, 1);
-    obs_properties_add_int_slider(props, kMinimumFaceSize, module_text(text::kMinimumFaceSize), 12,
-                                  300, 1);
-    obs_properties_add_int_slider(props, kMaxFaces, module_text(text::kMaxFaces), 1, 50, 1);
-    obs_properties_add_int_slider(props, kHoldFrames, module_text(text::kHoldFrames), 0, 120, 1);
-    obs_properties_add_float_slider(props, kPaddingPercent, module_text(text::kPadding), 0.0, 100.0,
-                                    1.0);
-    obs_properties_add_float_slider(props, kSmoothing, module_text(text::kSmoothing), 0.0, 0.98,
-                                    0.01);
-    obs_properties_add_path(props, kModelPath, module_text(text::kModelPath), OBS_PATH_FILE,
-                            "YuNet ONNX (*.onnx)", nullptr);
+void add_property(obs_properties_t* props, const SettingSpec& spec, TextLookup text) {
+    const char* label = text(spec.label);
+    switch (spec.kind) {
+    case SettingKind::Bool:
+        obs_properties_add_bool(props, spec.key, label);
+        break;
+    case SettingKind::IntChoice: {
+        obs_property_t* list = obs_properties_add_list(props, spec.key, label, OBS_COMBO_TYPE_LIST,
+                                                       OBS_COMBO_FORMAT_INT);
+        for (const SettingChoice& choice : spec.choices) {
+            obs_property_list_add_int(list, text(choice.label), choice.value);
+        }
+        break;
+    }
+    case SettingKind::IntSlider:
+        obs_properties_add_int_slider(props, spec.key, label, static_cast<int>(spec.panel_min),
+                                      static_cast<int>(spec.panel_max),
+                                      static_cast<int>(spec.panel_step));
+        break;
+    case SettingKind::FloatSlider:
+        obs_properties_add_float_slider(props, spec.key, label, spec.panel_min, spec.panel_max,
+                                        spec.panel_step);
+        break;
+    case SettingKind::Text:
+        obs_properties_add_text(props, spec.key, label, OBS_TEXT_DEFAULT);
+        break;
+    case SettingKind::DeviceChoice:
+        add_device_list(props, spec, text);
+        break;
+    case SettingKind::Path:
+        obs_properties_add_path(props, spec.key, label, OBS_PATH_FILE, "YuNet ONNX (*.onnx)",
+                                nullptr);
+        break;
+    }
 }
 
 } // namespace
 
-obs_properties_t* get_properties(void*) {
-    obs_properties_t* props = obs_properties_create();
-    try {
-        add_properties(props);
-    } catch (const std::exception& e) {
-        blog(LOG_ERROR, "[veilcam] get_properties failed: %s", e.what());
+obs_properties_t* make_properties(TextLookup text) {
+    std::unique_ptr<obs_properties_t, void (*)(obs_properties_t*)> props(obs_properties_create(),
+                                                                         obs_properties_destroy);
+    for (const SettingSpec& spec : settings_schema()) {
+        add_property(props.get(), spec, text);
     }
-    return props;
+    return props.release();
 }
 
 } // namespace veilcam

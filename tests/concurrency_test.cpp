@@ -1,6 +1,5 @@
 // The host calls update on its settings thread while frames flow on the video
 // thread; run under ThreadSanitizer by the test command.
-#include "filter/filter_callbacks.hpp"
 #include "support/frames.hpp"
 #include "support/samples.hpp"
 #include "support/test_filter.hpp"
@@ -38,14 +37,12 @@ TEST(Concurrency, SettingsChangeWhileFramesFlow) {
         }
     });
 
-    int returned = 0;
     for (int i = 0; i < 60; ++i) {
         test::TestFrame frame = original;
-        returned += filter.run(frame) == &frame.frame;
+        filter.run(frame);
     }
     done = true;
     settings_thread.join();
-    EXPECT_EQ(returned, 60);
     EXPECT_GT(updates, 0) << "the two threads never overlapped";
 }
 

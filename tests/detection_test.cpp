@@ -10,68 +10,86 @@
 namespace veilcam {
 namespace {
 
-using test::TestFilter;
-
-std::vector<cv::Rect> detect(TestFilter& filter, const cv::Mat& bgr,
-                             video_format format = VIDEO_FORMAT_BGR3) {
-    test::TestFrame frame = test::make_frame(bgr, format);
-    return detect_faces(filter.instance(), frame.frame);
-}
-
-TEST(YunetDetection, FindsTheLabelledFacesOfTheSamplePhotos) {
-    for (const video_format format : {VIDEO_FORMAT_BGR3, VIDEO_FORMAT_I420}) {
-        TestFilter filter;
-        int found = 0, labels = 0;
-        for (const test::LabelledPhoto& photo : test::labelled_photos()) {
-            const std::vector<cv::Rect> boxes = detect(filter, photo.image, format);
-            const int here = test::labels_found(photo.faces, boxes);
-            found += here;
-            labels += static_cast<int>(photo.faces.size());
-            RecordProperty(photo.file + (format == VIDEO_FORMAT_BGR3 ? "_colour" : "_luma"), here);
-        }
-        EXPECT_EQ(labels, 18);
-        EXPECT_GE(found, 16) << (format == VIDEO_FORMAT_BGR3 ? "colour" : "luma only");
+FilterSettings settings_with(void (*edit)(FilterSettings&) = nullptr) {
+    FilterSettings s;
+    s.confidence = 0.5f;
+    s.max_faces = 20;
+    s.minimum_face_size = 20;
+    s.mirrored_profile_pass = true;
+    if (edit) {
+        edit(s);
     }
+    return s;
 }
 
-TEST(YunetDetection, FindsNoFaceAmongDogsAboveTheConfidenceOfRealFaces) {
+// YuNet as a filter builds it, and the state its passes keep.
+struct Detection {
+    FaceDetector detector;
+    DetectionState state;
+    FilterSettings settings;
+
+    explicit Detection(FilterSettings s = settings_with()) : settings(std::move(s)) {
+        const DetectorChoice choice{"cpu", test::yunet_model(), test::scrfd_model()};
+        EXPECT_TRUE(ensure_detector(detector, choice, settings.confidence));
+    }
+    // One pass over a BGR picture that a frame of `frame_size` was shrunk to.
+    std::vector<cv::Rect> detect(const cv::Mat& bgr, cv::Size frame_size = {}) {
+        const cv::Size frame = frame_size.empty() ? bgr.size() : frame_size;
+        const double scale = static_cast<double>(bgr.cols) / frame.width;
+        return detect_faces(detector, state, settings, bgr, scale, frame);
+    }
+};
+
+TEST(YunetDetection, FindsTheLabelledFacesInColourAndOnLumaAlone) {
+    for (const bool grey : {false, true}) {
+        Detection detection;
+        int found = 0;
+        for (const test::LabelledPhoto& photo : test::labelled_photos()) {
+            cv::Mat image = photo.image;
+            if (grey) {
+                cv::cvtColor(photo.image, image, cv::COLOR_BGR2GRAY);
+                cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
+            }
+            found += test::labels_found(photo.faces, detection.detect(image));
+        }
+        EXPECT_GE(found, 16) << (grey ? "luma only" : "colour") << ": of 18";
+    }
     // YuNet scores the lower left dog's face at about 0.86, so a threshold
     // that keeps every labelled face (all above 0.86) also keeps that dog.
-    TestFilter filter([](obs_data_t* s) { obs_data_set_double(s, "confidence", 0.9); });
-    EXPECT_TRUE(detect(filter, test::load_sample("dogs.jpg")).empty());
+    Detection strict(settings_with([](FilterSettings& s) { s.confidence = 0.9f; }));
+    EXPECT_TRUE(strict.detect(test::load_sample("dogs.jpg")).empty());
 }
 
-TEST(YunetDetection, FindsFacesInALargeFrameThroughTheShrunkenImage) {
-    TestFilter filter;
+TEST(YunetDetection, FindsFacesOfALargeFrameInItsShrunkenImage) {
+    Detection detection;
     const test::LabelledPhoto& photo = test::labelled_photos()[0];
-    cv::Mat large;
-    cv::resize(photo.image, large, cv::Size(), 3.0, 3.0, cv::INTER_CUBIC); // 1500 x 1125
+    const cv::Size large(photo.image.cols * 3, photo.image.rows * 3);
+    const double scale = detection_scale(detection.detector, 640, large);
+    EXPECT_DOUBLE_EQ(scale, 640.0 / large.width);
+    cv::Mat shrunk;
+    cv::resize(photo.image, shrunk, cv::Size(), scale * 3, scale * 3, cv::INTER_AREA);
     std::vector<cv::Rect> labels;
     for (const cv::Rect& face : photo.faces) {
         labels.emplace_back(face.x * 3, face.y * 3, face.width * 3, face.height * 3);
     }
-    const std::vector<cv::Rect> boxes = detect(filter, large);
-    EXPECT_EQ(filter.instance().detection_image.size(), cv::Size(640, 480));
-    EXPECT_GE(test::labels_found(labels, boxes), static_cast<int>(labels.size()) - 1);
+    EXPECT_GE(test::labels_found(labels, detection.detect(shrunk, large)),
+              static_cast<int>(labels.size()) - 1);
 }
 
-TEST(DetectionPass, ResultIsCutToMaxFacesAndTheFirstDetectionIsLoggedOnce) {
+TEST(DetectionPass, LimitsAndLogLines) {
     test::LogCapture log;
-    TestFilter filter([](obs_data_t* s) { obs_data_set_int(s, "max_faces", 2); });
     const cv::Mat crowd = test::labelled_photos()[0].image; // seven faces
-    EXPECT_EQ(detect(filter, crowd).size(), 2u);
-    EXPECT_EQ(detect(filter, crowd).size(), 2u);
+    Detection limited(settings_with([](FilterSettings& s) { s.max_faces = 2; }));
+    EXPECT_EQ(limited.detect(crowd).size(), 2u);
+    EXPECT_EQ(limited.detect(crowd).size(), 2u);
+    Detection large_only(settings_with([](FilterSettings& s) { s.minimum_face_size = 300; }));
+    EXPECT_TRUE(large_only.detect(crowd).empty());
     EXPECT_EQ(log.count("[veilcam] First face detection succeeded (2 face(s))", LOG_INFO), 1);
-    EXPECT_EQ(log.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), 1);
+    EXPECT_EQ(log.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), 2);
     EXPECT_EQ(log.count("[veilcam]", LOG_WARNING) + log.count("[veilcam]", LOG_ERROR), 0);
 }
 
-TEST(DetectionPass, SmallFacesAreDropped) {
-    TestFilter filter([](obs_data_t* s) { obs_data_set_int(s, "minimum_face_size", 300); });
-    EXPECT_TRUE(detect(filter, test::labelled_photos()[0].image).empty());
-}
-
-TEST(MapToFrame, ScalesBackAndMirrors) {
+TEST(MapToFrame, ScalesBackRoundingHalvesToEvenAndMirrors) {
     struct Case {
         cv::Rect box;
         double scale;
@@ -80,9 +98,8 @@ TEST(MapToFrame, ScalesBackAndMirrors) {
     };
     const Case cases[] = {
         {{100, 50, 40, 40}, 640.0 / 1920.0, 0, {300, 150, 120, 120}},
-        {{10, 20, 30, 40}, 1.0, 0, {10, 20, 30, 40}},
         {{10, 0, 50, 50}, 0.5, 640, {1160, 0, 100, 100}},
-        {{1, 1, 5, 7}, 2.0, 0, {0, 0, 2, 4}}, // 0.5 -> 0, 0.5 -> 0, 2.5 -> 2, 3.5 -> 4
+        {{1, 1, 5, 7}, 2.0, 0, {0, 0, 2, 4}}, // 0.5 -> 0, 2.5 -> 2, 3.5 -> 4
         {{3, 3, 3, 3}, 2.0, 0, {2, 2, 2, 2}}, // 1.5 -> 2
     };
     for (const Case& c : cases) {
@@ -102,13 +119,73 @@ TEST(MergeDetection, UnitesTheFirstBoxOverlappingEnough) {
         {{{0, 0, 100, 100}, {10, 0, 100, 100}},
          {5, 0, 100, 100},
          {{0, 0, 105, 100}, {10, 0, 100, 100}}},
-        {{}, {1, 2, 3, 4}, {{1, 2, 3, 4}}},
         {{{0, 0, 100, 100}}, {0, 0, 0, 0}, {{0, 0, 100, 100}, {0, 0, 0, 0}}},
     };
     for (const Case& c : cases) {
         std::vector<cv::Rect> list = c.list;
         merge_detection(list, c.box, 0.35f);
         EXPECT_EQ(list, c.expected) << c.box;
+    }
+}
+
+TEST(MirroredPass, RunsOnEveryFourthPassWithAtMostTwoFacesAndOnEveryEmptyPass) {
+    const cv::Mat two_faces = test::labelled_photos()[2].image;
+    const cv::Mat three_faces = test::labelled_photos()[3].image;
+    const cv::Mat no_face(240, 320, CV_8UC3, cv::Scalar(90, 100, 110));
+    const std::vector<bool> periodic = {false, false, false, true, false, false, false, true};
+    const std::vector<bool> always(8, true), never(8, false);
+    struct Case {
+        const char* what;
+        bool setting, crowd;
+        cv::Mat image;
+        std::vector<bool> runs;
+    };
+    const Case cases[] = {
+        {"two faces", true, false, two_faces, periodic},
+        {"three faces", true, false, three_faces, never},
+        {"no face", true, false, no_face, always},
+        {"no face, crowd mode", true, true, no_face, always},
+        {"two faces, crowd mode", true, true, two_faces, never},
+        {"setting off, no face", false, false, no_face, never},
+    };
+    for (const Case& c : cases) {
+        FilterSettings s = settings_with();
+        s.mirrored_profile_pass = c.setting;
+        s.crowd_mode = c.crowd;
+        Detection detection(s);
+        std::vector<bool> runs;
+        for (int pass = 0; pass < 8; ++pass) {
+            detection.state.mirror_image.release();
+            detection.detect(c.image);
+            runs.push_back(!detection.state.mirror_image.empty());
+        }
+        EXPECT_EQ(runs, c.runs) << c.what;
+    }
+}
+
+TEST(MirroredPass, AFaceSeenOnlyInTheMirrorIsHidden) {
+    // The right 60 % of one face covered, as a face turned away: YuNet finds
+    // what is left of it only when left and right are exchanged.
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    const cv::Rect face(344, 155, 90, 90);
+    cv::Mat half_face = photo.image.clone();
+    half_face(cv::Rect(face.x + 36, face.y, 54, face.height)).setTo(cv::Scalar(128, 128, 128));
+    const cv::Rect visible_part(face.x, face.y, 36, face.height);
+
+    for (const bool mirrored : {false, true}) {
+        test::TestFilter filter([&](obs_data_t* s) {
+            obs_data_set_bool(s, "mirrored_profile_pass", mirrored);
+            obs_data_set_int(s, "detection_interval", 1);
+        });
+        const test::TestFrame before = test::make_frame(half_face, VIDEO_FORMAT_BGR3);
+        for (int pass = 1; pass <= 4; ++pass) {
+            test::TestFrame frame = before;
+            filter.run(frame);
+            const bool hidden =
+                test::detail(frame, 0, visible_part) < 0.5 * test::detail(before, 0, visible_part);
+            // Two faces remain in plain sight, so the mirror is looked at on pass 4.
+            EXPECT_EQ(hidden, mirrored && pass == 4) << "pass " << pass << ", mirror " << mirrored;
+        }
     }
 }
 

@@ -6,14 +6,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
-extern "C" {
-#include <libavutil/pixdesc.h>
-}
 #include <opencv2/imgproc.hpp>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -22,22 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int exit_code;
-    std::string output;
-};
-
-ToolRun run_tool(const std::string& arguments) {
-    const std::string command = std::string(VEILCAM_VIDEO_TOOL) + " --quiet " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ToolRun run{-1, ""};
-    char buffer[1024];
-    while (fgets(buffer, sizeof(buffer), pipe)) {
-        run.output += buffer;
-    }
-    const int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+test::CommandRun run_tool(const std::string& arguments) {
+    return test::run_command(std::string(VEILCAM_VIDEO_TOOL) + " --quiet " + arguments);
 }
 
 class VideoTool : public ::testing::Test {
@@ -55,8 +35,8 @@ class VideoTool : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(folder_); }
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
-    std::string clip(AVPixelFormat format = AV_PIX_FMT_YUV420P, bool audio = true) {
-        const std::string file = path(std::string("input-") + av_get_pix_fmt_name(format) + ".nut");
+    std::string clip(const std::string& format = "yuv420p", bool audio = true) {
+        const std::string file = path("input-" + format + ".nut");
         test::make_clip(file, picture_, format, 12, audio);
         return file;
     }
@@ -79,12 +59,10 @@ class VideoTool : public ::testing::Test {
 };
 
 TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
-    for (const AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUYV422, AV_PIX_FMT_BGR24,
-                                       AV_PIX_FMT_YUV422P, AV_PIX_FMT_RGB24}) {
+    for (const char* format : {"yuv420p", "yuyv422", "bgr24", "yuv422p", "rgb24"}) {
         const std::string input = clip(format);
-        const std::string output =
-            path(std::string("output-") + av_get_pix_fmt_name(format) + ".mkv");
-        const ToolRun run = run_tool(input + " " + output);
+        const std::string output = path(std::string("output-") + format + ".mkv");
+        const test::CommandRun run = run_tool(input + " " + output);
         ASSERT_EQ(run.exit_code, 0) << run.output;
         EXPECT_NE(run.output.find("veilcam-video: 12 frames, 3 faces tracked"), std::string::npos)
             << run.output;
@@ -93,27 +71,25 @@ TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
         const test::ClipInfo after = test::read_clip(output);
         EXPECT_EQ(after.video_codec, "h264");
         EXPECT_EQ(after.video_frames, 12);
-        EXPECT_LT(face_detail(after.first_frame), 0.5 * face_detail(before.first_frame))
-            << av_get_pix_fmt_name(format);
-        EXPECT_EQ(after.audio_packets, before.audio_packets);
-        EXPECT_GT(after.audio_packets, 0);
-        EXPECT_EQ(after.audio_checksum, before.audio_checksum) << "audio is copied unchanged";
+        EXPECT_LT(face_detail(after.first_frame), 0.5 * face_detail(before.first_frame)) << format;
+        EXPECT_NE(before.audio_md5, "");
+        EXPECT_EQ(after.audio_md5, before.audio_md5) << "audio is copied unchanged";
     }
 }
 
 TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
     const std::string input = clip();
-    const ToolRun off = run_tool("--enabled false " + input + " " + path("off.mkv"));
+    const test::CommandRun off = run_tool("--enabled false " + input + " " + path("off.mkv"));
     ASSERT_EQ(off.exit_code, 0) << off.output;
     const double original = face_detail(test::read_clip(input).first_frame);
     EXPECT_GT(face_detail(test::read_clip(path("off.mkv")).first_frame), 0.7 * original);
 
-    const ToolRun scrfd =
+    const test::CommandRun scrfd =
         run_tool("--detector scrfd-cpu --pixel_size 30 " + input + " " + path("scrfd.mkv"));
     ASSERT_EQ(scrfd.exit_code, 0) << scrfd.output;
     EXPECT_LT(face_detail(test::read_clip(path("scrfd.mkv")).first_frame), 0.5 * original);
 
-    const ToolRun help = run_tool("--help");
+    const test::CommandRun help = run_tool("--help");
     EXPECT_EQ(help.exit_code, 0);
     for (const char* key :
          {"--enabled true", "--blur_radius 70", "--confidence 0.5", "--excluded_face_ids \"\"",
@@ -123,7 +99,7 @@ TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
 }
 
 TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
-    const std::string input = clip(AV_PIX_FMT_YUV420P, false);
+    const std::string input = clip("yuv420p", false);
     std::ofstream(path("existing.mkv")) << "keep me";
     const std::string long_clip = "--still " + path("s.png") + " --still-at 5 " + input + " ";
     struct Case {
@@ -144,7 +120,7 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
         {long_clip + path("f.mkv"), 1, "the still at 5 s is past the end of the clip"},
     };
     for (const Case& c : cases) {
-        const ToolRun run = run_tool(c.arguments);
+        const test::CommandRun run = run_tool(c.arguments);
         EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments << "\n" << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
     }
@@ -159,8 +135,9 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
 TEST_F(VideoTool, AFailureHalfWayLeavesNoOutputBehind) {
     const std::string input = clip();
     std::ofstream(path("old.mkv")) << "old";
-    const ToolRun run = run_tool("--overwrite --still " + path("no/such/folder/still.png") +
-                                 " --still-at 0.2 " + input + " " + path("old.mkv"));
+    const test::CommandRun run =
+        run_tool("--overwrite --still " + path("no/such/folder/still.png") + " --still-at 0.2 " +
+                 input + " " + path("old.mkv"));
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.output.find("still"), std::string::npos) << run.output;
     std::ifstream old(path("old.mkv"));
@@ -171,8 +148,8 @@ TEST_F(VideoTool, AFailureHalfWayLeavesNoOutputBehind) {
 
 TEST_F(VideoTool, WritesABeforeAndAfterStill) {
     const std::string input = clip();
-    const ToolRun run = run_tool("--still " + path("still.png") + " --still-at 0.2 " + input + " " +
-                                 path("out.mkv"));
+    const test::CommandRun run = run_tool("--still " + path("still.png") + " --still-at 0.2 " +
+                                          input + " " + path("out.mkv"));
     ASSERT_EQ(run.exit_code, 0) << run.output;
     const cv::Mat still = test::load_sample_at(path("still.png"));
     ASSERT_EQ(still.size(), cv::Size(1280, 360));

@@ -1,5 +1,7 @@
 #include "tracking/face_tracker.hpp"
 
+#include "tracking/box_geometry.hpp"
+
 #include <algorithm>
 
 namespace veilcam {
@@ -12,21 +14,6 @@ void FaceTracker::configure(float smoothing, float match_threshold, int32_t hold
     smoothing_ = std::clamp(smoothing, 0.0f, 0.98f);
     match_threshold_ = std::clamp(match_threshold, 0.0f, 1.0f);
     hold_frames_ = std::max(hold_frames, 0);
-}
-
-float box_iou(const cv::Rect2f& a, const cv::Rect2f& b) {
-    float intersection = 0.0f;
-    if (!a.empty() && !b.empty()) {
-        const float left = std::max(a.x, b.x);
-        const float top = std::max(a.y, b.y);
-        const float right = std::min(a.x + a.width, b.x + b.width);
-        const float bottom = std::min(a.y + a.height, b.y + b.height);
-        if (right > left && bottom > top) {
-            intersection = (right - left) * (bottom - top);
-        }
-    }
-    const float uni = a.width * a.height + b.width * b.height - intersection;
-    return uni > 0.0f ? intersection / uni : 0.0f;
 }
 
 void FaceTracker::update(const std::vector<FaceDetection>& detections) {

@@ -42,6 +42,4 @@ class FaceTracker {
     std::vector<bool> taken_;
 };
 
-float box_iou(const cv::Rect2f& a, const cv::Rect2f& b);
-
 } // namespace veilcam

@@ -122,7 +122,7 @@ TEST(GpuFallback, DmlDeviceOnLinuxWarnsOnceThenHidesFacesWithYunet) {
         obs_data_set_string(s, "tracking_device", "dml:0");
         obs_data_set_int(s, "detection_interval", 1);
     });
-    filter.instance().gpu_model_path = test::scrfd_model();
+    filter.instance().detector_choice.gpu_model_path = test::scrfd_model();
     const test::TestFrame original =
         test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_NV12);
     test::TestFrame frame = original;
@@ -138,8 +138,8 @@ TEST(GpuFallback, DmlDeviceOnLinuxWarnsOnceThenHidesFacesWithYunet) {
     EXPECT_EQ(lines[0].level, LOG_WARNING);
     EXPECT_EQ(lines[1].text, "[veilcam] YuNet detector ready on CPU: " + test::yunet_model());
     EXPECT_EQ(log.count("DirectML GPU"), 1);
-    EXPECT_TRUE(filter.instance().gpu_failed);
-    EXPECT_EQ(filter.instance().active_device_name, "CPU");
+    EXPECT_TRUE(filter.instance().detector.gpu_failed);
+    EXPECT_EQ(filter.instance().detector.active_device_name, "CPU");
     EXPECT_EQ(filter.instance().tracker.tracks().size(), 3u);
     EXPECT_NE(frame.storage[0], original.storage[0]);
 }
@@ -148,11 +148,11 @@ TEST(GpuFallback, MissingScrfdModelIsUnavailableNotFailed) {
     test::LogCapture log;
     test::TestFilter filter(
         [](obs_data_t* s) { obs_data_set_string(s, "tracking_device", "dml:x"); });
-    filter.instance().gpu_model_path = test::scrfd_model();
+    filter.instance().detector_choice.gpu_model_path = test::scrfd_model();
     test::TestFrame frame =
         test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_I420);
     filter.run(frame);
-    filter.instance().detection_interval = 1;
+    filter.instance().settings.detection_interval = 1;
     filter.run(frame);
     EXPECT_EQ(log.count("[veilcam] DirectML GPU 'dml:x' or bundled SCRFD model is unavailable; "
                         "using YuNet CPU fallback",
@@ -169,10 +169,10 @@ TEST(GpuFallback, AnInferenceFailureOnTheGpuSwitchesToTheCpu) {
     });
     // A session whose outputs do not have SCRFD's layout fails at decoding.
     FilterInstance& f = filter.instance();
-    f.scrfd =
+    f.detector.scrfd =
         std::make_unique<ScrfdDetector>(test_model("nine_outputs.onnx"), 0, ScrfdProvider::Cpu);
-    f.detector_ready = true;
-    f.active_device = "dml:0";
+    f.detector.detector_ready = true;
+    f.detector.active_device = "dml:0";
     test::TestFrame frame =
         test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_BGRA);
     filter.run(frame);
@@ -180,8 +180,8 @@ TEST(GpuFallback, AnInferenceFailureOnTheGpuSwitchesToTheCpu) {
                         "values; the model layout needs 12800); switching to CPU",
                         LOG_WARNING),
               1);
-    EXPECT_TRUE(f.gpu_failed);
-    EXPECT_FALSE(f.scrfd);
+    EXPECT_TRUE(f.detector.gpu_failed);
+    EXPECT_FALSE(f.detector.scrfd);
     EXPECT_TRUE(f.tracker.tracks().empty());
     filter.run(frame);
     EXPECT_EQ(log.count("YuNet detector ready on CPU"), 1);

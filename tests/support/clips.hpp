@@ -1,26 +1,30 @@
 #pragma once
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-}
-
 #include <opencv2/core.hpp>
 
 #include <string>
 
+// Clips made and read with FFmpeg's own command-line tools, so that the video
+// tool is checked against an independent reader and writer.
 namespace veilcam::test {
 
-// Writes a short NUT clip of `picture` as raw video in `format`, with
-// a 48 kHz PCM tone beside it when `with_audio`.
-void make_clip(const std::string& path, const cv::Mat& picture, AVPixelFormat format, int frames,
-               bool with_audio);
+struct CommandRun {
+    int exit_code = -1;
+    std::string output; // standard output and error together
+};
+
+CommandRun run_command(const std::string& command);
+
+// Writes a NUT clip of `frames` frames of `picture` as raw video in FFmpeg's
+// `pixel_format`, with a 48 kHz PCM tone beside it when `with_audio`.
+void make_clip(const std::string& path, const cv::Mat& picture, const std::string& pixel_format,
+               int frames, bool with_audio);
 
 struct ClipInfo {
     int video_frames = 0;
-    int audio_packets = 0;
-    uint64_t audio_checksum = 0; // over the audio payload, in order
     std::string video_codec;
-    cv::Mat first_frame; // BGR
+    std::string audio_md5; // of the audio packets as stored; empty without audio
+    cv::Mat first_frame;   // BGR
 };
 
 ClipInfo read_clip(const std::string& path);

@@ -25,24 +25,20 @@ void add_plane(TestFrame& t, const cv::Mat& pixels, int padding) {
     t.frame.linesize[plane] = static_cast<uint32_t>(stride);
 }
 
-// Splits an OpenCV I420 image (Y, then U, then V, all stacked) into planes.
-std::array<cv::Mat, 3> i420_planes(const cv::Mat& bgr) {
-    cv::Mat yuv;
-    cv::cvtColor(bgr, yuv, cv::COLOR_BGR2YUV_I420);
-    const int w = bgr.cols, h = bgr.rows;
-    cv::Mat y = yuv.rowRange(0, h).clone();
-    const uint8_t* chroma = yuv.ptr(h);
-    cv::Mat u(h / 2, w / 2, CV_8UC1, const_cast<uint8_t*>(chroma));
-    cv::Mat v(h / 2, w / 2, CV_8UC1, const_cast<uint8_t*>(chroma) + (w / 2) * (h / 2));
-    return {y, u.clone(), v.clone()};
-}
-
-std::array<cv::Mat, 3> yuv444_planes(const cv::Mat& bgr) {
-    cv::Mat yuv;
-    cv::cvtColor(bgr, yuv, cv::COLOR_BGR2YUV);
-    std::array<cv::Mat, 3> planes;
-    cv::split(yuv, planes.data());
-    return planes;
+// The inverse of each format's conversion to BGR.
+int from_bgr(const FrameFormat& format) {
+    switch (format.to_bgr) {
+    case cv::COLOR_YUV2BGR_YUY2:
+        return cv::COLOR_BGR2YUV_YUY2;
+    case cv::COLOR_YUV2BGR_UYVY:
+        return cv::COLOR_BGR2YUV_UYVY;
+    case cv::COLOR_RGBA2BGR:
+        return cv::COLOR_BGR2RGBA;
+    case cv::COLOR_BGRA2BGR:
+        return cv::COLOR_BGR2BGRA;
+    default:
+        return -1;
+    }
 }
 
 } // namespace
@@ -68,80 +64,41 @@ cv::Mat TestFrame::plane_bytes(int plane) const {
                    const_cast<uint8_t*>(storage[plane].data()), frame.linesize[plane]);
 }
 
-const std::vector<FormatCase>& accepted_formats() {
-    static const std::vector<FormatCase> formats = {
-        {VIDEO_FORMAT_I420, "I420"}, {VIDEO_FORMAT_NV12, "NV12"}, {VIDEO_FORMAT_YUY2, "YUY2"},
-        {VIDEO_FORMAT_UYVY, "UYVY"}, {VIDEO_FORMAT_RGBA, "RGBA"}, {VIDEO_FORMAT_BGRA, "BGRA"},
-        {VIDEO_FORMAT_BGRX, "BGRX"}, {VIDEO_FORMAT_Y800, "Y800"}, {VIDEO_FORMAT_I444, "I444"},
-        {VIDEO_FORMAT_BGR3, "BGR3"}, {VIDEO_FORMAT_I422, "I422"},
-    };
-    return formats;
-}
-
 TestFrame make_frame(const cv::Mat& source, video_format format, int padding) {
+    const FrameFormat* layout = frame_format(format);
+    if (!layout) {
+        throw std::invalid_argument("make_frame: format not made by the tests");
+    }
     // 4:2:x formats need even sizes.
     const cv::Mat bgr = source(cv::Rect(0, 0, source.cols & ~1, source.rows & ~1));
     TestFrame t;
     t.frame.width = static_cast<uint32_t>(bgr.cols);
     t.frame.height = static_cast<uint32_t>(bgr.rows);
     t.frame.format = format;
-    cv::Mat converted;
-    switch (format) {
-    case VIDEO_FORMAT_I420: {
-        for (const cv::Mat& plane : i420_planes(bgr)) {
-            add_plane(t, plane, padding);
+    if (layout->overlay != OverlayStyle::LumaPlane) {
+        cv::Mat packed = bgr;
+        if (from_bgr(*layout) >= 0) {
+            cv::cvtColor(bgr, packed, from_bgr(*layout));
         }
-        break;
+        add_plane(t, packed, padding);
+        return t;
     }
-    case VIDEO_FORMAT_NV12: {
-        const auto planes = i420_planes(bgr);
-        cv::Mat uv;
-        cv::merge(std::vector<cv::Mat>{planes[1], planes[2]}, uv);
-        add_plane(t, planes[0], padding);
-        add_plane(t, uv, padding);
-        break;
-    }
-    case VIDEO_FORMAT_I444:
-        for (const cv::Mat& plane : yuv444_planes(bgr)) {
-            add_plane(t, plane, padding);
+    // Planar YUV: full-size planes shrunk to each plane's size, U and V
+    // interleaved where a plane holds both.
+    cv::Mat yuv;
+    cv::cvtColor(bgr, yuv, cv::COLOR_BGR2YUV);
+    std::vector<cv::Mat> yuv_planes;
+    cv::split(yuv, yuv_planes);
+    for (int plane = 0, next = 0; plane < layout->plane_count; ++plane) {
+        std::vector<cv::Mat> parts;
+        const cv::Size size = plane_size(*layout, plane, bgr.cols, bgr.rows);
+        for (int c = 0; c < layout->planes[plane].channels; ++c) {
+            parts.emplace_back();
+            cv::resize(yuv_planes[next++], parts.back(), size, 0, 0, cv::INTER_AREA);
         }
-        break;
-    case VIDEO_FORMAT_I422: {
-        const auto planes = yuv444_planes(bgr);
-        add_plane(t, planes[0], padding);
-        for (int i = 1; i < 3; ++i) {
-            cv::Mat half;
-            cv::resize(planes[i], half, cv::Size(bgr.cols / 2, bgr.rows), 0, 0, cv::INTER_AREA);
-            add_plane(t, half, padding);
-        }
-        break;
-    }
-    case VIDEO_FORMAT_Y800:
-        cv::cvtColor(bgr, converted, cv::COLOR_BGR2GRAY);
-        add_plane(t, converted, padding);
-        break;
-    case VIDEO_FORMAT_YUY2:
-        cv::cvtColor(bgr, converted, cv::COLOR_BGR2YUV_YUY2);
-        add_plane(t, converted, padding);
-        break;
-    case VIDEO_FORMAT_UYVY:
-        cv::cvtColor(bgr, converted, cv::COLOR_BGR2YUV_UYVY);
-        add_plane(t, converted, padding);
-        break;
-    case VIDEO_FORMAT_RGBA:
-        cv::cvtColor(bgr, converted, cv::COLOR_BGR2RGBA);
-        add_plane(t, converted, padding);
-        break;
-    case VIDEO_FORMAT_BGRA:
-    case VIDEO_FORMAT_BGRX:
-        cv::cvtColor(bgr, converted, cv::COLOR_BGR2BGRA);
-        add_plane(t, converted, padding);
-        break;
-    case VIDEO_FORMAT_BGR3:
-        add_plane(t, bgr, padding);
-        break;
-    default:
-        throw std::invalid_argument("make_frame: format not made by the tests");
+        cv::Mat pixels;
+        cv::merge(parts, pixels);
+        add_plane(t, pixels, padding);
     }
     return t;
 }

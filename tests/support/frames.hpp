@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filter/frame_formats.hpp"
+
 #include <obs.h>
 #include <opencv2/core.hpp>
 
@@ -31,13 +33,6 @@ struct TestFrame {
     // One plane as an image of bytes (width * bytes_per_pixel wide), sharing the storage.
     cv::Mat plane_bytes(int plane) const;
 };
-
-struct FormatCase {
-    video_format format;
-    const char* name;
-};
-// The eleven formats the filter accepts.
-const std::vector<FormatCase>& accepted_formats();
 
 TestFrame make_frame(const cv::Mat& bgr, video_format format, int padding = 24);
 

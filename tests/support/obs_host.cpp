@@ -6,14 +6,24 @@
 
 namespace veilcam::test {
 
+namespace {
+
+// One connection for the whole process: libobs may be started more than once.
+Display* process_display() {
+    static Display* display = XOpenDisplay(nullptr);
+    return display;
+}
+
+} // namespace
+
 ObsHost::ObsHost() {
-    display_ = XOpenDisplay(nullptr);
-    if (!display_) {
+    Display* display = process_display();
+    if (!display) {
         error_ = "no X display: run the tests under Xvfb (see the README's test command)";
         return;
     }
     obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
-    obs_set_nix_platform_display(display_);
+    obs_set_nix_platform_display(display);
     started_ = obs_startup("en-US", nullptr, nullptr);
     if (!started_) {
         error_ = "obs_startup failed";
@@ -23,9 +33,6 @@ ObsHost::ObsHost() {
 ObsHost::~ObsHost() {
     if (started_) {
         obs_shutdown();
-    }
-    if (display_) {
-        XCloseDisplay(display_);
     }
 }
 

@@ -2,8 +2,6 @@
 
 #include <string>
 
-struct _XDisplay;
-
 namespace veilcam::test {
 
 // libobs started as OBS starts it on Linux, on the X server named by DISPLAY
@@ -20,7 +18,6 @@ class ObsHost {
     const std::string& error() const { return error_; }
 
   private:
-    _XDisplay* display_ = nullptr;
     bool started_ = false;
     std::string error_;
 };

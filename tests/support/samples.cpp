@@ -1,5 +1,7 @@
 #include "support/samples.hpp"
 
+#include "tracking/box_geometry.hpp"
+
 #include <opencv2/imgcodecs.hpp>
 
 #include <fstream>
@@ -70,18 +72,12 @@ const std::vector<LabelledPhoto>& labelled_photos() {
     return photos;
 }
 
-float rect_iou(const cv::Rect& a, const cv::Rect& b) {
-    const float overlap = static_cast<float>((a & b).area());
-    const float uni = static_cast<float>(a.area() + b.area()) - overlap;
-    return uni > 0 ? overlap / uni : 0.0f;
-}
-
 int labels_found(const std::vector<cv::Rect>& labels, const std::vector<cv::Rect>& boxes,
                  float min_iou) {
     int found = 0;
     for (const cv::Rect& label : labels) {
         for (const cv::Rect& box : boxes) {
-            if (rect_iou(label, box) >= min_iou) {
+            if (box_iou(label, box) >= min_iou) {
                 ++found;
                 break;
             }

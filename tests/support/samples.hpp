@@ -24,7 +24,6 @@ cv::Mat load_sample_at(const std::string& path);
 // The four photos of faces.csv with their labelled faces.
 const std::vector<LabelledPhoto>& labelled_photos();
 
-float rect_iou(const cv::Rect& a, const cv::Rect& b);
 // How many labels some box overlaps with an IoU of at least `min_iou`.
 int labels_found(const std::vector<cv::Rect>& labels, const std::vector<cv::Rect>& boxes,
                  float min_iou = 0.3f);

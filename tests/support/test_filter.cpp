@@ -1,7 +1,6 @@
 #include "support/test_filter.hpp"
 
-#include "filter/filter_callbacks.hpp"
-#include "settings/keys.hpp"
+#include "plugin/filter_callbacks.hpp"
 #include "support/samples.hpp"
 
 #include <stdexcept>
@@ -10,7 +9,7 @@ namespace veilcam::test {
 
 TestFilter::TestFilter(const SettingsEdit& edit) : settings_(obs_data_create()) {
     get_defaults(settings_);
-    obs_data_set_string(settings_, setting::kModelPath, yunet_model().c_str());
+    obs_data_set_string(settings_, "model_path", yunet_model().c_str());
     if (edit) {
         edit(settings_);
     }
@@ -28,7 +27,7 @@ TestFilter::~TestFilter() {
 
 void TestFilter::update(const SettingsEdit& edit) {
     edit(settings_);
-    veilcam::update(instance_, settings_);
+    filter_update(instance_, settings_);
 }
 
 obs_source_frame* TestFilter::run(TestFrame& frame) {

@@ -1,8 +1,8 @@
 #include "tools/video/anonymize.hpp"
 
-#include "filter/filter_callbacks.hpp"
+#include "detection/face_detector.hpp"
 #include "filter/filter_instance.hpp"
-#include "settings/keys.hpp"
+#include "plugin/filter_callbacks.hpp"
 #include "tools/video/frame_adapter.hpp"
 #include "tools/video/progress.hpp"
 #include "tools/video/video_reader.hpp"
@@ -62,16 +62,9 @@ cv::Mat to_bgr(ScalePtr& scaler, const AVFrame& frame, FramePtr& bgr) {
     return cv::Mat(frame.height, frame.width, CV_8UC3, bgr->data[0], bgr->linesize[0]).clone();
 }
 
-void use_scrfd_on_cpu(FilterInstance& instance, const std::string& model) {
-    instance.scrfd = std::make_unique<ScrfdDetector>(model, 0, ScrfdProvider::Cpu);
-    instance.detector_ready = true;
-    instance.active_device = "scrfd:cpu";
-    instance.active_device_name = "SCRFD on the CPU";
-}
-
 } // namespace
 
-Summary anonymize(const Options& options, obs_data_t* settings, const std::string& models_dir) {
+Summary anonymize(const Options& options, obs_data_t* settings, const std::string& scrfd_model) {
     const auto started = std::chrono::steady_clock::now();
     VideoReader reader(options.input);
     const AVCodecContext* decoder = reader.decoder();
@@ -82,7 +75,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
         throw VideoError("the filter could not be created (see the log above)");
     }
     if (options.scrfd_cpu) {
-        use_scrfd_on_cpu(*filter, models_dir + "/det_500m.onnx");
+        use_scrfd_on_cpu(filter->detector, scrfd_model);
     }
 
     const fs::path output(options.output);

@@ -16,8 +16,9 @@ struct Summary {
 };
 
 // Runs the filter's own callbacks over every frame of the input and writes the
-// result; `settings` holds the filter settings. Throws VideoError (or another
+// result; `settings` holds the filter settings, `scrfd_model` is the model
+// that --detector scrfd-cpu runs. Throws VideoError (or another
 // std::exception) with what went wrong; the output is then not left behind.
-Summary anonymize(const Options& options, obs_data_t* settings, const std::string& models_dir);
+Summary anonymize(const Options& options, obs_data_t* settings, const std::string& scrfd_model);
 
 } // namespace veilcam::video

@@ -1,42 +1,30 @@
 #include "tools/video/frame_adapter.hpp"
 
+#include "filter/frame_formats.hpp"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include <cstring>
+
 namespace veilcam::video {
 
 video_format host_format(AVPixelFormat format) {
-    switch (format) {
-    case AV_PIX_FMT_YUV420P:
-    case AV_PIX_FMT_YUVJ420P:
-        return VIDEO_FORMAT_I420;
-    case AV_PIX_FMT_NV12:
-        return VIDEO_FORMAT_NV12;
-    case AV_PIX_FMT_YUYV422:
-        return VIDEO_FORMAT_YUY2;
-    case AV_PIX_FMT_UYVY422:
-        return VIDEO_FORMAT_UYVY;
-    case AV_PIX_FMT_RGBA:
-        return VIDEO_FORMAT_RGBA;
-    case AV_PIX_FMT_BGRA:
-        return VIDEO_FORMAT_BGRA;
-    case AV_PIX_FMT_BGR0:
-        return VIDEO_FORMAT_BGRX;
-    case AV_PIX_FMT_GRAY8:
-        return VIDEO_FORMAT_Y800;
-    case AV_PIX_FMT_YUV444P:
-    case AV_PIX_FMT_YUVJ444P:
-        return VIDEO_FORMAT_I444;
-    case AV_PIX_FMT_BGR24:
-        return VIDEO_FORMAT_BGR3;
-    case AV_PIX_FMT_YUV422P:
-    case AV_PIX_FMT_YUVJ422P:
-        return VIDEO_FORMAT_I422;
-    default:
-        return VIDEO_FORMAT_NONE;
+    const char* name = av_get_pix_fmt_name(format);
+    for (const FrameFormat& row : frame_formats()) {
+        for (const char* ffmpeg_name : row.ffmpeg_names) {
+            if (name && ffmpeg_name && std::strcmp(name, ffmpeg_name) == 0) {
+                return row.format;
+            }
+        }
     }
+    return VIDEO_FORMAT_NONE;
 }
 
 void wrap_frame(AVFrame& frame, video_format format, obs_source_frame& out) {
     out = obs_source_frame{};
-    for (int plane = 0; plane < 3; ++plane) {
+    for (int plane = 0; plane < MAX_AV_PLANES && plane < AV_NUM_DATA_POINTERS; ++plane) {
         out.data[plane] = frame.data[plane];
         out.linesize[plane] = static_cast<uint32_t>(frame.linesize[plane]);
     }

@@ -1,6 +1,6 @@
 // veilcam-video: hides the faces in a video file with the plug-in's own filter.
-#include "filter/filter_callbacks.hpp"
-#include "settings/keys.hpp"
+#include "detection/face_detector.hpp"
+#include "plugin/filter_callbacks.hpp"
 #include "tools/video/anonymize.hpp"
 #include "tools/video/ffmpeg_owners.hpp"
 #include "tools/video/options.hpp"
@@ -36,9 +36,9 @@ int fail(const std::string& message, int code = 1) {
     return code;
 }
 
-// The models beside the tool, in the layout of the build and of the plug-in.
-fs::path models_beside_tool() {
-    return fs::read_symlink("/proc/self/exe").parent_path() / "data/models";
+// The data folder beside the tool, in the layout of the build and of the plug-in.
+fs::path data_beside_tool() {
+    return fs::read_symlink("/proc/self/exe").parent_path() / "data";
 }
 
 void check_paths(const video::Options& options) {
@@ -81,17 +81,18 @@ int main(int argc, char** argv) {
     }
 
     try {
-        const fs::path models = models_beside_tool();
-        if (*obs_data_get_string(settings.get(), setting::kModelPath) == '\0') {
-            obs_data_set_string(settings.get(), setting::kModelPath,
-                                (models / "face_detection_yunet_2023mar.onnx").c_str());
+        const fs::path data = data_beside_tool();
+        if (*obs_data_get_string(settings.get(), "model_path") == '\0') {
+            obs_data_set_string(settings.get(), "model_path", (data / kYunetModelFile).c_str());
         }
-        check_model(obs_data_get_string(settings.get(), setting::kModelPath));
+        check_model(obs_data_get_string(settings.get(), "model_path"));
+        const fs::path scrfd_model = data / kScrfdModelFile;
         if (options.scrfd_cpu) {
-            check_model(models / "det_500m.onnx");
+            check_model(scrfd_model);
         }
         check_paths(options);
-        const video::Summary summary = video::anonymize(options, settings.get(), models.string());
+        const video::Summary summary =
+            video::anonymize(options, settings.get(), scrfd_model.string());
         std::printf("veilcam-video: %lld frames, %llu faces tracked, %.1f s (%.1f fps) -> %s\n",
                     static_cast<long long>(summary.frames),
                     static_cast<unsigned long long>(summary.faces_tracked), summary.seconds,

@@ -1,6 +1,6 @@
 #include "tools/video/options.hpp"
 
-#include "settings/keys.hpp"
+#include "settings/settings_schema.hpp"
 
 #include <cstdlib>
 #include <sstream>
@@ -9,39 +9,6 @@
 
 namespace veilcam::video {
 namespace {
-
-enum class Kind { Bool, Int, Double, String };
-
-struct SettingOption {
-    const char* key;
-    Kind kind;
-};
-
-const std::vector<SettingOption>& setting_options() {
-    using namespace setting;
-    static const std::vector<SettingOption> options = {
-        {kEnabled, Kind::Bool},
-        {kObscureMode, Kind::Int},
-        {kPixelSize, Kind::Int},
-        {kBlurRadius, Kind::Int},
-        {kShowBoxes, Kind::Bool},
-        {kFaceSelectionMode, Kind::Int},
-        {kFaceIds, Kind::String},
-        {kTrackingDevice, Kind::String},
-        {kMirroredProfilePass, Kind::Bool},
-        {kCrowdMode, Kind::Bool},
-        {kDetectionMaxDimension, Kind::Int},
-        {kConfidence, Kind::Double},
-        {kDetectionInterval, Kind::Int},
-        {kMinimumFaceSize, Kind::Int},
-        {kMaxFaces, Kind::Int},
-        {kHoldFrames, Kind::Int},
-        {kPaddingPercent, Kind::Double},
-        {kSmoothing, Kind::Double},
-        {kModelPath, Kind::String},
-    };
-    return options;
-}
 
 bool parse_bool(const std::string& key, const std::string& value) {
     if (value == "true" || value == "1" || value == "on") {
@@ -66,44 +33,43 @@ Number parse_number(const std::string& key, const std::string& value, Parse pars
     throw std::invalid_argument("--" + key + " takes a number, not '" + value + "'");
 }
 
-void set_setting(obs_data_t* settings, const SettingOption& option, const std::string& value) {
-    switch (option.kind) {
-    case Kind::Bool:
-        obs_data_set_bool(settings, option.key, parse_bool(option.key, value));
+void set_setting(obs_data_t* settings, const SettingSpec& spec, const std::string& value) {
+    switch (setting_type(spec)) {
+    case SettingType::Bool:
+        obs_data_set_bool(settings, spec.key, parse_bool(spec.key, value));
         break;
-    case Kind::Int:
+    case SettingType::Int:
         obs_data_set_int(
-            settings, option.key,
-            parse_number<long long>(option.key, value, [](const std::string& s, size_t* n) {
-                return std::stoll(s, n);
-            }));
+            settings, spec.key,
+            parse_number<long long>(
+                spec.key, value, [](const std::string& s, size_t* n) { return std::stoll(s, n); }));
         break;
-    case Kind::Double:
+    case SettingType::Double:
         obs_data_set_double(
-            settings, option.key,
-            parse_number<double>(option.key, value,
+            settings, spec.key,
+            parse_number<double>(spec.key, value,
                                  [](const std::string& s, size_t* n) { return std::stod(s, n); }));
         break;
-    case Kind::String:
-        obs_data_set_string(settings, option.key, value.c_str());
+    case SettingType::String:
+        obs_data_set_string(settings, spec.key, value.c_str());
         break;
     }
 }
 
-std::string default_text(obs_data_t* defaults, const SettingOption& option) {
+std::string default_text(obs_data_t* defaults, const SettingSpec& spec) {
     std::ostringstream text;
-    switch (option.kind) {
-    case Kind::Bool:
-        text << (obs_data_get_default_bool(defaults, option.key) ? "true" : "false");
+    switch (setting_type(spec)) {
+    case SettingType::Bool:
+        text << (obs_data_get_default_bool(defaults, spec.key) ? "true" : "false");
         break;
-    case Kind::Int:
-        text << obs_data_get_default_int(defaults, option.key);
+    case SettingType::Int:
+        text << obs_data_get_default_int(defaults, spec.key);
         break;
-    case Kind::Double:
-        text << obs_data_get_default_double(defaults, option.key);
+    case SettingType::Double:
+        text << obs_data_get_default_double(defaults, spec.key);
         break;
-    case Kind::String:
-        text << '"' << obs_data_get_default_string(defaults, option.key) << '"';
+    case SettingType::String:
+        text << '"' << obs_data_get_default_string(defaults, spec.key) << '"';
         break;
     }
     return text.str();
@@ -145,9 +111,9 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
         } else if (arg.rfind("--", 0) == 0) {
             const std::string key = arg.substr(2);
             bool known = false;
-            for (const SettingOption& option : setting_options()) {
-                if (key == option.key) {
-                    set_setting(settings, option, value());
+            for (const SettingSpec& spec : settings_schema()) {
+                if (key == spec.key) {
+                    set_setting(settings, spec, value());
                     known = true;
                 }
             }
@@ -180,8 +146,8 @@ std::string usage(obs_data_t* defaults) {
             "  --still-at SECONDS     time of the still (default 1.0)\n"
             "  --quiet                no progress line\n\n"
             "Filter settings, with their defaults:\n";
-    for (const SettingOption& option : setting_options()) {
-        text << "  --" << option.key << " " << default_text(defaults, option) << "\n";
+    for (const SettingSpec& spec : settings_schema()) {
+        text << "  --" << spec.key << " " << default_text(defaults, spec) << "\n";
     }
     text << "  (model_path empty: the model beside the tool, data/models/)\n";
     return text.str();

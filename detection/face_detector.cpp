@@ -1,7 +1,6 @@
-#include "detection/detectors.hpp"
+#include "detection/face_detector.hpp"
 
-#include "filter/filter_instance.hpp"
-#include "settings/face_selection.hpp"
+#include "settings/device_choice.hpp"
 #include "settings/gpu_adapters.hpp"
 
 #include <obs-module.h>
@@ -35,19 +34,19 @@ std::string adapter_name(int32_t device_index, const std::string& fallback) {
 
 // True when the GPU detector is up; false when the CPU must take over (the
 // reason is logged).
-bool start_gpu_detector(FilterInstance& f) {
-    const std::optional<int32_t> device_index = parse_dml_device_index(f.tracking_device);
-    if (!device_index || !model_file_exists(f.gpu_model_path)) {
+bool start_gpu_detector(FaceDetector& f, const DetectorChoice& choice) {
+    const std::optional<int32_t> device_index = parse_dml_device_index(choice.tracking_device);
+    if (!device_index || !model_file_exists(choice.gpu_model_path)) {
         blog(LOG_WARNING,
              "[veilcam] DirectML GPU '%s' or bundled SCRFD model is unavailable; using YuNet CPU "
              "fallback",
-             f.tracking_device.c_str());
+             choice.tracking_device.c_str());
         return false;
     }
     try {
-        f.scrfd = std::make_unique<ScrfdDetector>(f.gpu_model_path, *device_index);
-        f.active_device = f.tracking_device;
-        f.active_device_name = adapter_name(*device_index, f.tracking_device);
+        f.scrfd = std::make_unique<ScrfdDetector>(choice.gpu_model_path, *device_index);
+        f.active_device = choice.tracking_device;
+        f.active_device_name = adapter_name(*device_index, choice.tracking_device);
         f.detector_ready = true;
         if (!f.ready_logged) {
             blog(LOG_INFO, "[veilcam] SCRFD-500M detector ready via DirectML on %s (device %d)",
@@ -57,18 +56,18 @@ bool start_gpu_detector(FilterInstance& f) {
         return true;
     } catch (const std::exception& e) {
         blog(LOG_WARNING, "[veilcam] DirectML GPU '%s' failed (%s); using YuNet CPU fallback",
-             f.tracking_device.c_str(), e.what());
+             choice.tracking_device.c_str(), e.what());
         return false;
     }
 }
 
-bool start_cpu_detector(FilterInstance& f) {
-    if (!model_file_exists(f.model_path)) {
-        blog(LOG_ERROR, "[veilcam] Bundled YuNet model is missing: %s", f.model_path.c_str());
+bool start_cpu_detector(FaceDetector& f, const DetectorChoice& choice, float confidence) {
+    if (!model_file_exists(choice.model_path)) {
+        blog(LOG_ERROR, "[veilcam] Bundled YuNet model is missing: %s", choice.model_path.c_str());
         return false;
     }
     try {
-        f.yunet = cv::FaceDetectorYN::create(f.model_path, "", cv::Size(320, 320), f.confidence,
+        f.yunet = cv::FaceDetectorYN::create(choice.model_path, "", cv::Size(320, 320), confidence,
                                              kYunetNmsThreshold, kYunetCandidateLimit, 0, 0);
         f.detector_ready = !f.yunet.empty();
     } catch (const cv::Exception& e) {
@@ -77,7 +76,7 @@ bool start_cpu_detector(FilterInstance& f) {
         return false;
     }
     if (f.detector_ready && !f.ready_logged) {
-        blog(LOG_INFO, "[veilcam] YuNet detector ready on CPU: %s", f.model_path.c_str());
+        blog(LOG_INFO, "[veilcam] YuNet detector ready on CPU: %s", choice.model_path.c_str());
         f.ready_logged = true;
     }
     return f.detector_ready;
@@ -85,12 +84,12 @@ bool start_cpu_detector(FilterInstance& f) {
 
 } // namespace
 
-bool ensure_detector(FilterInstance& f) {
+bool ensure_detector(FaceDetector& f, const DetectorChoice& choice, float confidence) {
     if (f.detector_ready && (f.yunet || f.scrfd)) {
         return true;
     }
-    if (f.tracking_device != "cpu" && !f.gpu_failed) {
-        if (start_gpu_detector(f)) {
+    if (choice.tracking_device != kCpuDevice && !f.gpu_failed) {
+        if (start_gpu_detector(f, choice)) {
             return true;
         }
         // Latched so that a broken GPU choice costs one attempt, not one per frame.
@@ -99,10 +98,10 @@ bool ensure_detector(FilterInstance& f) {
         f.active_device = "cpu";
         f.active_device_name = "CPU";
     }
-    return start_cpu_detector(f);
+    return start_cpu_detector(f, choice, confidence);
 }
 
-void reset_detectors(FilterInstance& f) {
+void reset_detectors(FaceDetector& f) {
     f.yunet.release();
     f.scrfd.reset();
     f.detector_ready = false;
@@ -110,6 +109,14 @@ void reset_detectors(FilterInstance& f) {
     f.active_device_name = "CPU";
     f.ready_logged = false;
     f.first_detection_logged = false;
+}
+
+void use_scrfd_on_cpu(FaceDetector& f, const std::string& model_path) {
+    reset_detectors(f);
+    f.scrfd = std::make_unique<ScrfdDetector>(model_path, 0, ScrfdProvider::Cpu);
+    f.detector_ready = true;
+    f.active_device = "scrfd:cpu";
+    f.active_device_name = "SCRFD on the CPU";
 }
 
 } // namespace veilcam

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Applies one-line faults to the product code, one at a time, and reports
+# which of them the plain test suite kills: a check that the tests catch the
+# faults that matter, not only that they pass.
+#   scripts/mutants.sh [MUTANTS_FILE] [BUILD_DIR]
+# MUTANTS_FILE (default scripts/mutants.txt) holds blocks of four lines:
+#   @ name
+#   path/of/file.cpp
+#   - text as it stands (must occur exactly once)
+#   + text that replaces it
+# Every file is restored afterwards, also when the script is interrupted.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd -P)
+mutants=${1:-$here/mutants.txt}
+build=${2:-$root/build-mutants}
+report="$build/mutants.md"
+
+"$here/build.sh" "$build" >/dev/null
+
+backup=$(mktemp -d)
+restore() {
+    if [[ -f "$backup/path" ]]; then
+        cp "$backup/original" "$root/$(cat "$backup/path")"
+        rm -f "$backup/path"
+    fi
+}
+trap 'restore; rm -rf "$backup"' EXIT
+trap 'exit 130' INT TERM
+
+# Prints "name<TAB>path" for each mutant and writes its from/to texts into
+# $backup/<n>.from and $backup/<n>.to.
+python3 - "$mutants" "$backup" >"$backup/list" <<'PY'
+import sys
+blocks = [b for b in open(sys.argv[1]).read().split("\n@ ") if b.strip()]
+for n, block in enumerate(blocks):
+    lines = block.lstrip("@ ").split("\n")
+    name, path = lines[0].strip(), lines[1].strip()
+    old = next(l[2:] for l in lines if l.startswith("- "))
+    new = next((l[2:] for l in lines if l.startswith("+ ")), "")
+    open(f"{sys.argv[2]}/{n}.from", "w").write(old)
+    open(f"{sys.argv[2]}/{n}.to", "w").write(new)
+    print(f"{name}\t{path}")
+PY
+
+apply_mutant() { # n path
+    python3 - "$root/$2" "$backup/$1.from" "$backup/$1.to" <<'PY'
+import sys
+path, old, new = sys.argv[1], open(sys.argv[2]).read(), open(sys.argv[3]).read()
+text = open(path).read()
+if text.count(old) != 1:
+    sys.exit(f"{path}: the mutant's text occurs {text.count(old)} times")
+open(path, "w").write(text.replace(old, new))
+PY
+}
+
+printf '| mutant | file | result |\n|---|---|---|\n' >"$report"
+killed=0 total=0 n=0
+while IFS=$'\t' read -r name path; do
+    cp "$root/$path" "$backup/original"
+    echo "$path" >"$backup/path"
+    if ! apply_mutant "$n" "$path"; then
+        result="NOT APPLIED"
+    elif ! "$here/in-sysroot.sh" cmake --build "$build" >"$backup/build.log" 2>&1; then
+        result="killed (does not build)"
+    elif "$here/in-sysroot.sh" xvfb-run -a -s "-screen 0 1280x720x24" \
+        ctest --test-dir "$build" -j "$(nproc)" --timeout 600 --stop-on-failure \
+        >"$backup/test.log" 2>&1; then
+        result="SURVIVED"
+    else
+        result="killed by $(grep -m1 -oE '[0-9]+ - [A-Za-z0-9_./]+ \(Failed|Timeout\)' "$backup/test.log" |
+            sed -E 's/^[0-9]+ - //; s/ \(.*//' || echo 'a failing test')"
+    fi
+    restore
+    total=$((total + 1))
+    [[ $result == killed* ]] && killed=$((killed + 1))
+    printf '| %s | %s | %s |\n' "$name" "$path" "$result" | tee -a "$report"
+    n=$((n + 1))
+done <"$backup/list"
+"$here/in-sysroot.sh" cmake --build "$build" >/dev/null
+echo "mutants: $killed of $total killed (table in $report)"

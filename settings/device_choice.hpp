@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace veilcam {
+
+inline constexpr const char* kCpuDevice = "cpu";
+
+// The device id to use for a stored choice: empty means the CPU, and the
+// older "opencl:<platform>:<device>" form becomes "dml:<device>"; everything
+// else is kept as stored.
+std::string normalize_tracking_device(const std::string& stored);
+
+// The adapter position of a "dml:<n>" device id, or nothing when the id is not
+// a GPU request (any other text, a malformed or negative number).
+std::optional<int32_t> parse_dml_device_index(const std::string& device_id);
+
+} // namespace veilcam

@@ -1,0 +1,136 @@
+#include "settings/settings_schema.hpp"
+
+#include <array>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+
+namespace veilcam {
+namespace {
+
+using S = FilterSettings;
+
+SettingSpec flag(const char* key, const char* label, bool on, bool S::*field) {
+    SettingSpec spec{key, label, SettingKind::Bool};
+    spec.default_number = on ? 1.0 : 0.0;
+    spec.field = field;
+    return spec;
+}
+
+// A number: its default, the bounds reading holds it to, the slider's range.
+template <typename Number>
+SettingSpec number(const char* key, const char* label, double value, double lowest, double highest,
+                   std::array<double, 3> slider, Number S::*field) {
+    constexpr bool is_float = std::is_same_v<Number, float>;
+    SettingSpec spec{key, label, is_float ? SettingKind::FloatSlider : SettingKind::IntSlider};
+    spec.default_number = value;
+    spec.lowest = lowest;
+    spec.highest = highest;
+    spec.panel_min = slider[0];
+    spec.panel_max = slider[1];
+    spec.panel_step = slider[2];
+    spec.field = field;
+    return spec;
+}
+
+SettingSpec text(const char* key, const char* label, SettingKind kind, const char* value,
+                 SettingField field, std::vector<SettingChoice> choices = {}) {
+    SettingSpec spec{key, label, kind};
+    spec.default_text = value;
+    spec.field = field;
+    spec.choices = std::move(choices);
+    return spec;
+}
+
+SettingSpec choice(const char* key, const char* label, std::vector<SettingChoice> choices,
+                   SettingField field) {
+    SettingSpec spec{key, label, SettingKind::IntChoice};
+    spec.choices = std::move(choices);
+    spec.field = field;
+    return spec;
+}
+
+std::vector<SettingSpec> make_schema() {
+    using K = SettingKind;
+    return {
+        flag("enabled", "Enabled", true, &S::enabled),
+        choice("obscure_mode", "ObscureMode", {{"ModePixelate", 0}, {"ModeBlur", 1}},
+               &S::obscure_mode),
+        number("pixel_size", "PixelSize", 20, 2, kUnbounded, {4, 100, 1}, &S::pixel_size),
+        // Stored even; reading makes every strength odd, as a blur kernel is.
+        number("blur_radius", "BlurRadius", 70, 3, kUnbounded, {3, 151, 2}, &S::blur_radius),
+        flag("show_boxes", "ShowBoxes", false, &S::show_boxes),
+        choice("face_selection_mode", "FaceSelectionMode",
+               {{"SelectionExclude", 0}, {"SelectionInclude", 1}}, {}),
+        text("excluded_face_ids", "FaceIds", K::Text, "", {}),
+        text("tracking_device", "TrackingDevice", K::DeviceChoice, "cpu", {}, {{"TrackingCpu", 0}}),
+        flag("mirrored_profile_pass", "ProfilePass", true, &S::mirrored_profile_pass),
+        flag("crowd_mode", "CrowdMode", false, &S::crowd_mode),
+        number("detection_max_dimension", "DetectionSize", 640, 320, 1280, {320, 1280, 64},
+               &S::detection_max_dimension),
+        number("confidence", "Confidence", 0.5, 0.25, 0.95, {0.25, 0.95, 0.01}, &S::confidence),
+        number("detection_interval", "DetectionInterval", 2, 1, kUnbounded, {1, 15, 1},
+               &S::detection_interval),
+        number("minimum_face_size", "MinimumFaceSize", 20, 12, kUnbounded, {12, 300, 1},
+               &S::minimum_face_size),
+        number("max_faces", "MaxFaces", 20, 1, kUnbounded, {1, 50, 1}, &S::max_faces),
+        number("hold_frames", "HoldFrames", 24, 0, kUnbounded, {0, 120, 1}, &S::hold_frames),
+        number("padding_percent", "Padding", 35.0, -kUnbounded, kUnbounded, {0, 100, 1},
+               &S::padding_percent),
+        number("smoothing", "Smoothing", 0.72, -kUnbounded, kUnbounded, {0, 0.98, 0.01},
+               &S::smoothing),
+        text("model_path", "ModelPath", K::Path, "", &S::model_path),
+    };
+}
+
+} // namespace
+
+const std::vector<SettingSpec>& settings_schema() {
+    static const std::vector<SettingSpec> schema = make_schema();
+    return schema;
+}
+
+const SettingSpec& setting_spec(const char* key) {
+    for (const SettingSpec& spec : settings_schema()) {
+        if (std::strcmp(spec.key, key) == 0) {
+            return spec;
+        }
+    }
+    throw std::logic_error(std::string("no setting named ") + key);
+}
+
+SettingType setting_type(const SettingSpec& spec) {
+    switch (spec.kind) {
+    case SettingKind::Bool:
+        return SettingType::Bool;
+    case SettingKind::IntChoice:
+    case SettingKind::IntSlider:
+        return SettingType::Int;
+    case SettingKind::FloatSlider:
+        return SettingType::Double;
+    default:
+        return SettingType::String;
+    }
+}
+
+void set_setting_defaults(obs_data_t* data) {
+    for (const SettingSpec& spec : settings_schema()) {
+        switch (setting_type(spec)) {
+        case SettingType::Bool:
+            obs_data_set_default_bool(data, spec.key, spec.default_number != 0.0);
+            break;
+        case SettingType::Int:
+            obs_data_set_default_int(data, spec.key, static_cast<long long>(spec.default_number));
+            break;
+        case SettingType::Double:
+            obs_data_set_default_double(data, spec.key, spec.default_number);
+            break;
+        case SettingType::String:
+            obs_data_set_default_string(data, spec.key, spec.default_text);
+            break;
+        }
+    }
+}
+
+} // namespace veilcam

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "settings/filter_settings.hpp"
+
+#include <obs.h>
+
+#include <cstdint>
+#include <limits>
+#include <variant>
+#include <vector>
+
+// Every setting of the filter in one table: its stored key, its label, its
+// default, the bounds that reading applies and what the panel offers. The
+// defaults, the reading of stored settings, the panel and the video tool's
+// options are all made from it.
+namespace veilcam {
+
+enum class SettingKind { Bool, IntChoice, IntSlider, FloatSlider, Text, DeviceChoice, Path };
+
+struct SettingChoice {
+    const char* label; // locale key
+    int64_t value;
+};
+
+// Where a setting lands in FilterSettings; monostate for the ones read by hand.
+using SettingField = std::variant<std::monostate, bool FilterSettings::*, int32_t FilterSettings::*,
+                                  float FilterSettings::*, std::string FilterSettings::*>;
+
+inline constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+
+struct SettingSpec {
+    const char* key;   // stored with the user's scenes
+    const char* label; // locale key
+    SettingKind kind;
+    double default_number = 0.0;   // Bool, IntChoice, IntSlider, FloatSlider
+    const char* default_text = ""; // Text, DeviceChoice, Path
+    double lowest = -kUnbounded;   // what reading holds a stored number to
+    double highest = kUnbounded;
+    double panel_min = 0.0, panel_max = 0.0, panel_step = 0.0;
+    std::vector<SettingChoice> choices = {}; // IntChoice; the CPU entry of DeviceChoice
+    SettingField field = {};
+};
+
+const std::vector<SettingSpec>& settings_schema();
+const SettingSpec& setting_spec(const char* key);
+
+// Stored type of a setting: what obs_data_get_* reads it with.
+enum class SettingType { Bool, Int, Double, String };
+SettingType setting_type(const SettingSpec& spec);
+
+void set_setting_defaults(obs_data_t* data);
+
+} // namespace veilcam

@@ -1,0 +1,157 @@
+#include "filter/frame_pipeline.hpp"
+#include "filter/region_obscuring.hpp"
+#include "plugin/filter_callbacks.hpp"
+#include "support/frames.hpp"
+#include "support/log_capture.hpp"
+#include "support/samples.hpp"
+#include "support/test_filter.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+namespace veilcam {
+namespace {
+
+using test::TestFilter;
+using test::TestFrame;
+
+std::vector<cv::Rect> hidden_regions(TestFilter& filter, const TestFrame& frame) {
+    std::vector<cv::Rect> regions;
+    const cv::Size size(static_cast<int>(frame.frame.width), static_cast<int>(frame.frame.height));
+    for (const FaceTrack& track : filter.instance().tracker.tracks()) {
+        regions.push_back(
+            padded_face_rect(track.box, filter.instance().settings.padding_percent, size));
+    }
+    return regions;
+}
+
+// Mean neighbour differences below this are flat colour, with nothing to hide
+// (and block edges alone would exceed half of it).
+constexpr double kNoDetail = 2.0;
+
+class EveryFormat : public ::testing::TestWithParam<FrameFormat> {};
+
+TEST_P(EveryFormat, HidesEveryLabelledFaceAndTouchesNothingElse) {
+    // The blur leaves the already smooth chroma of small faces much as it
+    // was: there only the pixelation is measured.
+    struct Mode {
+        int obscure_mode;
+        int blur_radius;
+        const char* name;
+    };
+    for (const Mode mode : {Mode{0, 70, "pixelated"}, Mode{1, 151, "blurred"}}) {
+        for (const test::LabelledPhoto& photo : test::labelled_photos()) {
+            TestFilter filter([&](obs_data_t* s) {
+                obs_data_set_int(s, "obscure_mode", mode.obscure_mode);
+                obs_data_set_int(s, "blur_radius", mode.blur_radius);
+            });
+            const TestFrame original = test::make_frame(photo.image, GetParam().format);
+            TestFrame frame = original;
+            ASSERT_EQ(filter.run(frame), &frame.frame);
+
+            const std::string where = photo.file + " " + mode.name;
+            for (int plane = 0; plane < frame.plane_count; ++plane) {
+                for (const cv::Rect& face : photo.faces) {
+                    const double before = test::detail(original, plane, face);
+                    if ((mode.obscure_mode == 1 && plane > 0) || before < kNoDetail) {
+                        continue;
+                    }
+                    EXPECT_LT(test::detail(frame, plane, face), 0.5 * before)
+                        << where << ", plane " << plane << ", face " << face;
+                }
+                EXPECT_EQ(test::changed_bytes_outside(original, frame, plane,
+                                                      hidden_regions(filter, frame)),
+                          0)
+                    << where << ", plane " << plane;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat, ::testing::ValuesIn(frame_formats()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FrameIntake, FramesTheFilterCannotHandlePassUntouched) {
+    test::LogCapture log;
+    EXPECT_EQ(filter_video(&TestFilter().instance(), nullptr), nullptr);
+    const TestFrame original =
+        test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_YUY2);
+    struct Case {
+        const char* what;
+        void (*spoil)(obs_source_frame&);
+        bool enabled;
+    };
+    const Case cases[] = {
+        {"no first plane", [](obs_source_frame& f) { f.data[0] = nullptr; }, true},
+        {"no width", [](obs_source_frame& f) { f.width = 0; }, true},
+        {"no height", [](obs_source_frame& f) { f.height = 0; }, true},
+        {"filter disabled", [](obs_source_frame&) {}, false},
+        {"YVYU", [](obs_source_frame& f) { f.format = VIDEO_FORMAT_YVYU; }, true},
+        {"NONE", [](obs_source_frame& f) { f.format = VIDEO_FORMAT_NONE; }, true},
+    };
+    for (const Case& c : cases) {
+        TestFilter filter([&](obs_data_t* s) { obs_data_set_bool(s, "enabled", c.enabled); });
+        for (int run = 0; run < 2; ++run) {
+            TestFrame frame = original;
+            c.spoil(frame.frame);
+            EXPECT_EQ(filter.run(frame), &frame.frame) << c.what;
+            EXPECT_EQ(frame.storage, original.storage) << c.what;
+        }
+    }
+    // Once per instance, not once per frame.
+    for (const video_format format : {VIDEO_FORMAT_YVYU, VIDEO_FORMAT_NONE}) {
+        EXPECT_EQ(log.count("[veilcam] Unsupported source frame format: " +
+                                std::to_string(static_cast<int>(format)),
+                            LOG_WARNING),
+                  1);
+    }
+}
+
+TEST(FrameIntake, FramesBetweenDetectionsAreHiddenAtTheTracksCutToTheFrame) {
+    TestFilter filter([](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 100); });
+    const cv::Mat photo = test::load_sample("2008_001322.jpg");
+    const TestFrame faces = test::make_frame(photo, VIDEO_FORMAT_I420);
+    TestFrame frame = faces;
+    filter.run(frame);
+    ASSERT_FALSE(filter.instance().tracker.tracks().empty());
+    frame = faces;
+    filter.run(frame);
+    EXPECT_NE(frame.storage[0], faces.storage[0]) << "the second frame is no detection frame";
+
+    const TestFrame original = test::make_frame(photo(cv::Rect(0, 0, 200, 120)), VIDEO_FORMAT_I420);
+    TestFrame small = original;
+    filter.run(small);
+    for (int plane = 0; plane < 3; ++plane) {
+        EXPECT_EQ(
+            test::changed_bytes_outside(original, small, plane, hidden_regions(filter, small)), 0);
+    }
+}
+
+TEST(HostBoundary, AFailureInsideAFrameIsLoggedOnceAndTheFrameStillComesBack) {
+    test::LogCapture log;
+    TestFilter filter;
+    TestFrame frame = test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_BGRA);
+    frame.frame.linesize[0] = 4; // shorter than a row: OpenCV refuses to wrap the plane
+    EXPECT_EQ(filter.run(frame), &frame.frame);
+    EXPECT_EQ(filter.run(frame), &frame.frame);
+    EXPECT_EQ(log.count("[veilcam] filter_video failed: ", LOG_ERROR), 1);
+}
+
+TEST(DetectionImage, ShrinkingBeforeConvertingGivesTheSamePicture) {
+    cv::Mat picture;
+    cv::resize(test::labelled_photos()[0].image, picture, cv::Size(1280, 960), 0, 0,
+               cv::INTER_LINEAR);
+    for (const FrameFormat& format : frame_formats()) {
+        TestFrame frame = test::make_frame(picture, format.format);
+        cv::Mat plane, working, detection, expected;
+        make_detection_image(frame.frame, format, 0.5, plane, working, detection);
+        ASSERT_EQ(detection.size(), cv::Size(640, 480)) << format.name;
+        make_working_image(frame.frame, format, working);
+        ASSERT_EQ(working.type(), CV_8UC3) << format.name;
+        cv::resize(working, expected, cv::Size(), 0.5, 0.5, cv::INTER_AREA);
+        EXPECT_LE(cv::norm(detection, expected, cv::NORM_INF), 1.0) << format.name;
+    }
+}
+
+} // namespace
+} // namespace veilcam
