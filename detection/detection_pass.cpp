@@ -1,11 +1,13 @@
 #include "detection/detection_pass.hpp"
 
+#include "settings/device_choice.hpp"
 #include "tracking/box_geometry.hpp"
 
 #include <obs-module.h>
 #include <opencv2/core.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 namespace veilcam {
@@ -23,16 +25,9 @@ void run_detector(FaceDetector& detector, const FilterSettings& s, const cv::Mat
                   double scale, bool mirrored, std::vector<FaceDetection>& out) {
     out.clear();
     const int mirror_width = mirrored ? image.cols : 0;
-    auto keep = [&](const cv::Rect& raw) {
-        const FaceDetection box = map_to_frame(raw, scale, mirror_width);
-        if (box.width >= s.minimum_face_size && box.height >= s.minimum_face_size) {
-            out.push_back(box);
-        }
-    };
-
     if (detector.scrfd) {
         for (const cv::Rect& raw : detector.scrfd->detect(image, s.confidence, s.max_faces)) {
-            keep(raw);
+            add_detector_box(raw, scale, mirror_width, s.minimum_face_size, out);
         }
         return;
     }
@@ -41,8 +36,8 @@ void run_detector(FaceDetector& detector, const FilterSettings& s, const cv::Mat
     detector.yunet->detect(image, detector.yunet_faces);
     for (int row = 0; row < detector.yunet_faces.rows; ++row) {
         const float* face = detector.yunet_faces.ptr<float>(row);
-        keep(cv::Rect(nearest_int(face[0]), nearest_int(face[1]), nearest_int(face[2]),
-                      nearest_int(face[3])));
+        add_detector_box({face[0], face[1], face[2], face[3]}, scale, mirror_width,
+                         s.minimum_face_size, out);
     }
 }
 
@@ -79,6 +74,24 @@ void find_faces(FaceDetector& detector, DetectionState& state, const FilterSetti
 
 } // namespace
 
+void add_detector_box(const cv::Rect2f& box, double scale, int mirror_width,
+                      int32_t minimum_face_size, std::vector<FaceDetection>& out) {
+    // Far beyond any frame: such a number is the network's noise, and would
+    // overflow the integers below.
+    constexpr float kFarOut = 1e6f;
+    for (const float value : {box.x, box.y, box.width, box.height}) {
+        if (!(std::abs(value) <= kFarOut)) {
+            return;
+        }
+    }
+    const FaceDetection mapped = map_to_frame(
+        {nearest_int(box.x), nearest_int(box.y), nearest_int(box.width), nearest_int(box.height)},
+        scale, mirror_width);
+    if (mapped.width >= minimum_face_size && mapped.height >= minimum_face_size) {
+        out.push_back(mapped);
+    }
+}
+
 FaceDetection map_to_frame(const cv::Rect& box, double scale, int mirror_width) {
     const float x = mirror_width > 0 ? static_cast<float>(mirror_width - box.x - box.width)
                                      : static_cast<float>(box.x);
@@ -107,33 +120,37 @@ double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::
                     static_cast<double>(limit) / std::max(frame_size.width, frame_size.height));
 }
 
-const std::vector<FaceDetection>& detect_faces(FaceDetector& detector, DetectionState& state,
-                                               const FilterSettings& s, const cv::Mat& image,
-                                               double scale, cv::Size frame_size) {
+bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSettings& s,
+                  const cv::Mat& image, double scale, cv::Size frame_size) {
     state.detections.clear();
+    // Nothing as thin as this holds a face, and the networks cannot take it.
+    constexpr int kSmallestImage = 8;
+    if (image.cols < kSmallestImage || image.rows < kSmallestImage) {
+        return true;
+    }
     try {
         find_faces(detector, state, s, image, scale, cv::Rect(cv::Point(), frame_size));
     } catch (const std::exception& e) {
         state.detections.clear();
-        if (detector.active_device == "cpu") {
-            blog(LOG_ERROR, "[veilcam] CPU inference failed: %s", e.what());
+        if (detector.active_device == kCpuDevice) {
+            state.cpu_failures.report(LOG_ERROR, "CPU inference failed", e.what());
         } else {
             blog(LOG_WARNING, "[veilcam] GPU inference failed (%s); switching to CPU", e.what());
             detector.gpu_failed = true;
             reset_detectors(detector);
         }
-        return state.detections;
+        return false;
     }
 
     if (state.detections.size() > static_cast<size_t>(s.max_faces)) {
         state.detections.resize(static_cast<size_t>(s.max_faces));
     }
     if (!state.detections.empty() && !detector.first_detection_logged) {
-        blog(LOG_INFO, "[veilcam] First face detection succeeded (%zu face(s))",
-             state.detections.size());
+        blog(LOG_INFO, "[veilcam] First face detection succeeded (%d face(s))",
+             static_cast<int>(state.detections.size()));
         detector.first_detection_logged = true;
     }
-    return state.detections;
+    return true;
 }
 
 } // namespace veilcam

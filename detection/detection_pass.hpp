@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detection/face_detector.hpp"
+#include "detection/failure_log.hpp"
 #include "settings/filter_settings.hpp"
 #include "tracking/face_tracker.hpp"
 
@@ -17,6 +18,7 @@ struct DetectionState {
     std::vector<FaceDetection> detections;
     std::vector<FaceDetection> raw_detections;
     int32_t profile_pass_counter = 0;
+    FailureLog cpu_failures;
 };
 
 // The factor that takes a frame of `frame_size` to the detection image: the
@@ -24,12 +26,17 @@ struct DetectionState {
 double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::Size frame_size);
 
 // Finds the faces of one frame, in frame pixels, in the order the tracker
-// relies on, from `image` (the frame made BGR and shrunk by `scale`). The
-// detector must be built. The list lives in `state` and is rewritten by the
-// next pass; a failure of the detector yields an empty list and a log line.
-const std::vector<FaceDetection>& detect_faces(FaceDetector& detector, DetectionState& state,
-                                               const FilterSettings& settings, const cv::Mat& image,
-                                               double scale, cv::Size frame_size);
+// relies on, from `image` (the frame made BGR and shrunk by `scale`), into
+// `state.detections`. The detector must be built. False when the detector
+// failed (said in the log; a failed GPU also latches the CPU detector).
+bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSettings& settings,
+                  const cv::Mat& image, double scale, cv::Size frame_size);
+
+// Appends a detector's box (in the detection image) to `out` in frame pixels,
+// unless it is not a number, absurdly far out, or smaller than
+// `minimum_face_size`.
+void add_detector_box(const cv::Rect2f& box, double scale, int mirror_width,
+                      int32_t minimum_face_size, std::vector<FaceDetection>& out);
 
 // Adds `box` to `list`, uniting it with the first entry that overlaps it by at
 // least `threshold` (intersection over union) instead of appending it.

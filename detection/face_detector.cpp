@@ -19,8 +19,14 @@ constexpr float kYunetNmsThreshold = 0.3f;
 // pass's result instead; this is OpenCV's own default.
 constexpr int kYunetCandidateLimit = 5000;
 
+// A path the file system refuses (too long, say) is as missing as an absent file.
 bool model_file_exists(const std::string& path) {
-    return !path.empty() && std::filesystem::exists(std::filesystem::u8path(path));
+    std::error_code refused;
+    try {
+        return !path.empty() && std::filesystem::exists(std::filesystem::u8path(path), refused);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 std::string adapter_name(int32_t device_index, const std::string& fallback) {
@@ -95,7 +101,7 @@ bool ensure_detector(FaceDetector& f, const DetectorChoice& choice, float confid
         // Latched so that a broken GPU choice costs one attempt, not one per frame.
         f.gpu_failed = true;
         f.scrfd.reset();
-        f.active_device = "cpu";
+        f.active_device = kCpuDevice;
         f.active_device_name = "CPU";
     }
     return start_cpu_detector(f, choice, confidence);
@@ -105,7 +111,7 @@ void reset_detectors(FaceDetector& f) {
     f.yunet.release();
     f.scrfd.reset();
     f.detector_ready = false;
-    f.active_device = "cpu";
+    f.active_device = kCpuDevice;
     f.active_device_name = "CPU";
     f.ready_logged = false;
     f.first_detection_logged = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ort/scrfd_detector.hpp"
+#include "settings/device_choice.hpp"
 
 #include <opencv2/core/mat.hpp>
 #include <opencv2/objdetect/face.hpp>
@@ -26,7 +27,7 @@ struct DetectorChoice {
 struct FaceDetector {
     cv::Ptr<cv::FaceDetectorYN> yunet;
     std::unique_ptr<ScrfdDetector> scrfd;
-    std::string active_device = "cpu";
+    std::string active_device = kCpuDevice;
     std::string active_device_name = "CPU";
     bool detector_ready = false;
     bool ready_logged = false;

@@ -2,6 +2,7 @@
 
 #include "detection/detection_pass.hpp"
 #include "detection/face_detector.hpp"
+#include "detection/failure_log.hpp"
 #include "filter/overlay.hpp"
 #include "filter/region_resample.hpp"
 #include "settings/filter_settings.hpp"
@@ -10,7 +11,6 @@
 #include <obs.h>
 #include <opencv2/core/mat.hpp>
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -24,6 +24,7 @@ struct FilterInstance {
     // The paths of the models in the module's data folder ("" when absent).
     FilterInstance(std::string bundled_yunet_model, std::string bundled_scrfd_model);
 
+    obs_source_t* source = nullptr; // the filter's own source; none in the video tool
     std::mutex mutex;
     FilterSettings settings;
     const std::string bundled_yunet_model;
@@ -41,10 +42,12 @@ struct FilterInstance {
 
     int32_t frame_counter = 0;
     bool unsupported_format_logged = false;
+    bool detection_failed = false; // no detector, or the latest pass failed
+    FailureLog detection_failures;
 
-    // Set by the first failure caught at a host callback; atomic because a
-    // failure to take `mutex` is one of those failures.
-    std::atomic<bool> callback_error_logged{false};
+    // Failures caught at a host callback; a log of its own because a failure
+    // to take `mutex` is one of them.
+    FailureLog callback_failures;
 };
 
 // Takes over newly read settings; drops the detector when the device or the
@@ -52,8 +55,9 @@ struct FilterInstance {
 void apply_settings(FilterInstance& instance, FilterSettings settings);
 
 // Detects on every `detection_interval`-th frame, then hides the selected
-// faces and draws the overlay, in place; frames the filter cannot handle pass
-// untouched.
-void process_frame(FilterInstance& instance, obs_source_frame& frame);
+// faces and draws the overlay, in place; frames the filter does not handle
+// pass untouched. False when the frame must not be shown. Throws when hiding
+// fails: the frame must not be shown then either.
+bool process_frame(FilterInstance& instance, obs_source_frame& frame);
 
 } // namespace veilcam

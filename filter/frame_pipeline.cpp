@@ -6,50 +6,83 @@
 #include <obs-module.h>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <cmath>
+
 namespace veilcam {
 namespace {
 
-void detect_and_track(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format) {
-    if (!ensure_detector(f.detector, f.detector_choice, f.settings.confidence)) {
+// Packed 4:2:2 shares chroma between pixel pairs: an odd last column has no
+// pair and is left out of the picture the detectors see.
+cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& format) {
+    cv::Mat plane0 = wrap_plane(frame, format, 0);
+    return format.luma_channel >= 0 ? plane0.colRange(0, plane0.cols & ~1) : plane0;
+}
+
+// A shrink to at least one pixel each way, however thin the frame.
+cv::Size shrunk_size(cv::Size size, double scale) {
+    return {std::max(1, static_cast<int>(std::lround(size.width * scale))),
+            std::max(1, static_cast<int>(std::lround(size.height * scale)))};
+}
+
+// False when no detector could run or it failed: the tracks then age as
+// after a pass that found nothing, so a face stays hidden where it was seen.
+bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format) {
+    bool detected = false;
+    f.detection.detections.clear();
+    try {
+        if (ensure_detector(f.detector, f.detector_choice, f.settings.confidence)) {
+            const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
+            const double scale =
+                detection_scale(f.detector, f.settings.detection_max_dimension, size);
+            make_detection_image(frame, format, scale, f.detection_plane, f.working_image,
+                                 f.detection_image);
+            detected =
+                detect_faces(f.detector, f.detection, f.settings, f.detection_image, scale, size);
+        }
+    } catch (const std::exception& e) {
         f.detection.detections.clear();
-        f.tracker.update(f.detection.detections);
-        return;
+        f.detection_failures.report(LOG_ERROR, "Detection failed", e.what());
     }
-    const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
-    const double scale = detection_scale(f.detector, f.settings.detection_max_dimension, size);
-    make_detection_image(frame, format, scale, f.detection_plane, f.working_image,
-                         f.detection_image);
-    f.tracker.update(
-        detect_faces(f.detector, f.detection, f.settings, f.detection_image, scale, size));
+    f.tracker.update(f.detection.detections);
+    return detected;
 }
 
 } // namespace
 
 void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
                         cv::Mat& working) {
-    convert_to_bgr(wrap_plane(frame, format, 0), format, working);
+    const cv::Mat plane0 = detectable_plane0(frame, format);
+    if (plane0.empty()) {
+        working.release();
+        return;
+    }
+    convert_to_bgr(plane0, format, working);
 }
 
 void make_detection_image(const obs_source_frame& frame, const FrameFormat& format, double scale,
                           cv::Mat& plane, cv::Mat& working, cv::Mat& detection) {
     if (scale < 1.0 && format.shrinks_before_conversion) {
         // A fraction of the work of converting the whole frame, same picture.
-        cv::resize(wrap_plane(frame, format, 0), plane, cv::Size(), scale, scale, cv::INTER_AREA);
+        const cv::Mat plane0 = detectable_plane0(frame, format);
+        cv::resize(plane0, plane, shrunk_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
         convert_to_bgr(plane, format, detection);
         return;
     }
     make_working_image(frame, format, working);
-    if (scale < 1.0) {
-        cv::resize(working, detection, cv::Size(), scale, scale, cv::INTER_AREA);
+    if (working.empty()) {
+        detection.release();
+    } else if (scale < 1.0) {
+        cv::resize(working, detection, shrunk_size(working.size(), scale), 0, 0, cv::INTER_AREA);
     } else {
         working.copyTo(detection);
     }
 }
 
-void process_frame(FilterInstance& f, obs_source_frame& frame) {
+bool process_frame(FilterInstance& f, obs_source_frame& frame) {
     std::lock_guard<std::mutex> lock(f.mutex);
     if (!f.settings.enabled || !frame.data[0] || frame.width == 0 || frame.height == 0) {
-        return;
+        return true;
     }
     const FrameFormat* format = frame_format(frame.format);
     if (!format) {
@@ -58,16 +91,22 @@ void process_frame(FilterInstance& f, obs_source_frame& frame) {
                  static_cast<int>(frame.format));
             f.unsupported_format_logged = true;
         }
-        return;
+        // A picture that cannot be hidden is not shown when the user asked so.
+        return !f.settings.hide_all_on_failure;
     }
 
     const int32_t cadence = f.frame_counter % f.settings.detection_interval;
     f.frame_counter = static_cast<int32_t>(static_cast<uint32_t>(f.frame_counter) + 1u);
     if (cadence == 0) {
-        detect_and_track(f, frame, *format);
+        f.detection_failed = !detect_and_track(f, frame, *format);
+    }
+    if (f.detection_failed && f.settings.hide_all_on_failure) {
+        obscure_whole_frame(frame, *format, f.settings.pixel_size, f.region_scratch);
+        return true;
     }
     obscure_frame(frame, *format, f.tracker.tracks(), f.settings, f.region_scratch);
     draw_overlay(frame, *format, f.tracker.tracks(), f.settings, f.overlay);
+    return true;
 }
 
 } // namespace veilcam

@@ -13,13 +13,14 @@ namespace {
 constexpr int kMinRegionSide = 3;
 constexpr int kBlurMode = 1;
 
-// The region's longer side is reduced to a target size: a larger blur
-// strength means a smaller target and so a coarser picture, at a cost that
-// does not grow with the region.
+// The view is reduced to a handful of samples across, whatever its size, so
+// that no face keeps a likeness: from 4 at the weakest strength down to 2 at
+// the strongest. Smoothing and a bilinear enlargement then hide the samples'
+// edges.
 void blur_view(cv::Mat& view, int32_t blur_radius, ResampleScratch& scratch) {
     const int k = std::clamp(blur_radius, 3, 151);
-    const int target = std::clamp(96 - k / 2, 18, 80);
-    const double scale = static_cast<double>(target) / std::max(view.cols, view.rows);
+    const double samples = std::clamp(std::round(4.5 - k / 60.0), 2.0, 4.0);
+    const double scale = samples / std::max(view.cols, view.rows);
     const int small_width = static_cast<int>(std::lround(view.cols * scale));
     const int small_height = static_cast<int>(std::lround(view.rows * scale));
     reduce_smooth_enlarge(view, cv::Size(std::max(small_width, 2), std::max(small_height, 2)),
@@ -29,20 +30,21 @@ void blur_view(cv::Mat& view, int32_t blur_radius, ResampleScratch& scratch) {
 } // namespace
 
 cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size frame) {
-    const float px = (box.width * padding_percent) / 100.0f;
-    const float py = (box.height * padding_percent) / 100.0f;
-    const float left = std::floor(box.x - px);
-    const float top = std::floor(box.y - py);
-    const float right = left + std::ceil((px + px) + box.width);
-    const float bottom = top + std::ceil((py + py) + box.height);
-    if (std::isnan(left) || std::isnan(top) || std::isnan(right) || std::isnan(bottom)) {
+    // A margin twice the frame's size covers the frame from any box inside
+    // it: held to that, a huge or infinite padding keeps finite edges.
+    const double reach = 2.0 * std::max(frame.width, frame.height);
+    const double px = std::min(box.width * static_cast<double>(padding_percent) / 100.0, reach);
+    const double py = std::min(box.height * static_cast<double>(padding_percent) / 100.0, reach);
+    const double left = std::floor(box.x - px);
+    const double top = std::floor(box.y - py);
+    const double right = left + std::ceil((px + px) + box.width);
+    const double bottom = top + std::ceil((py + py) + box.height);
+    if (std::isnan(left + top + right + bottom)) {
         return cv::Rect();
     }
-    // Edges are brought near the frame before they become integers, so that
-    // an absurd padding covers the frame instead of overflowing into an
-    // empty region.
-    auto edge = [](float value, int limit) {
-        return static_cast<int>(std::clamp(value, -1.0f, static_cast<float>(limit) + 1.0f));
+    // Edges are brought near the frame before they become integers.
+    auto edge = [](double value, int limit) {
+        return static_cast<int>(std::clamp(value, -1.0, static_cast<double>(limit) + 1.0));
     };
     const int x0 = edge(left, frame.width), x1 = edge(right, frame.width);
     const int y0 = edge(top, frame.height), y1 = edge(bottom, frame.height);
@@ -80,6 +82,20 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
     }
 }
 
+void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int32_t pixel_size,
+                         ResampleScratch& scratch) {
+    // Blocks at least a 24th of the picture: coarse enough for the largest face.
+    const int block =
+        std::max<int>(pixel_size, static_cast<int>(std::max(frame.width, frame.height) / 24));
+    for (int plane = 0; plane < format.plane_count; ++plane) {
+        if (format.planes[plane].hidden && frame.data[plane]) {
+            cv::Mat whole = wrap_plane(frame, format, plane);
+            const int plane_block = std::max(block >> format.planes[plane].x_shift, 2);
+            pixelate_view(whole, plane_block, scratch);
+        }
+    }
+}
+
 void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch& scratch) {
     if (view.cols < kMinRegionSide || view.rows < kMinRegionSide) {
         return;
@@ -87,7 +103,12 @@ void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch
     if (settings.obscure_mode == kBlurMode) {
         blur_view(view, settings.blur_radius, scratch);
     } else {
-        pixelate_view(view, settings.pixel_size, scratch);
+        // However small the blocks asked for, a large face gets no more than a
+        // handful across: many small blocks still show who it is.
+        constexpr int kMostBlocksAcross = 10;
+        const int longer = std::max(view.cols, view.rows);
+        const int fewest_pixels = (longer + kMostBlocksAcross - 1) / kMostBlocksAcross;
+        pixelate_view(view, std::max(settings.pixel_size, fewest_pixels), scratch);
     }
 }
 

@@ -25,6 +25,11 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
                    const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
                    ResampleScratch& scratch);
 
+// Pixelates every plane but alpha whole, in blocks large enough to hide the
+// largest face: what is shown while faces cannot be detected.
+void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int32_t pixel_size,
+                         ResampleScratch& scratch);
+
 // Pixelates or blurs one view of a plane in place, as the settings say;
 // views under 3 pixels in either direction are left alone.
 void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch& scratch);

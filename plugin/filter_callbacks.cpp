@@ -8,29 +8,33 @@
 
 #include <obs-module.h>
 
-#include <atomic>
 #include <exception>
+#include <memory>
 
 namespace veilcam {
 namespace {
 
-// Runs one callback's work so that nothing thrown reaches the host. A failure
-// is logged once per `logged` flag (later ones would flood the log every
-// frame); the callback then answers as if there had been nothing to do.
+// Runs one callback's work so that nothing thrown reaches the host; false
+// when it failed. `what` ("update failed") goes to `failures`, or to the log
+// each time when the callback has no instance to keep count.
 template <typename Work>
-void guarded(const char* callback, std::atomic<bool>* logged, Work&& work) noexcept {
+bool guarded(const char* what, FailureLog* failures, Work&& work) noexcept {
     auto log = [&](const char* reason) {
-        if (!logged || !logged->exchange(true)) {
-            blog(LOG_ERROR, "[veilcam] %s failed: %s", callback, reason);
+        if (failures) {
+            failures->report(LOG_ERROR, what, reason);
+        } else {
+            blog(LOG_ERROR, "[veilcam] %s: %s", what, reason);
         }
     };
     try {
         work();
+        return true;
     } catch (const std::exception& e) {
         log(e.what());
     } catch (...) {
         log("unknown error");
     }
+    return false;
 }
 
 FilterInstance& instance(void* data) {
@@ -59,11 +63,12 @@ const char* get_name(void*) {
     return module_text("VeilcamFilter.Name");
 }
 
-void* create(obs_data_t* settings, obs_source_t*) {
+void* create(obs_data_t* settings, obs_source_t* source) {
     FilterInstance* created = nullptr;
-    guarded("create", nullptr, [&] {
+    guarded("create failed", nullptr, [&] {
         auto made = std::make_unique<FilterInstance>(find_module_file(kYunetModelFile),
                                                      find_module_file(kScrfdModelFile));
+        made->source = source;
         apply_settings(*made, read_filter_settings(settings));
         created = made.release();
     });
@@ -75,26 +80,36 @@ void destroy(void* data) {
 }
 
 void get_defaults(obs_data_t* settings) {
-    guarded("get_defaults", nullptr, [&] { set_setting_defaults(settings); });
+    guarded("get_defaults failed", nullptr, [&] { set_setting_defaults(settings); });
 }
 
 obs_properties_t* get_properties(void*) {
     obs_properties_t* props = nullptr;
-    guarded("get_properties", nullptr, [&] { props = make_properties(module_text); });
+    guarded("get_properties failed", nullptr, [&] { props = make_properties(module_text); });
     return props;
 }
 
 void filter_update(void* data, obs_data_t* settings) {
-    guarded("update", &instance(data).callback_error_logged,
+    guarded("update failed", &instance(data).callback_failures,
             [&] { apply_settings(instance(data), read_filter_settings(settings)); });
 }
 
+// A frame whose faces could not be hidden is dropped, never shown; the host
+// counts on the filter to release what it drops.
 obs_source_frame* filter_video(void* data, obs_source_frame* frame) {
-    if (frame) {
-        guarded("filter_video", &instance(data).callback_error_logged,
-                [&] { process_frame(instance(data), *frame); });
+    if (!frame) {
+        return nullptr;
     }
-    return frame;
+    FilterInstance& f = instance(data);
+    bool show = false;
+    guarded("filter_video failed", &f.callback_failures, [&] { show = process_frame(f, *frame); });
+    if (show) {
+        return frame;
+    }
+    if (obs_source_t* parent = f.source ? obs_filter_get_parent(f.source) : nullptr) {
+        obs_source_release_frame(parent, frame);
+    }
+    return nullptr;
 }
 
 void register_filter() {

@@ -30,6 +30,7 @@ struct FilterSettings {
     float padding_percent{};
     float smoothing{};
     std::string model_path; // empty: the bundled YuNet model
+    bool hide_all_on_failure{};
 };
 
 // Reads and bounds what the host's settings object holds (anything a settings

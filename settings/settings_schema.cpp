@@ -76,11 +76,12 @@ std::vector<SettingSpec> make_schema() {
                &S::minimum_face_size),
         number("max_faces", "MaxFaces", 20, 1, kUnbounded, {1, 50, 1}, &S::max_faces),
         number("hold_frames", "HoldFrames", 24, 0, kUnbounded, {0, 120, 1}, &S::hold_frames),
-        number("padding_percent", "Padding", 35.0, -kUnbounded, kUnbounded, {0, 100, 1},
-               &S::padding_percent),
+        // A negative margin would hide less than the face.
+        number("padding_percent", "Padding", 35.0, 0, kUnbounded, {0, 100, 1}, &S::padding_percent),
         number("smoothing", "Smoothing", 0.72, -kUnbounded, kUnbounded, {0, 0.98, 0.01},
                &S::smoothing),
         text("model_path", "ModelPath", K::Path, "", &S::model_path),
+        flag("hide_all_on_failure", "HideAllOnFailure", false, &S::hide_all_on_failure),
     };
 }
 

@@ -36,7 +36,8 @@ struct Detection {
     std::vector<cv::Rect> detect(const cv::Mat& bgr, cv::Size frame_size = {}) {
         const cv::Size frame = frame_size.empty() ? bgr.size() : frame_size;
         const double scale = static_cast<double>(bgr.cols) / frame.width;
-        return detect_faces(detector, state, settings, bgr, scale, frame);
+        EXPECT_TRUE(detect_faces(detector, state, settings, bgr, scale, frame));
+        return state.detections;
     }
 };
 

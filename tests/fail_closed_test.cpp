@@ -1,0 +1,210 @@
+// No face goes out unhidden: not through a weak blur, an error, an extreme
+// setting or an odd frame.
+#include "detection/detection_pass.hpp"
+#include "filter/region_obscuring.hpp"
+#include "plugin/filter_callbacks.hpp"
+#include "support/frames.hpp"
+#include "support/log_capture.hpp"
+#include "support/samples.hpp"
+#include "support/test_filter.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect/face.hpp>
+
+#include <cmath>
+#include <limits>
+
+namespace veilcam {
+namespace {
+
+using test::TestFilter;
+using test::TestFrame;
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// YuNet at a low threshold, on the picture at up to 960 pixels: a stricter
+// look for a face than the filter's own.
+int faces_still_found(const cv::Mat& bgr, const std::vector<cv::Rect>& labels) {
+    const double scale = std::min(1.0, 960.0 / std::max(bgr.cols, bgr.rows));
+    cv::Mat image;
+    cv::resize(bgr, image, cv::Size(), scale, scale, cv::INTER_AREA);
+    auto yunet =
+        cv::FaceDetectorYN::create(test::yunet_model(), "", image.size(), 0.3f, 0.3f, 5000);
+    cv::Mat found;
+    yunet->detect(image, found);
+    std::vector<cv::Rect> boxes;
+    for (int row = 0; row < found.rows; ++row) {
+        const float* f = found.ptr<float>(row);
+        boxes.emplace_back(cv::Rect2d(f[0] / scale, f[1] / scale, f[2] / scale, f[3] / scale));
+    }
+    return test::labels_found(labels, boxes);
+}
+
+// How many of the labelled faces of `photo` still show their detail.
+int faces_left_visible(const TestFrame& before, const TestFrame& after,
+                       const std::vector<cv::Rect>& faces) {
+    int visible = 0;
+    for (const cv::Rect& face : faces) {
+        visible += test::detail(after, 0, face) > 0.5 * test::detail(before, 0, face);
+    }
+    return visible;
+}
+
+TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
+    struct Mode {
+        int obscure_mode;
+        int blur_radius;
+    };
+    for (const Mode mode : {Mode{0, 71}, Mode{1, 3}, Mode{1, 71}, Mode{1, 151}}) {
+        FilterSettings settings;
+        settings.obscure_mode = mode.obscure_mode;
+        settings.pixel_size = 20;
+        settings.blur_radius = mode.blur_radius;
+        settings.padding_percent = 35.0f;
+        for (const double face_size : {20.0, 50.0, 130.0, 400.0}) {
+            int found = 0;
+            for (const test::LabelledPhoto& photo : test::labelled_photos()) {
+                const double scale = face_size / photo.faces.front().width;
+                cv::Mat picture;
+                cv::resize(photo.image, picture, cv::Size(), scale, scale, cv::INTER_AREA);
+                std::vector<cv::Rect> labels;
+                FaceTracker tracker(0.0f, 0.12f, 24);
+                for (const cv::Rect& face : photo.faces) {
+                    labels.emplace_back(cv::Rect2d(face.x * scale, face.y * scale,
+                                                   face.width * scale, face.height * scale));
+                }
+                tracker.update(labels);
+                TestFrame frame = test::make_frame(picture, VIDEO_FORMAT_BGR3);
+                ResampleScratch scratch;
+                obscure_frame(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), tracker.tracks(),
+                              settings, scratch);
+                found += faces_still_found(frame.plane_bytes(0).reshape(3), labels);
+            }
+            EXPECT_EQ(found, 0) << "mode " << mode.obscure_mode << ", strength " << mode.blur_radius
+                                << ", faces " << face_size << " px";
+        }
+    }
+}
+
+TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
+    test::LogCapture log;
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    const TestFrame original = test::make_frame(photo.image, VIDEO_FORMAT_I420);
+    const std::string too_long(5000, 'x');
+    for (const bool hide_all : {false, true}) {
+        TestFilter filter([&](obs_data_t* s) {
+            obs_data_set_int(s, "detection_interval", 1);
+            obs_data_set_bool(s, "hide_all_on_failure", hide_all);
+        });
+        TestFrame frame = original;
+        ASSERT_EQ(filter.run(frame), &frame.frame);
+        // A model path the file system refuses: no detector, yet the faces
+        // seen before stay hidden, or the whole picture is.
+        filter.update(
+            [&](obs_data_t* s) { obs_data_set_string(s, "model_path", too_long.c_str()); });
+        for (int pass = 0; pass < 3; ++pass) {
+            frame = original;
+            ASSERT_EQ(filter.run(frame), &frame.frame);
+            EXPECT_EQ(faces_left_visible(original, frame, photo.faces), 0) << "pass " << pass;
+            const cv::Rect corner(0, 0, 40, 40);
+            EXPECT_EQ(test::detail(frame, 0, corner) < 0.5 * test::detail(original, 0, corner),
+                      hide_all);
+        }
+        EXPECT_EQ(filter.instance().tracker.tracks().front().missed, 3) << "the tracks age";
+
+        // A plane OpenCV refuses to wrap: hiding fails, the frame is dropped.
+        frame = original;
+        frame.frame.linesize[0] = 4;
+        EXPECT_EQ(filter.run(frame), nullptr);
+        EXPECT_EQ(filter.run(frame), nullptr);
+        // A format the filter does not know goes out only when nothing is to be hidden.
+        frame = original;
+        frame.frame.format = VIDEO_FORMAT_YVYU;
+        EXPECT_EQ(filter.run(frame) != nullptr, !hide_all);
+    }
+    EXPECT_EQ(log.count("[veilcam] filter_video failed: ", LOG_ERROR), 2) << "once per instance";
+}
+
+TEST(FailClosed, OddAndThinFramesAreDetectedAndHidden) {
+    test::LogCapture log;
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    for (const video_format format : {VIDEO_FORMAT_YUY2, VIDEO_FORMAT_UYVY, VIDEO_FORMAT_I420}) {
+        TestFilter filter;
+        const TestFrame original = test::make_frame(photo.image, format);
+        TestFrame frame = original;
+        frame.frame.width -= 1; // odd: the last pixel pair is half used
+        ASSERT_EQ(filter.run(frame), &frame.frame);
+        EXPECT_EQ(faces_left_visible(original, frame, photo.faces), 0) << format;
+    }
+    for (const cv::Size thin : {cv::Size(4096, 2), cv::Size(2, 4096)}) {
+        TestFilter filter;
+        TestFrame frame =
+            test::make_frame(cv::Mat(thin, CV_8UC3, cv::Scalar(1, 2, 3)), VIDEO_FORMAT_NV12);
+        EXPECT_EQ(filter.run(frame), &frame.frame) << thin;
+    }
+    EXPECT_EQ(log.count("[veilcam]", LOG_ERROR), 0);
+}
+
+TEST(FailClosed, ExtremeAndNonFiniteSettingsStillHideEveryFace) {
+    const double nan = std::nan("");
+    struct Case {
+        const char* key;
+        double value;
+    };
+    const Case cases[] = {{"padding_percent", nan},  {"padding_percent", kInf},
+                          {"padding_percent", 1e37}, {"padding_percent", -50},
+                          {"smoothing", nan},        {"smoothing", 1e300},
+                          {"confidence", nan},       {"confidence", -kInf}};
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    const TestFrame original = test::make_frame(photo.image, VIDEO_FORMAT_NV12);
+    for (const Case& c : cases) {
+        TestFilter filter([&](obs_data_t* s) {
+            obs_data_set_double(s, c.key, c.value);
+            obs_data_set_int(s, "detection_interval", 1);
+        });
+        for (int pass = 0; pass < 2; ++pass) {
+            TestFrame frame = original;
+            ASSERT_EQ(filter.run(frame), &frame.frame);
+            EXPECT_EQ(faces_left_visible(original, frame, photo.faces), 0)
+                << c.key << " = " << c.value << ", pass " << pass;
+        }
+    }
+}
+
+TEST(FailClosed, DetectorBoxesThatAreNoNumbersAreDropped) {
+    const std::pair<cv::Rect2f, bool> boxes[] = {
+        {{10, 20, 30, 40}, true},
+        {{NAN, 20, 30, 40}, false},
+        {{10, kInf, 30, 40}, false},
+        {{10, 20, -kInf, 40}, false},
+        {{1e30f, 20, 30, 40}, false},
+        {{10, 20, 30, 3e9f}, false},
+        {{-2e9f, -2e9f, 4e9f, 4e9f}, false},
+    };
+    for (const auto& [box, kept] : boxes) {
+        std::vector<FaceDetection> out;
+        add_detector_box(box, 0.5, 640, 12, out);
+        EXPECT_EQ(out.size(), kept ? 1u : 0u) << box;
+    }
+}
+
+TEST(FailClosed, ARepeatedFailureIsCountedAtMostOnceAMinute) {
+    test::LogCapture log;
+    FailureLog failures;
+    const auto start = FailureLog::Clock::now();
+    for (int second = 0; second <= 150; ++second) {
+        failures.report(LOG_ERROR, "Detection failed", "no memory",
+                        start + std::chrono::seconds(second));
+    }
+    const std::vector<test::LogLine> lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].text, "[veilcam] Detection failed: no memory");
+    EXPECT_EQ(lines[1].text,
+              "[veilcam] Detection failed 60 more times since it was last reported: no memory");
+    EXPECT_EQ(lines[2].text,
+              "[veilcam] Detection failed 60 more times since it was last reported: no memory");
+}
+
+} // namespace
+} // namespace veilcam
