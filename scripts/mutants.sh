@@ -68,8 +68,8 @@ while IFS=$'\t' read -r name path; do
         >"$backup/test.log" 2>&1; then
         result="SURVIVED"
     else
-        result="killed by $(grep -m1 -oE '[0-9]+ - [A-Za-z0-9_./]+ \(Failed|Timeout\)' "$backup/test.log" |
-            sed -E 's/^[0-9]+ - //; s/ \(.*//' || echo 'a failing test')"
+        result="killed by $(sed -n '/tests FAILED:/{n;p;q}' "$backup/test.log" |
+            sed -E 's/^[[:space:]]*[0-9]+ - //; s/ \(.*//')"
     fi
     restore
     total=$((total + 1))

@@ -61,22 +61,6 @@ TEST(YunetDetection, FindsTheLabelledFacesInColourAndOnLumaAlone) {
     EXPECT_TRUE(strict.detect(test::load_sample("dogs.jpg")).empty());
 }
 
-TEST(YunetDetection, FindsFacesOfALargeFrameInItsShrunkenImage) {
-    Detection detection;
-    const test::LabelledPhoto& photo = test::labelled_photos()[0];
-    const cv::Size large(photo.image.cols * 3, photo.image.rows * 3);
-    const double scale = detection_scale(detection.detector, 640, large);
-    EXPECT_DOUBLE_EQ(scale, 640.0 / large.width);
-    cv::Mat shrunk;
-    cv::resize(photo.image, shrunk, cv::Size(), scale * 3, scale * 3, cv::INTER_AREA);
-    std::vector<cv::Rect> labels;
-    for (const cv::Rect& face : photo.faces) {
-        labels.emplace_back(face.x * 3, face.y * 3, face.width * 3, face.height * 3);
-    }
-    EXPECT_GE(test::labels_found(labels, detection.detect(shrunk, large)),
-              static_cast<int>(labels.size()) - 1);
-}
-
 TEST(DetectionPass, LimitsAndLogLines) {
     test::LogCapture log;
     const cv::Mat crowd = test::labelled_photos()[0].image; // seven faces

@@ -181,6 +181,7 @@ TEST(FailClosed, DetectorBoxesThatAreNoNumbersAreDropped) {
         {{1e30f, 20, 30, 40}, false},
         {{10, 20, 30, 3e9f}, false},
         {{-2e9f, -2e9f, 4e9f, 4e9f}, false},
+        {{10, 20, 30, 4}, false}, // 8 pixels high in the frame: too small
     };
     for (const auto& [box, kept] : boxes) {
         std::vector<FaceDetection> out;

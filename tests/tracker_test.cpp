@@ -92,22 +92,6 @@ TEST(FaceTracker, MatchesSmoothsHoldsAndNumbersFaces) {
     }
 }
 
-TEST(FaceTracker, ConfigureClampsAndKeepsTheTracks) {
-    FaceTracker tracker(0.72f, 0.12f, 24);
-    tracker.update({{0, 0, 50, 50}});
-    const std::tuple<float, float, int32_t, float, float, int32_t> cases[] = {
-        {1.5f, 2.0f, -5, 0.98f, 1.0f, 0},
-        {-1.0f, -0.5f, 7, 0.0f, 0.0f, 7},
-    };
-    for (const auto& [s, m, h, es, em, eh] : cases) {
-        tracker.configure(s, m, h);
-        EXPECT_EQ(tracker.smoothing(), es);
-        EXPECT_EQ(tracker.match_threshold(), em);
-        EXPECT_EQ(tracker.hold_frames(), eh);
-        EXPECT_EQ(tracker.tracks().size(), 1u);
-    }
-}
-
 TEST(BoxIou, EmptyOrDisjointBoxesOverlapNothing) {
     EXPECT_FLOAT_EQ(box_iou({100, 100, 100, 100}, {110, 100, 100, 100}), 9000.0f / 11000.0f);
     EXPECT_EQ(box_iou({0, 0, 10, 10}, {20, 20, 10, 10}), 0.0f);
