@@ -4,6 +4,7 @@
 #include "bench/scene.hpp"
 #include "detection/detection_pass.hpp"
 #include "filter/frame_pipeline.hpp"
+#include "filter/shot_change.hpp"
 #include "ort/scrfd_detector.hpp"
 #include "support/frames.hpp"
 #include "support/samples.hpp"
@@ -62,6 +63,17 @@ void copy_floor(benchmark::State& state, cv::Size size, video_format format) {
     }
 }
 
+// The check for a cut that every frame makes.
+void shot_check(benchmark::State& state, cv::Size size, video_format format) {
+    const test::TestFrame& frame = frame_of(size, 5, format);
+    Thumbnail last, now;
+    for (auto _ : state) {
+        last = now;
+        make_thumbnail(frame.frame, *frame_format(format), now);
+        benchmark::DoNotOptimize(is_new_shot(last, now));
+    }
+}
+
 // A frame between two detection passes: hiding (and the overlay) only.
 void steady_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
                   bool boxes) {
@@ -69,12 +81,12 @@ void steady_frame(benchmark::State& state, cv::Size size, int faces, video_forma
         obs_data_set_int(s, "detection_interval", 1000000);
         obs_data_set_bool(s, "show_boxes", boxes);
     });
-    filter.instance().tracker.update(scene(size, faces).faces);
-    filter.instance().frame_counter = 1; // not on the detection cadence
     test::TestFrame frame = frame_of(size, faces, format);
+    filter.run(frame); // the one detection frame
     for (auto _ : state) {
         filter.run(frame);
     }
+    state.counters["faces_hidden"] = static_cast<double>(filter.instance().tracker.tracks().size());
 }
 
 // A whole detection frame through filter_video: detection, tracking, hiding.
@@ -192,6 +204,7 @@ void register_all() {
         for (const FrameFormat& format : frame_formats()) {
             const std::string where = std::string(format.name) + "/" + size_name(size);
             RegisterBenchmark(("copy_floor/" + where).c_str(), copy_floor, size, format.format);
+            RegisterBenchmark(("shot_check/" + where).c_str(), shot_check, size, format.format);
             RegisterBenchmark(("working_image/" + where).c_str(), working_image, size,
                               format.format);
             RegisterBenchmark(("detection_image/" + where).c_str(), detection_image_stage, size,

@@ -82,6 +82,12 @@ def main(results_dir, output):
             add(f"| {fmt} | {size} | {ms(floor)} | " + " | ".join(cells) + " |")
     boxes = times["steady_frame_with_boxes/NV12/1920x1080/5_faces"]
     add("")
+    add("Of that, the check for a cut that every frame makes (a 32x18 thumbnail compared "
+        "with the last frame's), at 1920x1080: " +
+        ", ".join(f"{fmt} {1000 * times[f'shot_check/{fmt}/1920x1080']:.1f} µs "
+                  f"({times[f'shot_check/{fmt}/1920x1080'] / times[f'copy_floor/{fmt}/1920x1080']:.2f}x the copy)"
+                  for fmt in FORMATS) + ".")
+    add("")
     add(f"With boxes and labels drawn (1920x1080 NV12, 5 faces): {ms(boxes)} ms.")
     add("")
     add("## Detection frames")

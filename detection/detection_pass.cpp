@@ -26,7 +26,10 @@ void run_detector(FaceDetector& detector, const FilterSettings& s, const cv::Mat
     out.clear();
     const int mirror_width = mirrored ? image.cols : 0;
     if (detector.scrfd) {
-        for (const cv::Rect& raw : detector.scrfd->detect(image, s.confidence, s.max_faces)) {
+        // As many as the network finds: the face limit is the pass's, and
+        // going past it is said in the log.
+        constexpr int32_t kMostCandidates = 1000;
+        for (const cv::Rect& raw : detector.scrfd->detect(image, s.confidence, kMostCandidates)) {
             add_detector_box(raw, scale, mirror_width, s.minimum_face_size, out);
         }
         return;
@@ -143,6 +146,13 @@ bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSet
     }
 
     if (state.detections.size() > static_cast<size_t>(s.max_faces)) {
+        if (!state.face_limit_logged) {
+            blog(LOG_WARNING,
+                 "[veilcam] %d faces found, only %d hidden: raise 'Most faces' or turn on crowd "
+                 "mode",
+                 static_cast<int>(state.detections.size()), static_cast<int>(s.max_faces));
+            state.face_limit_logged = true;
+        }
         state.detections.resize(static_cast<size_t>(s.max_faces));
     }
     if (!state.detections.empty() && !detector.first_detection_logged) {

@@ -19,6 +19,7 @@ struct DetectionState {
     std::vector<FaceDetection> raw_detections;
     int32_t profile_pass_counter = 0;
     FailureLog cpu_failures;
+    bool face_limit_logged = false;
 };
 
 // The factor that takes a frame of `frame_size` to the detection image: the

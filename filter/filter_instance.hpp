@@ -5,6 +5,7 @@
 #include "detection/failure_log.hpp"
 #include "filter/overlay.hpp"
 #include "filter/region_resample.hpp"
+#include "filter/shot_change.hpp"
 #include "settings/filter_settings.hpp"
 #include "tracking/face_tracker.hpp"
 
@@ -40,7 +41,9 @@ struct FilterInstance {
     ResampleScratch region_scratch;
     OverlayScratch overlay;
 
-    int32_t frame_counter = 0;
+    int32_t frame_counter = 0; // the detection cadence
+    uint64_t frame_index = 0;  // frames handled so far, for the tracks' motion
+    Thumbnail thumbnail, previous_thumbnail;
     bool unsupported_format_logged = false;
     bool detection_failed = false; // no detector, or the latest pass failed
     FailureLog detection_failures;

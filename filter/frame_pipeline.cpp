@@ -2,6 +2,7 @@
 
 #include "filter/filter_instance.hpp"
 #include "filter/region_obscuring.hpp"
+#include "filter/shot_change.hpp"
 
 #include <obs-module.h>
 #include <opencv2/imgproc.hpp>
@@ -27,7 +28,8 @@ cv::Size shrunk_size(cv::Size size, double scale) {
 
 // False when no detector could run or it failed: the tracks then age as
 // after a pass that found nothing, so a face stays hidden where it was seen.
-bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format) {
+bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format,
+                      bool new_shot) {
     bool detected = false;
     f.detection.detections.clear();
     try {
@@ -44,7 +46,7 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
         f.detection.detections.clear();
         f.detection_failures.report(LOG_ERROR, "Detection failed", e.what());
     }
-    f.tracker.update(f.detection.detections);
+    f.tracker.update(f.detection.detections, f.frame_index, new_shot);
     return detected;
 }
 
@@ -97,15 +99,20 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
 
     const int32_t cadence = f.frame_counter % f.settings.detection_interval;
     f.frame_counter = static_cast<int32_t>(static_cast<uint32_t>(f.frame_counter) + 1u);
-    if (cadence == 0) {
-        f.detection_failed = !detect_and_track(f, frame, *format);
+    ++f.frame_index;
+    // A cut brings faces the tracks know nothing of: detected on that very frame.
+    f.previous_thumbnail = f.thumbnail;
+    make_thumbnail(frame, *format, f.thumbnail);
+    const bool new_shot = is_new_shot(f.previous_thumbnail, f.thumbnail);
+    if (cadence == 0 || new_shot) {
+        f.detection_failed = !detect_and_track(f, frame, *format, new_shot);
     }
     if (f.detection_failed && f.settings.hide_all_on_failure) {
         obscure_whole_frame(frame, *format, f.settings.pixel_size, f.region_scratch);
         return true;
     }
-    obscure_frame(frame, *format, f.tracker.tracks(), f.settings, f.region_scratch);
-    draw_overlay(frame, *format, f.tracker.tracks(), f.settings, f.overlay);
+    obscure_frame(frame, *format, f.tracker.tracks(), f.frame_index, f.settings, f.region_scratch);
+    draw_overlay(frame, *format, f.tracker.tracks(), f.frame_index, f.settings, f.overlay);
     return true;
 }
 

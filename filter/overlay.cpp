@@ -68,14 +68,15 @@ void draw_on_packed_luma(cv::Mat& packed, int luma_channel, const cv::Rect& box,
 } // namespace
 
 void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
-                  const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
-                  OverlayScratch& scratch) {
+                  const std::vector<FaceTrack>& tracks, uint64_t frame_index,
+                  const FilterSettings& settings, OverlayScratch& scratch) {
     if (!settings.show_boxes || !frame.data[0] || tracks.empty()) {
         return;
     }
     cv::Mat plane0 = wrap_plane(frame, format, 0);
     for (const FaceTrack& track : tracks) {
-        const cv::Rect box = padded_face_rect(track.box, settings.padding_percent, plane0.size());
+        const cv::Rect box = padded_face_rect(hidden_box(track, frame_index),
+                                              settings.padding_percent, plane0.size());
         const bool obscured = should_obscure(settings.selection, track.id);
         make_label(scratch.label, track.id, obscured);
         const cv::Point origin(box.x, std::max(box.y - kLabelGap, kLabelMinBaseline));

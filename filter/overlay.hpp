@@ -21,7 +21,7 @@ struct OverlayScratch {
 // Outlines every track and writes "Face <id> (obscured|visible)" above it, so
 // that the user can read the ids to list; does nothing unless `show_boxes`.
 void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
-                  const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
-                  OverlayScratch& scratch);
+                  const std::vector<FaceTrack>& tracks, uint64_t frame_index,
+                  const FilterSettings& settings, OverlayScratch& scratch);
 
 } // namespace veilcam

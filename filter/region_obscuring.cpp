@@ -61,14 +61,15 @@ cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r) {
 }
 
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
-                   const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
-                   ResampleScratch& scratch) {
+                   const std::vector<FaceTrack>& tracks, uint64_t frame_index,
+                   const FilterSettings& settings, ResampleScratch& scratch) {
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
     for (const FaceTrack& track : tracks) {
         if (!should_obscure(settings.selection, track.id)) {
             continue;
         }
-        const cv::Rect region = padded_face_rect(track.box, settings.padding_percent, size);
+        const cv::Rect region =
+            padded_face_rect(hidden_box(track, frame_index), settings.padding_percent, size);
         for (int plane = 0; plane < format.plane_count; ++plane) {
             if (!format.planes[plane].hidden || !frame.data[plane]) {
                 continue;
@@ -105,7 +106,7 @@ void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch
     } else {
         // However small the blocks asked for, a large face gets no more than a
         // handful across: many small blocks still show who it is.
-        constexpr int kMostBlocksAcross = 10;
+        constexpr int kMostBlocksAcross = 6;
         const int longer = std::max(view.cols, view.rows);
         const int fewest_pixels = (longer + kMostBlocksAcross - 1) / kMostBlocksAcross;
         pixelate_view(view, std::max(settings.pixel_size, fewest_pixels), scratch);

@@ -20,10 +20,11 @@ cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size
 // rounds outwards, so that chroma covers whatever luma covers.
 cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r);
 
-// Hides every track that the selection picks, in every plane but alpha.
+// Hides every track that the selection picks on frame `frame_index`, in every
+// plane but alpha.
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
-                   const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
-                   ResampleScratch& scratch);
+                   const std::vector<FaceTrack>& tracks, uint64_t frame_index,
+                   const FilterSettings& settings, ResampleScratch& scratch);
 
 // Pixelates every plane but alpha whole, in blocks large enough to hide the
 // largest face: what is shown while faces cannot be detected.

@@ -10,9 +10,10 @@
 namespace veilcam {
 namespace {
 
-// Many small faces: a larger detection image and a lower threshold.
+// Many small faces: a larger detection image, a lower threshold, room for all.
 constexpr int32_t kCrowdDetectionSize = 960;
 constexpr float kCrowdConfidence = 0.42f;
+constexpr int32_t kCrowdMaxFaces = 100;
 
 // Integer settings are stored as 64 bits; only the low 32 bits count.
 int32_t read_int(obs_data_t* data, const SettingSpec& spec) {
@@ -61,6 +62,7 @@ FilterSettings read_filter_settings(obs_data_t* data) {
     if (s.crowd_mode) {
         s.detection_max_dimension = std::max(s.detection_max_dimension, kCrowdDetectionSize);
         s.confidence = std::min(s.confidence, kCrowdConfidence);
+        s.max_faces = std::max(s.max_faces, kCrowdMaxFaces);
     }
     s.selection.mode = read_int(data, setting_spec("face_selection_mode"));
     s.selection.ids = parse_face_ids(obs_data_get_string(data, "excluded_face_ids"));

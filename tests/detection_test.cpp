@@ -71,7 +71,11 @@ TEST(DetectionPass, LimitsAndLogLines) {
     EXPECT_TRUE(large_only.detect(crowd).empty());
     EXPECT_EQ(log.count("[veilcam] First face detection succeeded (2 face(s))", LOG_INFO), 1);
     EXPECT_EQ(log.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), 2);
-    EXPECT_EQ(log.count("[veilcam]", LOG_WARNING) + log.count("[veilcam]", LOG_ERROR), 0);
+    EXPECT_EQ(log.count("[veilcam] 7 faces found, only 2 hidden: raise 'Most faces' or turn on "
+                        "crowd mode",
+                        LOG_WARNING),
+              1);
+    EXPECT_EQ(log.count("[veilcam]", LOG_WARNING) + log.count("[veilcam]", LOG_ERROR), 1);
 }
 
 TEST(MapToFrame, ScalesBackRoundingHalvesToEvenAndMirrors) {

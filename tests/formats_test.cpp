@@ -19,8 +19,8 @@ std::vector<cv::Rect> hidden_regions(TestFilter& filter, const TestFrame& frame)
     std::vector<cv::Rect> regions;
     const cv::Size size(static_cast<int>(frame.frame.width), static_cast<int>(frame.frame.height));
     for (const FaceTrack& track : filter.instance().tracker.tracks()) {
-        regions.push_back(
-            padded_face_rect(track.box, filter.instance().settings.padding_percent, size));
+        regions.push_back(padded_face_rect(hidden_box(track, filter.instance().frame_index),
+                                           filter.instance().settings.padding_percent, size));
     }
     return regions;
 }

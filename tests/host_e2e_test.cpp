@@ -177,8 +177,8 @@ class RealHost : public ::testing::Test {
         std::lock_guard<std::mutex> lock(instance->mutex);
         std::vector<cv::Rect> regions;
         for (const FaceTrack& track : instance->tracker.tracks()) {
-            regions.push_back(
-                padded_face_rect(track.box, instance->settings.padding_percent, frame_size));
+            regions.push_back(padded_face_rect(hidden_box(track, instance->frame_index),
+                                               instance->settings.padding_percent, frame_size));
         }
         return regions;
     }

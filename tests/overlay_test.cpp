@@ -33,7 +33,7 @@ struct Drawn {
         settings.selection.ids = {2};
         FaceTracker tracker(0.72f, 0.12f, 24);
         tracker.update(boxes);
-        draw_overlay(frame.frame, *frame_format(format), tracker.tracks(), settings, scratch);
+        draw_overlay(frame.frame, *frame_format(format), tracker.tracks(), 0, settings, scratch);
     }
     cv::Mat pixels() const { return frame.plane_bytes(0); }
     cv::Mat changed() const { return frame.plane_bytes(0) != before.plane_bytes(0); }
@@ -146,7 +146,7 @@ TEST(FaceSelection, ListedFacesAreHiddenOrLeftAloneAndLabelledByTheMode) {
         settings.show_boxes = true;
         OverlayScratch scratch;
         frame = before;
-        draw_overlay(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), {first, tracks[1]}, settings,
+        draw_overlay(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), {first, tracks[1]}, 0, settings,
                      scratch);
         const cv::Vec3b edge =
             frame.plane_bytes(0).reshape(3).at<cv::Vec3b>(region.y + 10, region.x);

@@ -16,12 +16,19 @@ void FaceTracker::configure(float smoothing, float match_threshold, int32_t hold
     hold_frames_ = std::max(hold_frames, 0);
 }
 
-void FaceTracker::update(const std::vector<FaceDetection>& detections) {
+cv::Rect2f hidden_box(const FaceTrack& track, uint64_t frame) {
+    const float frames = frame > track.seen_at ? static_cast<float>(frame - track.seen_at) : 0.0f;
+    const cv::Rect2f moved(track.seen.tl() + track.velocity * frames, track.seen.size());
+    return track.box | track.seen | moved;
+}
+
+void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t frame,
+                         bool new_shot) {
     // Both reservations keep this update from reallocating once the face
     // count is steady.
     taken_.assign(detections.size(), false);
     tracks_.reserve(tracks_.size() + detections.size());
-    const float keep = std::clamp(smoothing_, 0.0f, 1.0f);
+    const float keep = new_shot ? 0.0f : smoothing_;
 
     // Greedy in track order: the oldest track picks first, so ids stay with
     // the faces that have been seen longest.
@@ -45,6 +52,12 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections) {
             track.box.width = found.width * (1.0f - keep) + track.box.width * keep;
             track.box.height = found.height * (1.0f - keep) + track.box.height * keep;
             track.missed = 0;
+            const float frames = static_cast<float>(frame - track.seen_at);
+            track.velocity = new_shot || frame <= track.seen_at
+                                 ? cv::Point2f()
+                                 : (found.tl() - track.seen.tl()) * (1.0f / frames);
+            track.seen = found;
+            track.seen_at = frame;
             taken_[best] = true;
         } else {
             ++track.missed;
@@ -53,7 +66,8 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections) {
 
     for (size_t i = 0; i < detections.size(); ++i) {
         if (!taken_[i]) {
-            tracks_.push_back(FaceTrack{next_id_++, cv::Rect2f(detections[i]), 0});
+            const cv::Rect2f found(detections[i]);
+            tracks_.push_back(FaceTrack{next_id_++, found, 0, found, frame, {}});
         }
     }
 

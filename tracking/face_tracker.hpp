@@ -12,9 +12,17 @@ using FaceDetection = cv::Rect;
 
 struct FaceTrack {
     uint64_t id = 0;
-    cv::Rect2f box;
+    cv::Rect2f box; // smoothed from pass to pass
     int32_t missed = 0;
+    cv::Rect2f seen;      // the latest detection of the face, as found
+    uint64_t seen_at = 0; // the frame it was found on
+    cv::Point2f velocity; // pixels per frame between its latest two detections
 };
+
+// What to hide for a track on `frame`: its box and where the face was last
+// seen, swept along the face's motion since then, so that a face moving
+// between detection passes stays inside. Only ever more than the box.
+cv::Rect2f hidden_box(const FaceTrack& track, uint64_t frame);
 
 // Gives faces stable ids from one detection pass to the next, smooths their
 // boxes and keeps a lost face for `hold_frames` passes so that a missed
@@ -24,7 +32,10 @@ class FaceTracker {
     FaceTracker(float smoothing, float match_threshold, int32_t hold_frames);
 
     void configure(float smoothing, float match_threshold, int32_t hold_frames);
-    void update(const std::vector<FaceDetection>& detections);
+    // One detection pass on `frame`; after a cut (`new_shot`) a matched box
+    // takes its detection as it is, with no motion carried over.
+    void update(const std::vector<FaceDetection>& detections, uint64_t frame = 0,
+                bool new_shot = false);
 
     const std::vector<FaceTrack>& tracks() const { return tracks_; }
     float smoothing() const { return smoothing_; }
