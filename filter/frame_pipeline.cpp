@@ -33,7 +33,12 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
     bool detected = false;
     f.detection.detections.clear();
     try {
-        if (ensure_detector(f.detector, f.detector_choice, f.settings.confidence)) {
+        // A GPU that fails drops itself; the CPU detector then takes this
+        // very frame, so that the failure leaves no frame unsearched.
+        for (int attempt = 0; attempt < 2 && !detected; ++attempt) {
+            if (!ensure_detector(f.detector, f.detector_choice, f.settings.confidence)) {
+                break;
+            }
             const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
             const double scale =
                 detection_scale(f.detector, f.settings.detection_max_dimension, size);
@@ -41,6 +46,9 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
                                  f.detection_image);
             detected =
                 detect_faces(f.detector, f.detection, f.settings, f.detection_image, scale, size);
+            if (f.detector.detector_ready) {
+                break;
+            }
         }
     } catch (const std::exception& e) {
         f.detection.detections.clear();

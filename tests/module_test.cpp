@@ -132,36 +132,6 @@ TEST_F(LoadedModule, TextsComeFromTheLocaleOrAreTheKeysThemselves) {
     EXPECT_FALSE(get_string("NoSuchKey", &text));
 }
 
-TEST_F(LoadedModule, CreatesFiltersWithTheHostDefaultsWithAndWithoutModels) {
-    DataCopy without_models;
-    fs::remove_all(without_models.path() / "models");
-    for (const fs::path& data : {kDataDir, without_models.path()}) {
-        load(data);
-        ASSERT_FALSE(HasFatalFailure());
-        obs_data_t* settings = obs_data_create();
-        obs_data_set_string(settings, "excluded_face_ids", "4, 2");
-        obs_source_t* filter = obs_source_create_private("veilcam_filter", "veil", settings);
-        ASSERT_NE(filter, nullptr);
-        const auto* instance = static_cast<const FilterInstance*>(obs_obj_get_data(filter));
-        ASSERT_NE(instance, nullptr);
-        const DetectorChoice& choice = instance->detector_choice;
-        if (data == kDataDir) {
-            EXPECT_TRUE(fs::equivalent(choice.gpu_model_path, data / "models/det_500m.onnx"));
-            EXPECT_TRUE(fs::equivalent(choice.model_path,
-                                       data / "models/face_detection_yunet_2023mar.onnx"));
-        } else {
-            EXPECT_EQ(choice.gpu_model_path, "");
-            EXPECT_EQ(choice.model_path, "");
-        }
-        EXPECT_EQ(instance->settings.selection.ids, (std::unordered_set<uint64_t>{2, 4}));
-        EXPECT_EQ(instance->settings.blur_radius, 71) << "created with the host's defaults";
-        obs_source_release(filter);
-        obs_data_release(settings);
-        host_.reset();
-    }
-    EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR), 0);
-}
-
 // The panel as libobs builds it from the loaded module: the schema's settings
 // in its order, with its controls and ranges, every label in the locale file.
 TEST_F(LoadedModule, PropertiesPanelOffersEverySettingOfTheSchema) {

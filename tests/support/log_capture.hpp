@@ -42,11 +42,6 @@ class LogCapture {
         return n;
     }
 
-    void clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.clear();
-    }
-
   private:
     static void handle(int level, const char* format, va_list args, void* param) {
         char text[4096];

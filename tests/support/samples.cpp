@@ -11,6 +11,8 @@
 
 namespace veilcam::test {
 
+namespace {
+
 std::string sample_path(const std::string& file) {
     return std::string(VEILCAM_SAMPLES_DIR "/") + file;
 }
@@ -18,6 +20,8 @@ std::string sample_path(const std::string& file) {
 std::string model_path(const std::string& file) {
     return std::string(VEILCAM_MODELS_DIR "/") + file;
 }
+
+} // namespace
 
 std::string yunet_model() {
     return model_path("face_detection_yunet_2023mar.onnx");
@@ -28,10 +32,7 @@ std::string scrfd_model() {
 }
 
 cv::Mat load_sample(const std::string& file) {
-    return load_sample_at(sample_path(file));
-}
-
-cv::Mat load_sample_at(const std::string& path) {
+    const std::string path = sample_path(file);
     cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
     if (image.empty()) {
         throw std::runtime_error("cannot read image " + path);

@@ -13,14 +13,11 @@ struct LabelledPhoto {
     std::vector<cv::Rect> faces;
 };
 
-std::string sample_path(const std::string& file);
-std::string model_path(const std::string& file);
 std::string yunet_model();
 std::string scrfd_model();
 
+// A photo of ../shared/samples, as BGR; throws when it cannot be read.
 cv::Mat load_sample(const std::string& file);
-// Any image file, as BGR; throws when it cannot be read.
-cv::Mat load_sample_at(const std::string& path);
 // The four photos of faces.csv with their labelled faces.
 const std::vector<LabelledPhoto>& labelled_photos();
 

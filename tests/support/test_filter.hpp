@@ -21,7 +21,6 @@ class TestFilter {
     TestFilter& operator=(const TestFilter&) = delete;
 
     FilterInstance& instance() { return *instance_; }
-    obs_data_t* settings() { return settings_; }
     // Changes settings and hands them to the filter through `update`.
     void update(const SettingsEdit& edit);
     obs_source_frame* run(TestFrame& frame);
