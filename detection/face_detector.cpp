@@ -7,6 +7,10 @@
 
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <vector>
 #include <optional>
 
 namespace veilcam {
@@ -67,16 +71,29 @@ bool start_gpu_detector(FaceDetector& f, const DetectorChoice& choice) {
     }
 }
 
+// Read here rather than by OpenCV, which opens a path as narrow text: on
+// Windows a data folder under an account name with accents would not load.
+std::vector<uchar> read_model(const std::string& path) {
+    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
+    std::vector<uchar> model{std::istreambuf_iterator<char>(file),
+                             std::istreambuf_iterator<char>()};
+    if (!file.good() && !file.eof()) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return model;
+}
+
 bool start_cpu_detector(FaceDetector& f, const DetectorChoice& choice, float confidence) {
     if (!model_file_exists(choice.model_path)) {
         blog(LOG_ERROR, "[veilcam] Bundled YuNet model is missing: %s", choice.model_path.c_str());
         return false;
     }
     try {
-        f.yunet = cv::FaceDetectorYN::create(choice.model_path, "", cv::Size(320, 320), confidence,
-                                             kYunetNmsThreshold, kYunetCandidateLimit, 0, 0);
+        f.yunet = cv::FaceDetectorYN::create("onnx", read_model(choice.model_path), {},
+                                             cv::Size(320, 320), confidence, kYunetNmsThreshold,
+                                             kYunetCandidateLimit, 0, 0);
         f.detector_ready = !f.yunet.empty();
-    } catch (const cv::Exception& e) {
+    } catch (const std::exception& e) {
         blog(LOG_ERROR, "[veilcam] YuNet CPU load failed: %s", e.what());
         f.detector_ready = false;
         return false;
