@@ -119,6 +119,17 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
         {input, 2, "give an input and an output file"},
         {input + " " + path("e.nosuchformat"), 1, "cannot choose an output format"},
         {long_clip + path("f.mkv"), 1, "the still at 5 s is past the end of the clip"},
+        {"--still-at 1e300 --still " + path("g.png") + " " + input + " " + path("g.mkv"), 1,
+         "is past the end of the clip"},
+        {"--still-at nan " + input + " " + path("h.mkv"), 2, "--still-at takes a time in seconds"},
+        {"--still-at -1 " + input + " " + path("h.mkv"), 2, "--still-at takes a time in seconds"},
+        {"--still " + path("existing.mkv") + " " + input + " " + path("i.mkv"), 1,
+         "existing.mkv exists; give --overwrite"},
+        {"--overwrite --still " + input + " " + input + " " + path("j.mkv"), 1,
+         "refusing to write over the input"},
+        // A file that is no model: no face could be looked for, so no output.
+        {"--model_path " + path("existing.mkv") + " " + input + " " + path("k.mkv"), 1,
+         "faces could not be detected on frame 0"},
     };
     for (const Case& c : cases) {
         const test::CommandRun run = run_tool(c.arguments);
@@ -128,8 +139,10 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     std::ifstream kept(path("existing.mkv"));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
     EXPECT_EQ(test::read_clip(input).video_frames, 12) << "the input is untouched";
-    for (const char* name : {"a.mkv", "b.mkv", "c.mkv", "d.mkv", "e.nosuchformat", "f.mkv"}) {
-        EXPECT_FALSE(fs::exists(path(name))) << name;
+    // Nothing but the files the test made.
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "existing.mkv" || entry.path() == input) << name;
     }
 }
 
@@ -144,7 +157,18 @@ TEST_F(VideoTool, AFailureHalfWayLeavesNoOutputBehind) {
     std::ifstream old(path("old.mkv"));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "old")
         << "the old output stays as it was";
-    EXPECT_FALSE(fs::exists(path("old.partial.mkv")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 2) << "no file left behind";
+
+    // An input whose name looks like a half-written output, and such a file
+    // beside the output: neither is touched.
+    fs::rename(input, path("clip.partial.nut"));
+    std::ofstream(path("out.partial.mkv")) << "unrelated";
+    const test::CommandRun done = run_tool(path("clip.partial.nut") + " " + path("clip.nut"));
+    ASSERT_EQ(done.exit_code, 0) << done.output;
+    EXPECT_EQ(test::read_clip(path("clip.partial.nut")).video_frames, 12);
+    EXPECT_EQ(test::read_clip(path("clip.nut")).video_frames, 12);
+    std::ifstream unrelated(path("out.partial.mkv"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(unrelated), {}), "unrelated");
 }
 
 TEST_F(VideoTool, WritesABeforeAndAfterStill) {

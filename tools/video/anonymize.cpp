@@ -5,6 +5,7 @@
 #include "plugin/filter_callbacks.hpp"
 #include "tools/video/frame_adapter.hpp"
 #include "tools/video/progress.hpp"
+#include "tools/video/temporary_file.hpp"
 #include "tools/video/video_reader.hpp"
 #include "tools/video/video_writer.hpp"
 
@@ -24,14 +25,6 @@ namespace fs = std::filesystem;
 struct FilterDeleter {
     void operator()(FilterInstance* instance) const { destroy(instance); }
 };
-
-// The output goes to a neighbour file first and takes its name only once it
-// is whole, so a failure never leaves half a video (or damages an old one).
-fs::path partial_path(const fs::path& output) {
-    fs::path partial = output;
-    partial.replace_filename(output.stem().string() + ".partial" + output.extension().string());
-    return partial;
-}
 
 AVFrame* allocate_frame(FramePtr& frame, AVPixelFormat format, int width, int height) {
     frame = make_frame();
@@ -78,20 +71,22 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
         use_scrfd_on_cpu(filter->detector, scrfd_model);
     }
 
-    const fs::path output(options.output);
-    const fs::path partial = partial_path(output);
-    struct RemoveUnlessKept {
-        const fs::path& path;
-        bool keep = false;
-        ~RemoveUnlessKept() {
-            if (!keep) {
-                std::error_code ignored;
-                fs::remove(path, ignored);
-            }
-        }
-    } cleanup{partial};
+    const double duration = reader.duration_seconds();
+    if (!options.still.empty() && duration > 0 && options.still_at > duration) {
+        std::ostringstream message;
+        message << "the still at " << options.still_at << " s is past the end of the clip ("
+                << duration << " s)";
+        throw VideoError(message.str());
+    }
 
-    VideoWriter writer(partial.string(), reader.format(), decoder->width, decoder->height,
+    // Both go to new files first and take their names only once whole, so a
+    // failure never leaves half a video or damages an old one.
+    TemporaryFile output(options.output);
+    std::unique_ptr<TemporaryFile> still;
+    if (!options.still.empty()) {
+        still = std::make_unique<TemporaryFile>(options.still);
+    }
+    VideoWriter writer(output.path().string(), reader.format(), decoder->width, decoder->height,
                        reader.frame_rate());
     Progress progress(reader.frame_count(), options.show_progress);
 
@@ -99,8 +94,8 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
     ScalePtr to_work, to_encoder, to_still;
     std::vector<PacketPtr> copied;
     int64_t index = 0;
-    const int64_t still_index =
-        static_cast<int64_t>(options.still_at * av_q2d(reader.frame_rate()));
+    const double still_frame = options.still_at * av_q2d(reader.frame_rate());
+    const int64_t still_index = still_frame < 9e18 ? static_cast<int64_t>(still_frame) : INT64_MAX;
     cv::Mat still_before;
 
     auto write_copied = [&] {
@@ -137,11 +132,15 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
         }
         obs_source_frame host{};
         wrap_frame(*work, format, host);
-        filter_video(filter.get(), &host);
+        // A frame whose faces could not be looked for is no output.
+        if (!filter_video(filter.get(), &host) || filter->detection_failed) {
+            throw VideoError("faces could not be detected on frame " + std::to_string(index) +
+                             " (see the log above); nothing was written");
+        }
         if (!still_before.empty() && index == still_index) {
             cv::Mat side_by_side;
             cv::hconcat(still_before, to_bgr(to_still, *work, still_buffer), side_by_side);
-            if (!cv::imwrite(options.still, side_by_side)) {
+            if (!cv::imwrite(still->path().string(), side_by_side)) {
                 throw VideoError("cannot write the still " + options.still);
             }
         }
@@ -168,8 +167,10 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
         throw VideoError(message.str());
     }
     writer.finish();
-    fs::rename(partial, output);
-    cleanup.keep = true;
+    output.commit();
+    if (still) {
+        still->commit();
+    }
     progress.finish();
 
     Summary summary;

@@ -41,16 +41,24 @@ fs::path data_beside_tool() {
     return fs::read_symlink("/proc/self/exe").parent_path() / "data";
 }
 
-void check_paths(const video::Options& options) {
-    const fs::path input(options.input), output(options.output);
+// The output and the still alike: never the input, never an existing file
+// unless --overwrite.
+void check_writable(const fs::path& input, const std::string& path, bool overwrite) {
     std::error_code error;
-    if (fs::exists(output, error)) {
-        if (fs::exists(input, error) && fs::equivalent(input, output, error)) {
-            throw video::VideoError("refusing to write over the input " + options.input);
+    if (fs::exists(path, error)) {
+        if (fs::exists(input, error) && fs::equivalent(input, path, error)) {
+            throw video::VideoError("refusing to write over the input " + input.string());
         }
-        if (!options.overwrite) {
-            throw video::VideoError(options.output + " exists; give --overwrite to replace it");
+        if (!overwrite) {
+            throw video::VideoError(path + " exists; give --overwrite to replace it");
         }
+    }
+}
+
+void check_paths(const video::Options& options) {
+    check_writable(options.input, options.output, options.overwrite);
+    if (!options.still.empty()) {
+        check_writable(options.input, options.still, options.overwrite);
     }
 }
 

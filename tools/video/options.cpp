@@ -2,6 +2,7 @@
 
 #include "settings/settings_schema.hpp"
 
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -101,6 +102,9 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
                 parse_number<double>("still-at", value(), [](const std::string& s, size_t* n) {
                     return std::stod(s, n);
                 });
+            if (!(options.still_at >= 0.0 && std::isfinite(options.still_at))) {
+                throw std::invalid_argument("--still-at takes a time in seconds from 0 on");
+            }
         } else if (arg == "--detector") {
             const std::string detector = value();
             if (detector != "yunet" && detector != "scrfd-cpu") {

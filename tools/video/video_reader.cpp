@@ -67,4 +67,8 @@ AVFrame* VideoReader::next_frame(std::vector<PacketPtr>& passthrough) {
     }
 }
 
+double VideoReader::duration_seconds() const {
+    return format_->duration > 0 ? static_cast<double>(format_->duration) / AV_TIME_BASE : 0.0;
+}
+
 } // namespace veilcam::video

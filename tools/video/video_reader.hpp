@@ -19,6 +19,8 @@ class VideoReader {
     AVRational frame_rate() const;
     // Frames the container announces; 0 when it does not say.
     int64_t frame_count() const;
+    // The clip's length in seconds; 0 when the container does not say.
+    double duration_seconds() const;
 
     // The next decoded video frame, or null at the end. Packets of other
     // streams met on the way go to `passthrough`.
