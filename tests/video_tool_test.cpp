@@ -171,6 +171,19 @@ TEST_F(VideoTool, AFailureHalfWayLeavesNoOutputBehind) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(unrelated), {}), "unrelated");
 }
 
+TEST_F(VideoTool, AStopSignalEndsTheRunCleanly) {
+    const std::string input = path("long.nut");
+    test::make_clip(input, picture_, "yuv420p", 240, false);
+    for (const auto& [name, number] : {std::pair{"INT", 2}, {"TERM", 15}, {"HUP", 1}}) {
+        const test::CommandRun run =
+            test::run_command(std::string("timeout --preserve-status -s ") + name + " 1 " +
+                              VEILCAM_VIDEO_TOOL + " --quiet " + input + " " + path("out.mkv"));
+        EXPECT_EQ(run.exit_code, 128 + number) << run.output;
+        EXPECT_NE(run.output.find("stopped by signal"), std::string::npos) << run.output;
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << "nothing left behind";
+    }
+}
+
 TEST_F(VideoTool, WritesABeforeAndAfterStill) {
     const std::string input = clip();
     const test::CommandRun run = run_tool("--still " + path("still.png") + " --still-at 0.2 " +

@@ -5,6 +5,7 @@
 #include "plugin/filter_callbacks.hpp"
 #include "tools/video/frame_adapter.hpp"
 #include "tools/video/progress.hpp"
+#include "tools/video/stop_signals.hpp"
 #include "tools/video/temporary_file.hpp"
 #include "tools/video/video_reader.hpp"
 #include "tools/video/video_writer.hpp"
@@ -105,6 +106,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
         copied.clear();
     };
     while (AVFrame* decoded = reader.next_frame(copied)) {
+        throw_if_stopped();
         write_copied();
 
         // The filter works in place, so it gets a frame of its own: decoded

@@ -5,6 +5,7 @@
 #include "tools/video/ffmpeg_owners.hpp"
 #include "tools/video/options.hpp"
 #include "tools/video/progress.hpp"
+#include "tools/video/stop_signals.hpp"
 
 #include <util/base.h>
 
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    video::catch_stop_signals();
     try {
         const fs::path data = data_beside_tool();
         if (*obs_data_get_string(settings.get(), "model_path") == '\0') {
@@ -110,6 +112,8 @@ int main(int argc, char** argv) {
             std::printf("veilcam-video: before/after still -> %s\n", options.still.c_str());
         }
         return 0;
+    } catch (const video::Stopped& e) {
+        return fail(e.what(), 128 + e.signal_number);
     } catch (const std::exception& e) {
         return fail(e.what());
     }
