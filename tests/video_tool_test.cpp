@@ -78,6 +78,17 @@ TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
     }
 }
 
+TEST_F(VideoTool, WritesOddSizes) {
+    const std::string input = path("odd.nut");
+    test::make_clip(input, picture_(cv::Rect(0, 0, 639, 359)), "yuv420p", 6, false);
+    const test::CommandRun run = run_tool(input + " " + path("odd.mkv"));
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const test::ClipInfo after = test::read_clip(path("odd.mkv"));
+    EXPECT_EQ(after.video_frames, 6);
+    EXPECT_EQ(after.first_frame.size(), cv::Size(639, 359));
+    EXPECT_LT(face_detail(after.first_frame), 0.5 * face_detail(picture_));
+}
+
 TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
     const std::string input = clip();
     const test::CommandRun off = run_tool("--enabled false " + input + " " + path("off.mkv"));

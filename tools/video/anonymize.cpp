@@ -148,9 +148,9 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
         }
 
         AVFrame* out = work.get();
-        if (work_format != AV_PIX_FMT_YUV420P) {
+        if (work_format != writer.pixel_format()) {
             if (!encoded) {
-                allocate_frame(encoded, AV_PIX_FMT_YUV420P, decoded->width, decoded->height);
+                allocate_frame(encoded, writer.pixel_format(), decoded->width, decoded->height);
             }
             check_av(av_frame_make_writable(encoded.get()), "out of memory for a frame");
             convert(to_encoder, *work, *encoded);

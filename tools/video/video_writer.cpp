@@ -20,7 +20,8 @@ VideoWriter::VideoWriter(const std::string& path, const AVFormatContext* input, 
     encoder_.reset(avcodec_alloc_context3(codec));
     encoder_->width = width;
     encoder_->height = height;
-    encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
+    // H.264 takes odd sizes only without chroma subsampling.
+    encoder_->pix_fmt = width % 2 || height % 2 ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
     encoder_->framerate = frame_rate;
     encoder_->time_base = av_inv_q(frame_rate);
     encoder_->thread_count = 0;

@@ -16,7 +16,9 @@ class VideoWriter {
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
-    // A yuv420p frame of the output size; its pts counts frames.
+    // The encoder's pixel format: yuv420p, or yuv444p for an odd size.
+    AVPixelFormat pixel_format() const { return encoder_->pix_fmt; }
+    // A frame of the output size in `pixel_format()`; its pts counts frames.
     void write_video(AVFrame* frame);
     // A packet of an input stream that is copied (others are dropped).
     void write_copied(AVPacket* packet);
