@@ -89,6 +89,53 @@ TEST_F(VideoTool, WritesOddSizes) {
     EXPECT_LT(face_detail(after.first_frame), 0.5 * face_detail(picture_));
 }
 
+// Clips as phones and edited recordings deliver them: stored sideways with a
+// rotation in the metadata, or changing size half-way.
+TEST_F(VideoTool, TurnsSidewaysClipsUprightAndKeepsTheFirstSize) {
+    cv::Mat sideways, smaller;
+    cv::rotate(picture_, sideways, cv::ROTATE_90_COUNTERCLOCKWISE);
+    cv::imwrite(path("sideways.png"), sideways);
+    auto encode = [&](const std::string& still, const std::string& codec, const std::string& out) {
+        return test::run_command("ffmpeg -v error -y -framerate 30 -loop 1 -i " + path(still) +
+                                 " -frames:v 6 -c:v " + codec + " -q:v 2 " + path(out))
+            .exit_code;
+    };
+    ASSERT_EQ(encode("sideways.png", "mpeg4", "stored.mp4"), 0);
+    ASSERT_EQ(test::run_command("ffmpeg -v error -display_rotation -90 -i " + path("stored.mp4") +
+                                " -c copy " + path("phone.mp4"))
+                  .exit_code,
+              0);
+    const test::CommandRun turned = run_tool(path("phone.mp4") + " " + path("upright.mkv"));
+    ASSERT_EQ(turned.exit_code, 0) << turned.output;
+    EXPECT_NE(turned.output.find("3 faces tracked"), std::string::npos) << turned.output;
+    const cv::Mat upright = test::read_clip(path("upright.mkv")).first_frame;
+    ASSERT_EQ(upright.size(), picture_.size());
+    EXPECT_LT(face_detail(upright), 0.5 * face_detail(picture_));
+
+    cv::resize(picture_, smaller, cv::Size(480, 270), 0, 0, cv::INTER_AREA);
+    cv::imwrite(path("small.png"), smaller);
+    cv::imwrite(path("large.png"), picture_);
+    for (const auto& [first, second] : {std::pair{"large", "small"}, {"small", "large"}}) {
+        std::ofstream(path("list.txt")) << "file '" << path(std::string(first) + ".ts") << "'\n"
+                                        << "file '" << path(std::string(second) + ".ts") << "'\n";
+        for (const std::string part : {first, second}) {
+            ASSERT_EQ(encode(part + ".png", "mpeg2video", part + ".ts"), 0);
+        }
+        ASSERT_EQ(test::run_command("ffmpeg -v error -y -f concat -safe 0 -i " + path("list.txt") +
+                                    " -c copy " + path("changing.ts"))
+                      .exit_code,
+                  0);
+        const test::CommandRun run =
+            run_tool("--overwrite " + path("changing.ts") + " " + path("steady.mkv"));
+        ASSERT_EQ(run.exit_code, 0) << run.output;
+        EXPECT_NE(run.output.find("every frame is scaled to"), std::string::npos) << run.output;
+        const test::ClipInfo out = test::read_clip(path("steady.mkv"));
+        EXPECT_EQ(out.video_frames, test::read_clip(path("changing.ts")).video_frames) << first;
+        EXPECT_EQ(out.first_frame.size(),
+                  std::string(first) == "large" ? picture_.size() : smaller.size());
+    }
+}
+
 TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
     const std::string input = clip();
     const test::CommandRun off = run_tool("--enabled false " + input + " " + path("off.mkv"));

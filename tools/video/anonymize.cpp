@@ -7,9 +7,11 @@
 #include "tools/video/progress.hpp"
 #include "tools/video/stop_signals.hpp"
 #include "tools/video/temporary_file.hpp"
+#include "tools/video/upright.hpp"
 #include "tools/video/video_reader.hpp"
 #include "tools/video/video_writer.hpp"
 
+#include <obs-module.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
@@ -87,11 +89,17 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
     if (!options.still.empty()) {
         still = std::make_unique<TemporaryFile>(options.still);
     }
-    VideoWriter writer(output.path().string(), reader.format(), decoder->width, decoder->height,
-                       reader.frame_rate());
+    // Every frame is made the first frame's size, then turned upright as the
+    // stream's metadata says: the detectors see faces as people stand.
+    const int width = decoder->width, height = decoder->height;
+    const int turn = clockwise_turn(*reader.video_stream());
+    const bool quarter_turn = turn == 90 || turn == 270;
+    VideoWriter writer(output.path().string(), reader.format(), quarter_turn ? height : width,
+                       quarter_turn ? width : height, reader.frame_rate());
+    bool size_change_said = false;
     Progress progress(reader.frame_count(), options.show_progress);
 
-    FramePtr work, encoded, still_buffer;
+    FramePtr work, upright, encoded, still_buffer;
     ScalePtr to_work, to_encoder, to_still;
     std::vector<PacketPtr> copied;
     int64_t index = 0;
@@ -111,29 +119,47 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
 
         // The filter works in place, so it gets a frame of its own: decoded
         // frames may still serve the decoder as references.
+        // Turning needs planes of whole samples: such clips go through I420.
         const auto source_format = static_cast<AVPixelFormat>(decoded->format);
-        video_format format = host_format(source_format);
+        video_format format = turn ? VIDEO_FORMAT_NONE : host_format(source_format);
         const AVPixelFormat work_format =
             format == VIDEO_FORMAT_NONE ? AV_PIX_FMT_YUV420P : source_format;
         if (format == VIDEO_FORMAT_NONE) {
             format = VIDEO_FORMAT_I420;
         }
-        if (!work || work->format != work_format || work->width != decoded->width ||
-            work->height != decoded->height) {
-            allocate_frame(work, work_format, decoded->width, decoded->height);
+        const bool resized = decoded->width != width || decoded->height != height;
+        if (resized && !size_change_said) {
+            blog(LOG_WARNING,
+                 "the picture changes size from %dx%d to %dx%d at frame %lld; every frame is "
+                 "scaled to %dx%d",
+                 width, height, decoded->width, decoded->height, static_cast<long long>(index),
+                 width, height);
+            size_change_said = true;
+        }
+        if (!work || work->format != work_format) {
+            allocate_frame(work, work_format, width, height);
         }
         check_av(av_frame_make_writable(work.get()), "out of memory for a frame");
-        if (work_format == source_format) {
+        if (work_format == source_format && !resized) {
             check_av(av_frame_copy(work.get(), decoded), "cannot copy a frame");
         } else {
             convert(to_work, *decoded, *work);
         }
+        AVFrame* shown = work.get();
+        if (turn) {
+            if (!upright) {
+                allocate_frame(upright, work_format, writer.width(), writer.height());
+            }
+            check_av(av_frame_make_writable(upright.get()), "out of memory for a frame");
+            turn_planes(*work, turn, *upright);
+            shown = upright.get();
+        }
 
         if (!options.still.empty() && index == still_index) {
-            still_before = to_bgr(to_still, *work, still_buffer);
+            still_before = to_bgr(to_still, *shown, still_buffer);
         }
         obs_source_frame host{};
-        wrap_frame(*work, format, host);
+        wrap_frame(*shown, format, host);
         // A frame whose faces could not be looked for is no output.
         if (!filter_video(filter.get(), &host) || filter->detection_failed) {
             throw VideoError("faces could not be detected on frame " + std::to_string(index) +
@@ -141,19 +167,19 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
         }
         if (!still_before.empty() && index == still_index) {
             cv::Mat side_by_side;
-            cv::hconcat(still_before, to_bgr(to_still, *work, still_buffer), side_by_side);
+            cv::hconcat(still_before, to_bgr(to_still, *shown, still_buffer), side_by_side);
             if (!cv::imwrite(still->path().string(), side_by_side)) {
                 throw VideoError("cannot write the still " + options.still);
             }
         }
 
-        AVFrame* out = work.get();
+        AVFrame* out = shown;
         if (work_format != writer.pixel_format()) {
             if (!encoded) {
-                allocate_frame(encoded, writer.pixel_format(), decoded->width, decoded->height);
+                allocate_frame(encoded, writer.pixel_format(), writer.width(), writer.height());
             }
             check_av(av_frame_make_writable(encoded.get()), "out of memory for a frame");
-            convert(to_encoder, *work, *encoded);
+            convert(to_encoder, *shown, *encoded);
             out = encoded.get();
         }
         out->pts = index;

@@ -18,6 +18,8 @@ class VideoWriter {
 
     // The encoder's pixel format: yuv420p, or yuv444p for an odd size.
     AVPixelFormat pixel_format() const { return encoder_->pix_fmt; }
+    int width() const { return encoder_->width; }
+    int height() const { return encoder_->height; }
     // A frame of the output size in `pixel_format()`; its pts counts frames.
     void write_video(AVFrame* frame);
     // A packet of an input stream that is copied (others are dropped).
