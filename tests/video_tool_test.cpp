@@ -136,6 +136,37 @@ TEST_F(VideoTool, TurnsSidewaysClipsUprightAndKeepsTheFirstSize) {
     }
 }
 
+TEST_F(VideoTool, SkipsDamagedPacketsAndFailsOnlyWhenNothingDecodes) {
+    ASSERT_EQ(test::run_command("ffmpeg -v error -i " + clip("yuv420p", false) +
+                                " -c:v mjpeg -q:v 3 " + path("motion.nut"))
+                  .exit_code,
+              0);
+    // Each packet is one JPEG picture: break the headers of the third, or of all.
+    std::ifstream in(path("motion.nut"), std::ios::binary);
+    const std::string clean(std::istreambuf_iterator<char>(in), {});
+    auto damaged = [&](size_t first, size_t last, const std::string& name) {
+        std::string bytes = clean;
+        size_t at = 0;
+        for (size_t picture = 0; (at = bytes.find("\xFF\xD8\xFF", at + 1)) != std::string::npos;
+             ++picture) {
+            if (picture >= first && picture <= last) {
+                std::fill_n(bytes.begin() + static_cast<long>(at), 600, '\0');
+            }
+        }
+        std::ofstream(path(name), std::ios::binary) << bytes;
+        return path(name);
+    };
+    const test::CommandRun one = run_tool(damaged(2, 2, "one.nut") + " " + path("one.mkv"));
+    ASSERT_EQ(one.exit_code, 0) << one.output;
+    EXPECT_NE(one.output.find("1 damaged video packets skipped"), std::string::npos) << one.output;
+    EXPECT_EQ(test::read_clip(path("one.mkv")).video_frames, 11);
+
+    const test::CommandRun all = run_tool(damaged(0, 99, "all.nut") + " " + path("all.mkv"));
+    EXPECT_EQ(all.exit_code, 1) << all.output;
+    EXPECT_NE(all.output.find("could be decoded"), std::string::npos) << all.output;
+    EXPECT_FALSE(fs::exists(path("all.mkv")));
+}
+
 TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
     const std::string input = clip();
     const test::CommandRun off = run_tool("--enabled false " + input + " " + path("off.mkv"));

@@ -188,6 +188,9 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
         progress.update(index);
     }
     write_copied(); // audio that follows the last video frame
+    if (index == 0) {
+        throw VideoError("no frame of " + options.input + " could be decoded");
+    }
     if (!options.still.empty() && index <= still_index) {
         std::ostringstream message;
         message << "the still at " << options.still_at << " s is past the end of the clip ("
@@ -203,6 +206,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
 
     Summary summary;
     summary.frames = index;
+    summary.damaged_packets = reader.damaged_packets();
     summary.faces_tracked = filter->tracker.ids_issued();
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -11,6 +11,7 @@ namespace veilcam::video {
 
 struct Summary {
     int64_t frames = 0;
+    int64_t damaged_packets = 0; // skipped
     uint64_t faces_tracked = 0;
     double seconds = 0.0;
 };

@@ -108,6 +108,10 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(summary.faces_tracked), summary.seconds,
                     summary.seconds > 0 ? summary.frames / summary.seconds : 0.0,
                     options.output.c_str());
+        if (summary.damaged_packets > 0) {
+            std::printf("veilcam-video: %lld damaged video packets skipped\n",
+                        static_cast<long long>(summary.damaged_packets));
+        }
         if (!options.still.empty()) {
             std::printf("veilcam-video: before/after still -> %s\n", options.still.c_str());
         }

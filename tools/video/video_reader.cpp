@@ -31,13 +31,16 @@ int64_t VideoReader::frame_count() const {
     return format_->streams[video_index_]->nb_frames;
 }
 
+// A damaged packet costs its frame, not the run, as with FFmpeg's own tools.
 bool VideoReader::receive() {
     const int result = avcodec_receive_frame(decoder_.get(), frame_.get());
-    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
-        return false;
+    if (result >= 0) {
+        return true;
     }
-    check_av(result, "cannot decode a video frame");
-    return true;
+    if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
+        ++damaged_;
+    }
+    return false;
 }
 
 AVFrame* VideoReader::next_frame(std::vector<PacketPtr>& passthrough) {
@@ -58,7 +61,9 @@ AVFrame* VideoReader::next_frame(std::vector<PacketPtr>& passthrough) {
         if (packet_->stream_index == video_index_) {
             const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
             av_packet_unref(packet_.get());
-            check_av(sent, "cannot decode a video packet");
+            if (sent < 0 && sent != AVERROR(EAGAIN)) {
+                ++damaged_;
+            }
         } else {
             PacketPtr copy(av_packet_alloc());
             av_packet_move_ref(copy.get(), packet_.get());

@@ -22,6 +22,9 @@ class VideoReader {
     // The clip's length in seconds; 0 when the container does not say.
     double duration_seconds() const;
 
+    // Video packets that could not be decoded and were skipped.
+    int64_t damaged_packets() const { return damaged_; }
+
     // The next decoded video frame, or null at the end. Packets of other
     // streams met on the way go to `passthrough`.
     AVFrame* next_frame(std::vector<PacketPtr>& passthrough);
@@ -35,6 +38,7 @@ class VideoReader {
     PacketPtr packet_;
     FramePtr frame_;
     bool draining_ = false;
+    int64_t damaged_ = 0;
 };
 
 } // namespace veilcam::video
