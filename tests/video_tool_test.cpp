@@ -167,6 +167,24 @@ TEST_F(VideoTool, SkipsDamagedPacketsAndFailsOnlyWhenNothingDecodes) {
     EXPECT_FALSE(fs::exists(path("all.mkv")));
 }
 
+TEST_F(VideoTool, AnonymisesManyFilesGoingOnAfterAFailure) {
+    const std::string input = clip("yuv420p", false);
+    fs::create_directories(path("more"));
+    fs::copy_file(input, path("more/input-yuv420p.nut"));
+    const test::CommandRun run =
+        run_tool(input + " " + path("missing.nut") + " " + path("more/input-yuv420p.nut") +
+                 " --output-dir " + path("out"));
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_NE(run.output.find("failed: cannot open " + path("missing.nut")), std::string::npos)
+        << run.output;
+    // Two inputs of one name get two outputs; the table says how each went.
+    for (const char* name : {"out/input-yuv420p.mkv", "out/input-yuv420p-2.mkv"}) {
+        EXPECT_EQ(test::read_clip(path(name)).video_frames, 12) << name;
+        EXPECT_NE(run.output.find("ok -> " + path(name)), std::string::npos) << run.output;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("out")), {}), 2);
+}
+
 TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
     const std::string input = clip();
     const test::CommandRun off = run_tool("--enabled false " + input + " " + path("off.mkv"));

@@ -60,7 +60,8 @@ cv::Mat to_bgr(ScalePtr& scaler, const AVFrame& frame, FramePtr& bgr) {
 
 } // namespace
 
-Summary anonymize(const Options& options, obs_data_t* settings, const std::string& scrfd_model) {
+Summary anonymize(const Options& options, obs_data_t* settings, const std::string& scrfd_model,
+                  BatchPlace place) {
     const auto started = std::chrono::steady_clock::now();
     VideoReader reader(options.input);
     const AVCodecContext* decoder = reader.decoder();
@@ -97,7 +98,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const std::strin
     VideoWriter writer(output.path().string(), reader.format(), quarter_turn ? height : width,
                        quarter_turn ? width : height, reader.frame_rate());
     bool size_change_said = false;
-    Progress progress(reader.frame_count(), options.show_progress);
+    Progress progress(reader.frame_count(), options.show_progress, place);
 
     FramePtr work, upright, encoded, still_buffer;
     ScalePtr to_work, to_encoder, to_still;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/video/options.hpp"
+#include "tools/video/progress.hpp"
 
 #include <obs.h>
 
@@ -20,6 +21,7 @@ struct Summary {
 // result; `settings` holds the filter settings, `scrfd_model` is the model
 // that --detector scrfd-cpu runs. Throws VideoError (or another
 // std::exception) with what went wrong; the output is then not left behind.
-Summary anonymize(const Options& options, obs_data_t* settings, const std::string& scrfd_model);
+Summary anonymize(const Options& options, obs_data_t* settings, const std::string& scrfd_model,
+                  BatchPlace place = {});
 
 } // namespace veilcam::video

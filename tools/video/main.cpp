@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -63,6 +66,67 @@ void check_paths(const video::Options& options) {
     }
 }
 
+struct Job {
+    std::string input, output;
+};
+
+// One output per input: DIR/NAME.mkv, numbered where two inputs share a name,
+// never the name of an input.
+std::vector<Job> jobs_of(const video::Options& options) {
+    if (options.output_dir.empty()) {
+        return {{options.inputs.front(), options.output}};
+    }
+    std::vector<Job> jobs;
+    std::set<std::string> taken;
+    for (const std::string& input : options.inputs) {
+        taken.insert(fs::absolute(input).lexically_normal().string());
+    }
+    for (const std::string& input : options.inputs) {
+        const std::string stem = fs::path(input).stem().string();
+        fs::path output;
+        for (int n = 1; output.empty() || taken.count(output.string()); ++n) {
+            const std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
+            output =
+                fs::absolute(fs::path(options.output_dir) / (name + ".mkv")).lexically_normal();
+        }
+        taken.insert(output.string());
+        jobs.push_back({input, output.string()});
+    }
+    return jobs;
+}
+
+void report(const video::Summary& summary, const video::Options& options) {
+    std::printf("veilcam-video: %lld frames, %llu faces tracked, %.1f s (%.1f fps) -> %s\n",
+                static_cast<long long>(summary.frames),
+                static_cast<unsigned long long>(summary.faces_tracked), summary.seconds,
+                summary.seconds > 0 ? summary.frames / summary.seconds : 0.0,
+                options.output.c_str());
+    if (summary.damaged_packets > 0) {
+        std::printf("veilcam-video: %lld damaged video packets skipped\n",
+                    static_cast<long long>(summary.damaged_packets));
+    }
+    if (!options.still.empty()) {
+        std::printf("veilcam-video: before/after still -> %s\n", options.still.c_str());
+    }
+}
+
+struct Row {
+    std::string file;
+    video::Summary summary;
+    std::string result;
+};
+
+void print_table(const std::vector<Row>& rows) {
+    std::printf("\n%-40s %8s %6s %7s  %s\n", "file", "frames", "faces", "fps", "result");
+    for (const Row& row : rows) {
+        const video::Summary& s = row.summary;
+        std::printf("%-40s %8lld %6llu %7.1f  %s\n", row.file.c_str(),
+                    static_cast<long long>(s.frames),
+                    static_cast<unsigned long long>(s.faces_tracked),
+                    s.seconds > 0 ? s.frames / s.seconds : 0.0, row.result.c_str());
+    }
+}
+
 void check_model(const fs::path& model) {
     if (!fs::is_regular_file(model)) {
         throw video::VideoError("missing model " + model.string() +
@@ -100,20 +164,43 @@ int main(int argc, char** argv) {
         if (options.scrfd_cpu) {
             check_model(scrfd_model);
         }
-        check_paths(options);
-        const video::Summary summary =
-            video::anonymize(options, settings.get(), scrfd_model.string());
-        std::printf("veilcam-video: %lld frames, %llu faces tracked, %.1f s (%.1f fps) -> %s\n",
-                    static_cast<long long>(summary.frames),
-                    static_cast<unsigned long long>(summary.faces_tracked), summary.seconds,
-                    summary.seconds > 0 ? summary.frames / summary.seconds : 0.0,
-                    options.output.c_str());
-        if (summary.damaged_packets > 0) {
-            std::printf("veilcam-video: %lld damaged video packets skipped\n",
-                        static_cast<long long>(summary.damaged_packets));
+        const std::vector<Job> jobs = jobs_of(options);
+        const bool batch = !options.output_dir.empty();
+        if (batch) {
+            fs::create_directories(options.output_dir);
         }
-        if (!options.still.empty()) {
-            std::printf("veilcam-video: before/after still -> %s\n", options.still.c_str());
+        std::vector<Row> rows;
+        double seconds = 0.0;
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            video::Options one = options;
+            one.input = jobs[i].input;
+            one.output = jobs[i].output;
+            const video::BatchPlace place{static_cast<int>(i + 1), static_cast<int>(jobs.size()),
+                                          i > 0 ? seconds / static_cast<double>(i) : 0.0};
+            try {
+                check_paths(one);
+                const video::Summary summary =
+                    video::anonymize(one, settings.get(), scrfd_model.string(), place);
+                seconds += summary.seconds;
+                report(summary, one);
+                rows.push_back({one.input, summary, "ok -> " + one.output});
+            } catch (const video::Stopped&) {
+                throw;
+            } catch (const std::exception& e) {
+                if (!batch) {
+                    throw;
+                }
+                fail(one.input + ": " + e.what());
+                rows.push_back({one.input, {}, std::string("failed: ") + e.what()});
+            }
+        }
+        if (batch) {
+            print_table(rows);
+            for (const Row& row : rows) {
+                if (row.result.rfind("ok", 0) != 0) {
+                    return 1;
+                }
+            }
         }
         return 0;
     } catch (const video::Stopped& e) {

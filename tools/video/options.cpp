@@ -97,6 +97,8 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
             options.show_progress = false;
         } else if (arg == "--still") {
             options.still = value();
+        } else if (arg == "--output-dir") {
+            options.output_dir = value();
         } else if (arg == "--still-at") {
             options.still_at =
                 parse_number<double>("still-at", value(), [](const std::string& s, size_t* n) {
@@ -131,10 +133,20 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
     if (options.help) {
         return options;
     }
+    if (!options.output_dir.empty()) {
+        if (positional.empty()) {
+            throw std::invalid_argument("give the input files to write into " + options.output_dir);
+        }
+        if (!options.still.empty()) {
+            throw std::invalid_argument("--still is for one input and its output file");
+        }
+        options.inputs = positional;
+        return options;
+    }
     if (positional.size() != 2) {
         throw std::invalid_argument("give an input and an output file");
     }
-    options.input = positional[0];
+    options.inputs = {positional[0]};
     options.output = positional[1];
     return options;
 }
@@ -142,9 +154,10 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
 std::string usage(obs_data_t* defaults) {
     std::ostringstream text;
     text << "usage: veilcam-video [options] INPUT OUTPUT\n"
-            "Hides the faces in a video file with the veilcam filter; writes H.264 with the\n"
-            "input's audio copied unchanged.\n\n"
-            "  --overwrite            replace OUTPUT if it exists (never the input)\n"
+            "       veilcam-video [options] INPUT... --output-dir DIR\n"
+            "Hides the faces in video files with the veilcam filter; writes H.264 with the\n"
+            "input's audio copied unchanged (into DIR as NAME.mkv for many inputs).\n\n"
+            "  --overwrite            replace an output if it exists (never an input)\n"
             "  --detector NAME        yunet (default) or scrfd-cpu\n"
             "  --still PNG            also write a before/after still\n"
             "  --still-at SECONDS     time of the still (default 1.0)\n"

@@ -3,12 +3,15 @@
 #include <obs.h>
 
 #include <string>
+#include <vector>
 
 namespace veilcam::video {
 
 struct Options {
-    std::string input;
-    std::string output;
+    std::vector<std::string> inputs;
+    std::string output;     // one input
+    std::string output_dir; // any number of inputs
+    std::string input;      // the one being worked on
     bool overwrite = false;
     bool scrfd_cpu = false; // --detector scrfd-cpu
     std::string still;      // side-by-side PNG, before and after

@@ -5,16 +5,24 @@
 
 namespace veilcam::video {
 
-// One line on a terminal: frames done, frames per second, time left.
+// Where a file stands in a run over many: its place, and how long the files
+// after it will take, as far as the ones before tell (0: nothing known yet).
+struct BatchPlace {
+    int file = 1, files = 1;
+    double seconds_per_file = 0.0;
+};
+
+// One line on a terminal: file, frames done, frames per second, time left.
 class Progress {
   public:
-    Progress(int64_t total_frames, bool enabled);
+    Progress(int64_t total_frames, bool enabled, BatchPlace place = {});
     void update(int64_t frames_done);
     void finish();
 
   private:
     int64_t total_;
     bool enabled_;
+    BatchPlace place_;
     std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point last_shown_;
 };
