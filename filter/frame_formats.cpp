@@ -10,6 +10,7 @@ constexpr PlaneFormat kFull{0, 0, 1, true};
 constexpr PlaneFormat kHalfWidth{1, 0, 1, true};
 constexpr PlaneFormat kHalfSize{1, 1, 1, true};
 constexpr PlaneFormat kNone{};
+constexpr PlaneFormat kAlpha{0, 0, 1, false};
 
 std::vector<FrameFormat> make_formats() {
     // Planar YUV formats are detected on their luma plane alone: a grey
@@ -44,6 +45,14 @@ std::vector<FrameFormat> make_formats() {
         {VIDEO_FORMAT_BGR3, "BGR3", {"bgr24", nullptr}, 1, 1, {packed3, kNone, kNone, kNone},
             -1, -1, true, O::Colour},
         {VIDEO_FORMAT_I422, "I422", {"yuv422p", "yuvj422p"}, 3, 1, {kFull, kHalfWidth, kHalfWidth, kNone},
+            -1, grey, true, O::LumaPlane},
+        {VIDEO_FORMAT_YVYU, "YVYU", {"yvyu422", nullptr}, 1, 1, {packed2, kNone, kNone, kNone},
+            0, cv::COLOR_YUV2BGR_YVYU, false, O::PackedLuma},
+        {VIDEO_FORMAT_I40A, "I40A", {"yuva420p", nullptr}, 4, 1, {kFull, kHalfSize, kHalfSize, kAlpha},
+            -1, grey, true, O::LumaPlane},
+        {VIDEO_FORMAT_I42A, "I42A", {"yuva422p", nullptr}, 4, 1, {kFull, kHalfWidth, kHalfWidth, kAlpha},
+            -1, grey, true, O::LumaPlane},
+        {VIDEO_FORMAT_YUVA, "YUVA", {"yuva444p", nullptr}, 4, 1, {kFull, kFull, kFull, kAlpha},
             -1, grey, true, O::LumaPlane},
     };
     // clang-format on

@@ -120,7 +120,7 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
         EXPECT_EQ(filter.run(frame), nullptr);
         // A format the filter does not know goes out only when nothing is to be hidden.
         frame = original;
-        frame.frame.format = VIDEO_FORMAT_YVYU;
+        frame.frame.format = VIDEO_FORMAT_AYUV;
         EXPECT_EQ(filter.run(frame) != nullptr, !hide_all);
     }
     EXPECT_EQ(log.count("[veilcam] filter_video failed: ", LOG_ERROR), 2) << "once per instance";

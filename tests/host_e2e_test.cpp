@@ -254,8 +254,8 @@ TEST_F(RealHost, AFrameThatCannotBeHiddenIsDroppedAndNeverShown) {
     SourcePtr input = make_input("veiled");
     SourcePtr filter = attach_filter(input.get(), settings.get());
     obs_set_output_source(0, input.get());
-    test::TestFrame frame = test::make_frame(c.picture, VIDEO_FORMAT_YUY2);
-    frame.frame.format = VIDEO_FORMAT_YVYU; // a layout the filter does not know
+    test::TestFrame frame = test::make_frame(c.picture, VIDEO_FORMAT_BGRA);
+    frame.frame.format = VIDEO_FORMAT_AYUV; // a layout the filter does not know
     cv::Mat shown;
     for (int i = 0; i < 5; ++i) {
         feed(input.get(), frame);

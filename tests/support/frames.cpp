@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace veilcam::test {
 namespace {
@@ -52,7 +53,7 @@ TestFrame& TestFrame::operator=(const TestFrame& other) {
     storage = other.storage;
     shapes = other.shapes;
     plane_count = other.plane_count;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < static_cast<int>(storage.size()); ++i) {
         frame.data[i] = i < plane_count ? storage[i].data() : nullptr;
     }
     return *this;
@@ -77,14 +78,19 @@ TestFrame make_frame(const cv::Mat& source, video_format format, int padding) {
     t.frame.format = format;
     if (layout->overlay != OverlayStyle::LumaPlane) {
         cv::Mat packed = bgr;
-        if (from_bgr(*layout) >= 0) {
+        if (format == VIDEO_FORMAT_YVYU) {
+            // YUY2 with its chroma bytes exchanged.
+            cv::cvtColor(bgr, packed, cv::COLOR_BGR2YUV_YUY2);
+            packed.reshape(4).forEach<cv::Vec4b>(
+                [](cv::Vec4b& pair, const int*) { std::swap(pair[1], pair[3]); });
+        } else if (from_bgr(*layout) >= 0) {
             cv::cvtColor(bgr, packed, from_bgr(*layout));
         }
         add_plane(t, packed, padding);
         return t;
     }
     // Planar YUV: full-size planes shrunk to each plane's size, U and V
-    // interleaved where a plane holds both.
+    // interleaved where a plane holds both; alpha a slow gradient, nearly opaque.
     cv::Mat yuv;
     cv::cvtColor(bgr, yuv, cv::COLOR_BGR2YUV);
     std::vector<cv::Mat> yuv_planes;
@@ -93,8 +99,14 @@ TestFrame make_frame(const cv::Mat& source, video_format format, int padding) {
         std::vector<cv::Mat> parts;
         const cv::Size size = plane_size(*layout, plane, bgr.cols, bgr.rows);
         for (int c = 0; c < layout->planes[plane].channels; ++c) {
-            parts.emplace_back();
-            cv::resize(yuv_planes[next++], parts.back(), size, 0, 0, cv::INTER_AREA);
+            parts.emplace_back(size, CV_8UC1);
+            if (layout->planes[plane].hidden) {
+                cv::resize(yuv_planes[next++], parts.back(), size, 0, 0, cv::INTER_AREA);
+            } else {
+                parts.back().forEach<uint8_t>([](uint8_t& a, const int* at) {
+                    a = static_cast<uint8_t>(255 - (at[0] / 8) % 32);
+                });
+            }
         }
         cv::Mat pixels;
         cv::merge(parts, pixels);

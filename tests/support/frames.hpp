@@ -22,8 +22,8 @@ struct PlaneShape {
 // row followed by `padding` bytes that nothing may touch.
 struct TestFrame {
     obs_source_frame frame{};
-    std::array<std::vector<uint8_t>, 3> storage;
-    std::array<PlaneShape, 3> shapes;
+    std::array<std::vector<uint8_t>, 4> storage;
+    std::array<PlaneShape, 4> shapes;
     int plane_count = 0;
 
     TestFrame() = default;
