@@ -280,7 +280,7 @@ TEST_F(VideoTool, AFailureHalfWayLeavesNoOutputBehind) {
 
 TEST_F(VideoTool, AStopSignalEndsTheRunCleanly) {
     const std::string input = path("long.nut");
-    test::make_clip(input, picture_, "yuv420p", 240, false);
+    test::make_clip(input, picture_, "yuv420p", 300, false);
     for (const auto& [name, number] : {std::pair{"INT", 2}, {"TERM", 15}, {"HUP", 1}}) {
         const test::CommandRun run =
             test::run_command(std::string("timeout --preserve-status -s ") + name + " 1 " +

@@ -137,6 +137,7 @@ void check_model(const fs::path& model) {
 } // namespace
 
 int main(int argc, char** argv) {
+    video::catch_stop_signals();
     av_log_set_level(AV_LOG_ERROR);
     base_set_log_handler(print_log_line, nullptr);
     const std::unique_ptr<obs_data_t, SettingsRelease> settings(obs_data_create());
@@ -153,7 +154,6 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    video::catch_stop_signals();
     try {
         const fs::path data = data_beside_tool();
         if (*obs_data_get_string(settings.get(), "model_path") == '\0') {
