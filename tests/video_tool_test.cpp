@@ -283,7 +283,7 @@ TEST_F(VideoTool, AStopSignalEndsTheRunCleanly) {
     test::make_clip(input, picture_, "yuv420p", 300, false);
     for (const auto& [name, number] : {std::pair{"INT", 2}, {"TERM", 15}, {"HUP", 1}}) {
         const test::CommandRun run =
-            test::run_command(std::string("timeout --preserve-status -s ") + name + " 1 " +
+            test::run_command(std::string("timeout --preserve-status -s ") + name + " 2 " +
                               VEILCAM_VIDEO_TOOL + " --quiet " + input + " " + path("out.mkv"));
         EXPECT_EQ(run.exit_code, 128 + number) << run.output;
         EXPECT_NE(run.output.find("stopped by signal"), std::string::npos) << run.output;
