@@ -90,28 +90,6 @@ TEST(Pixelation, BlocksArePixelSizeSquareFromTheViewCornerWithTheirMeans) {
     EXPECT_EQ(worst_difference(plane, before), 0) << "nothing outside the view changes";
 }
 
-TEST(Pixelation, MatchesOpenCvAreaThenNearestResize) {
-    for (const int channels : {1, 2, 3, 4}) {
-        for (const cv::Size size : {cv::Size(96, 64), cv::Size(101, 77), cv::Size(15, 40)}) {
-            cv::Mat plane = noise_plane(size, channels);
-            cv::Mat expected_small, expected;
-            const cv::Size small(std::max(size.width / 16, 1), std::max(size.height / 16, 1));
-            cv::resize(plane, expected_small, small, 0, 0, cv::INTER_AREA);
-            cv::resize(expected_small, expected, size, 0, 0, cv::INTER_NEAREST);
-            obscure_view(plane, style(0, 16, 71), scratch());
-            cv::Mat diff;
-            cv::absdiff(plane, expected, diff);
-            if (size.width % small.width == 0 && size.height % small.height == 0) {
-                // Same blocks; only a mean that ends in .5 may round the other way.
-                EXPECT_LE(worst_difference(plane, expected), 1.0) << size << " x" << channels;
-            } else {
-                // Uneven blocks: the same grid, means over slightly different areas.
-                EXPECT_LT(cv::mean(diff.reshape(1))[0], 4.0) << size << " x" << channels;
-            }
-        }
-    }
-}
-
 TEST(Blur, ReducesSmoothsAndEnlargesAsOpenCvWouldAndLeavesThinViewsAlone) {
     for (const int channels : {1, 2, 3, 4}) {
         cv::Mat plane = noise_plane({240, 180}, channels);

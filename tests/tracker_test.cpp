@@ -46,46 +46,28 @@ TEST(FaceTracker, MatchesSmoothsHoldsAndNumbersFaces) {
     held_then_lost.back() = {{0, 0, 50, 50}};
     Passes held(25, none);
     held.front() = {{0, 0, 50, 50}};
+    const Passes move_by_10 = {{{100, 100, 100, 100}}, {{110, 100, 100, 100}}};
+    // clang-format off
     const Case cases[] = {
-        {"new faces get increasing ids",
-         0.72f,
-         24,
-         {{{10, 10, 50, 50}, {200, 10, 50, 50}}},
-         {{1, 10, 0}, {2, 200, 0}}},
-        {"a match moves by one minus smoothing",
-         0.72f,
-         24,
-         {{{100, 100, 100, 100}}, {{110, 100, 100, 100}}},
-         {{1, 102.8f, 0}}},
-        {"no smoothing", 0.0f, 24, {{{100, 100, 100, 100}}, {{110, 100, 100, 100}}}, {{1, 110, 0}}},
-        {"smoothing is held to 0.98",
-         1.5f,
-         24,
-         {{{100, 100, 100, 100}}, {{110, 100, 100, 100}}},
-         {{1, 100.2f, 0}}},
-        {"a poor overlap starts a new track",
-         0.72f,
-         24,
-         {{{0, 0, 100, 100}}, {{95, 0, 100, 100}}},
-         {{1, 0, 1}, {2, 95, 0}}},
-        {"the older track picks first",
-         0.0f,
-         24,
+        {"new faces get increasing ids", 0.72f, 24,
+         {{{10, 10, 50, 50}, {200, 10, 50, 50}}}, {{1, 10, 0}, {2, 200, 0}}},
+        {"a match moves by one minus smoothing", 0.72f, 24, move_by_10, {{1, 102.8f, 0}}},
+        {"no smoothing", 0.0f, 24, move_by_10, {{1, 110, 0}}},
+        {"smoothing is held to 0.98", 1.5f, 24, move_by_10, {{1, 100.2f, 0}}},
+        {"a poor overlap starts a new track", 0.72f, 24,
+         {{{0, 0, 100, 100}}, {{95, 0, 100, 100}}}, {{1, 0, 1}, {2, 95, 0}}},
+        {"the older track picks first", 0.0f, 24,
          {{{0, 0, 100, 100}, {40, 0, 100, 100}}, {{30, 0, 100, 100}, {300, 0, 100, 100}}},
          {{1, 30, 0}, {2, 40, 1}, {3, 300, 0}}},
-        {"equal overlaps go to the earlier detection",
-         0.0f,
-         24,
+        {"equal overlaps go to the earlier detection", 0.0f, 24,
          {{{100, 0, 100, 100}}, {{80, 0, 100, 100}, {120, 0, 100, 100}}},
          {{1, 80, 0}, {2, 120, 0}}},
         {"a lost face is held for hold passes", 0.72f, 24, held, {{1, 0, 24}}},
         {"then dropped, its id never reused", 0.72f, 24, held_then_lost, {{2, 0, 0}}},
-        {"hold 0 drops at the first miss",
-         0.72f,
-         0,
-         {{{0, 0, 50, 50}, {100, 0, 50, 50}}, {{100, 0, 50, 50}}},
-         {{2, 100, 0}}},
+        {"hold 0 drops at the first miss", 0.72f, 0,
+         {{{0, 0, 50, 50}, {100, 0, 50, 50}}, {{100, 0, 50, 50}}}, {{2, 100, 0}}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         FaceTracker tracker(c.smoothing, 0.12f, c.hold);
         EXPECT_EQ(after(tracker, c.passes), c.tracks) << c.what;
