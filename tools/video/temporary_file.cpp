@@ -3,6 +3,7 @@
 #include "tools/video/ffmpeg_owners.hpp"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,10 @@ TemporaryFile::TemporaryFile(const fs::path& destination) : destination_(destina
         throw VideoError("cannot create a file beside " + destination.string() + ": " +
                          std::strerror(errno));
     }
+    // mkstemps makes the file private; a finished video gets the usual rights.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(descriptor, 0666 & ~mask);
     close(descriptor);
     path_ = name.data();
 }
