@@ -8,7 +8,8 @@ import statistics
 import sys
 from pathlib import Path
 
-FORMATS = ["I420", "NV12", "YUY2", "UYVY", "RGBA", "BGRA", "BGRX", "Y800", "I444", "BGR3", "I422"]
+FORMATS = ["I420", "NV12", "YUY2", "UYVY", "RGBA", "BGRA", "BGRX", "Y800", "I444", "BGR3", "I422",
+           "YVYU", "I40A", "I42A", "YUVA"]
 SIZES = ["1280x720", "1920x1080", "3840x2160"]
 FACES = [1, 5, 20]
 

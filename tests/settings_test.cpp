@@ -80,15 +80,12 @@ TEST(Settings, FaceIdListKeepsPositive64BitNumbersOnly) {
         const char* text;
         std::set<uint64_t> ids;
     };
+    // clang-format off
     const Case cases[] = {
-        {"3, 5;7 9", {3, 5, 7, 9}},
-        {nullptr, {}},
-        {"0,00", {}},
-        {"12a,a12,-4,+4,4.5,0x10", {}},
-        {"18446744073709551615", {18446744073709551615ull}},
-        {"18446744073709551616", {}},
-        {"4\r\v\f2, 8", {42, 8}},
-    };
+        {"3, 5;7 9", {3, 5, 7, 9}}, {nullptr, {}}, {"0,00", {}}, {"12a,a12,-4,+4,4.5,0x10", {}},
+        {"18446744073709551615", {18446744073709551615ull}}, {"18446744073709551616", {}},
+        {"4\r\v\f2, 8", {42, 8}}};
+    // clang-format on
     for (const Case& c : cases) {
         const auto ids = parse_face_ids(c.text);
         EXPECT_EQ(std::set<uint64_t>(ids.begin(), ids.end()), c.ids)
@@ -108,29 +105,21 @@ TEST(Settings, FaceIdListKeepsPositive64BitNumbersOnly) {
 }
 
 TEST(Settings, DeviceChoicesAreNormalisedAndOnlyDmlWithAnInt32IsAGpu) {
+    // clang-format off
     const std::pair<const char*, const char*> stored[] = {
-        {"", "cpu"},
-        {"opencl:0:1", "dml:1"},
-        {"opencl::3", "dml:3"},
-        {"opencl:1", "opencl:1"},
-        {"OpenCL:0:1", "OpenCL:0:1"},
-        {"opencl:2:3:4", "dml:3:4"},
-    };
+        {"", "cpu"}, {"opencl:0:1", "dml:1"}, {"opencl::3", "dml:3"}, {"opencl:1", "opencl:1"},
+        {"OpenCL:0:1", "OpenCL:0:1"}, {"opencl:2:3:4", "dml:3:4"}};
+    // clang-format on
     for (const auto& [text, expected] : stored) {
         EXPECT_EQ(normalize_tracking_device(text), expected) << text;
     }
+    const std::optional<int32_t> none;
+    // clang-format off
     const std::pair<const char*, std::optional<int32_t>> devices[] = {
-        {"dml:0", 0},
-        {"dml:007", 7},
-        {"dml:2147483647", 2147483647},
-        {"dml:", std::nullopt},
-        {"dml:1x", std::nullopt},
-        {"dml:-1", std::nullopt},
-        {"dml:+1", std::nullopt},
-        {"DML:0", std::nullopt},
-        {"dml:2147483648", std::nullopt},
-        {"cpu", std::nullopt},
-    };
+        {"dml:0", 0}, {"dml:007", 7}, {"dml:2147483647", 2147483647}, {"dml:", none},
+        {"dml:1x", none}, {"dml:-1", none}, {"dml:+1", none}, {"DML:0", none},
+        {"dml:2147483648", none}, {"cpu", none}};
+    // clang-format on
     for (const auto& [device, index] : devices) {
         EXPECT_EQ(parse_dml_device_index(device), index) << device;
     }
