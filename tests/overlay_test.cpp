@@ -84,7 +84,7 @@ TEST(Overlay, EachFormatIsDrawnInItsOwnWayAndOnlyWhenAsked) {
             std::vector<cv::Mat> after, before;
             cv::split(image, after);
             cv::split(drawn.before.plane_bytes(0).reshape(2), before);
-            const int luma = format.luma_channel;
+            const int luma = format.format == VIDEO_FORMAT_UYVY ? 1 : 0;
             cv::Mat grey;
             cv::cvtColor(before[luma], grey, cv::COLOR_GRAY2BGR);
             const Drawn reference(VIDEO_FORMAT_Y800, kTwoBoxes, grey);
