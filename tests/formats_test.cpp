@@ -109,41 +109,5 @@ TEST(FrameIntake, FramesTheFilterCannotHandlePassUntouched) {
     }
 }
 
-TEST(FrameIntake, FramesBetweenDetectionsAreHiddenAtTheTracksCutToTheFrame) {
-    TestFilter filter([](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 100); });
-    const cv::Mat photo = test::load_sample("2008_001322.jpg");
-    const TestFrame faces = test::make_frame(photo, VIDEO_FORMAT_I420);
-    TestFrame frame = faces;
-    filter.run(frame);
-    ASSERT_FALSE(filter.instance().tracker.tracks().empty());
-    frame = faces;
-    filter.run(frame);
-    EXPECT_NE(frame.storage[0], faces.storage[0]) << "the second frame is no detection frame";
-
-    const TestFrame original = test::make_frame(photo(cv::Rect(0, 0, 200, 120)), VIDEO_FORMAT_I420);
-    TestFrame small = original;
-    filter.run(small);
-    for (int plane = 0; plane < 3; ++plane) {
-        EXPECT_EQ(
-            test::changed_bytes_outside(original, small, plane, hidden_regions(filter, small)), 0);
-    }
-}
-
-TEST(DetectionImage, ShrinkingBeforeConvertingGivesTheSamePicture) {
-    cv::Mat picture;
-    cv::resize(test::labelled_photos()[0].image, picture, cv::Size(1280, 960), 0, 0,
-               cv::INTER_LINEAR);
-    for (const FrameFormat& format : frame_formats()) {
-        TestFrame frame = test::make_frame(picture, format.format);
-        cv::Mat plane, working, detection, expected;
-        make_detection_image(frame.frame, format, 0.5, plane, working, detection);
-        ASSERT_EQ(detection.size(), cv::Size(640, 480)) << format.name;
-        make_working_image(frame.frame, format, working);
-        ASSERT_EQ(working.type(), CV_8UC3) << format.name;
-        cv::resize(working, expected, cv::Size(), 0.5, 0.5, cv::INTER_AREA);
-        EXPECT_LE(cv::norm(detection, expected, cv::NORM_INF), 1.0) << format.name;
-    }
-}
-
 } // namespace
 } // namespace veilcam

@@ -114,30 +114,5 @@ TEST(Overlay, LabelsStayInsideTheTopOfTheFrame) {
     EXPECT_EQ(cv::countNonZero(outside.changed()(cv::Rect(0, 30, 640, 330))), 0) << "no outline";
 }
 
-// The label and the colour say whether a face is hidden, by the same rule.
-TEST(FaceSelection, ListedFacesAreLabelledAndColouredByTheMode) {
-    struct Case {
-        int mode;
-        uint64_t listed;
-        bool face_2_hidden;
-    };
-    for (const Case c : {Case{0, 2, false}, Case{1, 2, true}, Case{0, 9, true}, Case{7, 9, true}}) {
-        TestFrame frame =
-            test::make_frame(cv::Mat(360, 640, CV_8UC3, cv::Scalar(9)), VIDEO_FORMAT_BGR3);
-        FilterSettings settings;
-        settings.show_boxes = true;
-        settings.selection = {c.mode, {c.listed}};
-        FaceTracker tracker(0.72f, 0.12f, 24);
-        tracker.update(kTwoBoxes);
-        OverlayScratch scratch;
-        draw_overlay(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), tracker.tracks(), 0, settings,
-                     scratch);
-        EXPECT_EQ(scratch.label, c.face_2_hidden ? "Face 2 (obscured)" : "Face 2 (visible)");
-        EXPECT_EQ(frame.plane_bytes(0).reshape(3).at<cv::Vec3b>(145, 300),
-                  c.face_2_hidden ? cv::Vec3b(0, 255, 0) : cv::Vec3b(0, 128, 255))
-            << "mode " << c.mode << " list " << c.listed;
-    }
-}
-
 } // namespace
 } // namespace veilcam

@@ -43,21 +43,6 @@ TEST(ScrfdDetector, FindsTheLabelledFacesOfTheSamplePhotos) {
     EXPECT_GE(found, 16);
 }
 
-TEST(ScrfdDetector, AWideImageYieldsNoBoxInThePaddingBelowIt) {
-    ScrfdDetector detector(test::scrfd_model(), 0, ScrfdProvider::Cpu);
-    const test::LabelledPhoto& photo = test::labelled_photos()[0];
-    cv::Mat wide;
-    cv::resize(photo.image, wide, cv::Size(640, 360), 0, 0, cv::INTER_AREA);
-    const std::vector<cv::Rect> faces = detector.detect(wide, 0.3f, 50);
-    EXPECT_GE(faces.size(), 5u);
-    for (const cv::Rect& face : faces) {
-        EXPECT_LE(face.y + face.height, 360) << face;
-        EXPECT_LE(face.x + face.width, 640) << face;
-    }
-    // Best first, at most the face limit.
-    EXPECT_EQ(detector.detect(wide, 0.3f, 1), std::vector<cv::Rect>{faces.front()});
-}
-
 TEST(ScrfdDetector, ModelChecksRefuseAnotherModelsInterface) {
     const char* wrong_models[] = {"three_dimensions.onnx", "one_channel.onnx", "six_outputs.onnx",
                                   "ten_outputs.onnx"};
