@@ -1,4 +1,3 @@
-#include "tracking/box_geometry.hpp"
 #include "tracking/face_tracker.hpp"
 
 #include <gtest/gtest.h>
@@ -72,13 +71,6 @@ TEST(FaceTracker, MatchesSmoothsHoldsAndNumbersFaces) {
         FaceTracker tracker(c.smoothing, 0.12f, c.hold);
         EXPECT_EQ(after(tracker, c.passes), c.tracks) << c.what;
     }
-}
-
-TEST(BoxIou, EmptyOrDisjointBoxesOverlapNothing) {
-    EXPECT_FLOAT_EQ(box_iou({100, 100, 100, 100}, {110, 100, 100, 100}), 9000.0f / 11000.0f);
-    EXPECT_EQ(box_iou({0, 0, 10, 10}, {20, 20, 10, 10}), 0.0f);
-    EXPECT_EQ(box_iou({0, 0, 0, 10}, {0, 0, 10, 10}), 0.0f);
-    EXPECT_EQ(box_iou({0, 0, 0, 0}, {0, 0, 0, 0}), 0.0f);
 }
 
 } // namespace
