@@ -118,30 +118,29 @@ void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_
     FilterInstance& f = filter.instance();
     cv::Mat found;
     for (auto _ : state) {
-        f.detector.yunet->setInputSize(f.detection_image.size());
+        f.detector.yunet->setInputSize(f.images.detection.size());
         f.detector.yunet->setScoreThreshold(f.settings.confidence);
-        f.detector.yunet->detect(f.detection_image, found);
+        f.detector.yunet->detect(f.images.detection, found);
     }
     state.counters["faces_found"] = found.rows;
 }
 
 void working_image(benchmark::State& state, cv::Size size, video_format format) {
     const test::TestFrame& frame = frame_of(size, 5, format);
-    cv::Mat working;
+    DetectionImages images;
     for (auto _ : state) {
-        make_working_image(frame.frame, *frame_format(format), working);
-        benchmark::DoNotOptimize(working.data);
+        make_working_image(frame.frame, *frame_format(format), images);
+        benchmark::DoNotOptimize(images.working.data);
     }
 }
 
 // The frame made into the detection image (640 pixels wide), as a pass does.
 void detection_image_stage(benchmark::State& state, cv::Size size, video_format format) {
     const test::TestFrame& frame = frame_of(size, 5, format);
-    cv::Mat plane, working, detection;
+    DetectionImages images;
     for (auto _ : state) {
-        make_detection_image(frame.frame, *frame_format(format), 640.0 / size.width, plane, working,
-                             detection);
-        benchmark::DoNotOptimize(detection.data);
+        make_detection_image(frame.frame, *frame_format(format), 640.0 / size.width, images);
+        benchmark::DoNotOptimize(images.detection.data);
     }
 }
 

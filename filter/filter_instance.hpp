@@ -3,8 +3,9 @@
 #include "detection/detection_pass.hpp"
 #include "detection/face_detector.hpp"
 #include "detection/failure_log.hpp"
+#include "filter/frame_pipeline.hpp"
 #include "filter/overlay.hpp"
-#include "filter/region_resample.hpp"
+#include "filter/region_obscuring.hpp"
 #include "filter/shot_change.hpp"
 #include "settings/filter_settings.hpp"
 #include "tracking/face_tracker.hpp"
@@ -35,10 +36,8 @@ struct FilterInstance {
     FaceTracker tracker{0.72f, 0.12f, 24};
 
     // Kept between frames so that OpenCV and the resamplers reuse their buffers.
-    cv::Mat working_image;
-    cv::Mat detection_image;
-    cv::Mat detection_plane; // plane 0 shrunk, before its conversion to BGR
-    ResampleScratch region_scratch;
+    DetectionImages images;
+    RegionScratch region_scratch;
     OverlayScratch overlay;
 
     int32_t frame_counter = 0; // the detection cadence

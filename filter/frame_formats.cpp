@@ -1,6 +1,5 @@
 #include "filter/frame_formats.hpp"
 
-#include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace veilcam {
@@ -11,49 +10,83 @@ constexpr PlaneFormat kHalfWidth{1, 0, 1, true};
 constexpr PlaneFormat kHalfSize{1, 1, 1, true};
 constexpr PlaneFormat kNone{};
 constexpr PlaneFormat kAlpha{0, 0, 1, false};
+constexpr PlaneFormat kPacked2{0, 0, 2, true};
+constexpr PlaneFormat kPacked3{0, 0, 3, true};
+constexpr PlaneFormat kPacked4{0, 0, 4, true};
+constexpr PlaneFormat kChromaPairs420{1, 1, 2, true};
+constexpr PlaneFormat kChromaPairs422{1, 0, 2, true};
+constexpr PlaneFormat kChromaPairs444{0, 0, 2, true};
+
+constexpr SampleFormat k8Bit{1, 1, 0};
+constexpr SampleFormat k10BitLow{2, 4, 0};
+constexpr SampleFormat k12BitLow{2, 16, 0};
+constexpr SampleFormat k10BitHigh{2, 256, 6};
+constexpr SampleFormat k16Bit{2, 256, 0};
 
 std::vector<FrameFormat> make_formats() {
     // Planar YUV formats are detected on their luma plane alone: a grey
     // picture is all the detectors need and costs one plane. Four channels
     // shrink slower than three, so RGBA and BGRA are converted first.
     using O = OverlayStyle;
+    using P = Packing;
     const int grey = cv::COLOR_GRAY2BGR;
-    const PlaneFormat packed2{0, 0, 2, true}, packed3{0, 0, 3, true}, packed4{0, 0, 4, true};
-    const PlaneFormat nv12_chroma{1, 1, 2, true};
+    const std::array<const char*, 2> none{nullptr, nullptr};
     // clang-format off
     return {
-        // format, name, FFmpeg's names, planes, sample bytes, plane layouts,
-        //     luma channel, to BGR, shrink first, overlay
-        {VIDEO_FORMAT_I420, "I420", {"yuv420p", "yuvj420p"}, 3, 1, {kFull, kHalfSize, kHalfSize, kNone},
-            -1, grey, true, O::LumaPlane},
-        {VIDEO_FORMAT_NV12, "NV12", {"nv12", nullptr}, 2, 1, {kFull, nv12_chroma, kNone, kNone},
-            -1, grey, true, O::LumaPlane},
-        {VIDEO_FORMAT_YUY2, "YUY2", {"yuyv422", nullptr}, 1, 1, {packed2, kNone, kNone, kNone},
-            0, cv::COLOR_YUV2BGR_YUY2, false, O::PackedLuma},
-        {VIDEO_FORMAT_UYVY, "UYVY", {"uyvy422", nullptr}, 1, 1, {packed2, kNone, kNone, kNone},
-            1, cv::COLOR_YUV2BGR_UYVY, false, O::PackedLuma},
-        {VIDEO_FORMAT_RGBA, "RGBA", {"rgba", nullptr}, 1, 1, {packed4, kNone, kNone, kNone},
-            -1, cv::COLOR_RGBA2BGR, false, O::Colour},
-        {VIDEO_FORMAT_BGRA, "BGRA", {"bgra", nullptr}, 1, 1, {packed4, kNone, kNone, kNone},
-            -1, cv::COLOR_BGRA2BGR, false, O::Colour},
-        {VIDEO_FORMAT_BGRX, "BGRX", {"bgr0", nullptr}, 1, 1, {packed4, kNone, kNone, kNone},
-            -1, cv::COLOR_BGRA2BGR, false, O::Colour},
-        {VIDEO_FORMAT_Y800, "Y800", {"gray", nullptr}, 1, 1, {kFull, kNone, kNone, kNone},
-            -1, grey, true, O::LumaPlane},
-        {VIDEO_FORMAT_I444, "I444", {"yuv444p", "yuvj444p"}, 3, 1, {kFull, kFull, kFull, kNone},
-            -1, grey, true, O::LumaPlane},
-        {VIDEO_FORMAT_BGR3, "BGR3", {"bgr24", nullptr}, 1, 1, {packed3, kNone, kNone, kNone},
-            -1, -1, true, O::Colour},
-        {VIDEO_FORMAT_I422, "I422", {"yuv422p", "yuvj422p"}, 3, 1, {kFull, kHalfWidth, kHalfWidth, kNone},
-            -1, grey, true, O::LumaPlane},
-        {VIDEO_FORMAT_YVYU, "YVYU", {"yvyu422", nullptr}, 1, 1, {packed2, kNone, kNone, kNone},
-            0, cv::COLOR_YUV2BGR_YVYU, false, O::PackedLuma},
-        {VIDEO_FORMAT_I40A, "I40A", {"yuva420p", nullptr}, 4, 1, {kFull, kHalfSize, kHalfSize, kAlpha},
-            -1, grey, true, O::LumaPlane},
-        {VIDEO_FORMAT_I42A, "I42A", {"yuva422p", nullptr}, 4, 1, {kFull, kHalfWidth, kHalfWidth, kAlpha},
-            -1, grey, true, O::LumaPlane},
-        {VIDEO_FORMAT_YUVA, "YUVA", {"yuva444p", nullptr}, 4, 1, {kFull, kFull, kFull, kAlpha},
-            -1, grey, true, O::LumaPlane},
+        // format, name, FFmpeg's names, packing, planes, samples, plane layouts,
+        //     luma channel, alpha channel, to BGR, shrink first, overlay
+        {VIDEO_FORMAT_I420, "I420", {"yuv420p", "yuvj420p"}, P::Samples, 3, k8Bit,
+            {kFull, kHalfSize, kHalfSize, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_NV12, "NV12", {"nv12", nullptr}, P::Samples, 2, k8Bit,
+            {kFull, kChromaPairs420, kNone, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_YUY2, "YUY2", {"yuyv422", nullptr}, P::Samples, 1, k8Bit,
+            {kPacked2, kNone, kNone, kNone}, 0, -1, cv::COLOR_YUV2BGR_YUY2, false, O::Luma},
+        {VIDEO_FORMAT_UYVY, "UYVY", {"uyvy422", nullptr}, P::Samples, 1, k8Bit,
+            {kPacked2, kNone, kNone, kNone}, 1, -1, cv::COLOR_YUV2BGR_UYVY, false, O::Luma},
+        {VIDEO_FORMAT_RGBA, "RGBA", {"rgba", nullptr}, P::Samples, 1, k8Bit,
+            {kPacked4, kNone, kNone, kNone}, -1, 3, cv::COLOR_RGBA2BGR, false, O::Colour},
+        {VIDEO_FORMAT_BGRA, "BGRA", {"bgra", nullptr}, P::Samples, 1, k8Bit,
+            {kPacked4, kNone, kNone, kNone}, -1, 3, cv::COLOR_BGRA2BGR, false, O::Colour},
+        {VIDEO_FORMAT_BGRX, "BGRX", {"bgr0", nullptr}, P::Samples, 1, k8Bit,
+            {kPacked4, kNone, kNone, kNone}, -1, -1, cv::COLOR_BGRA2BGR, false, O::Colour},
+        {VIDEO_FORMAT_Y800, "Y800", {"gray", nullptr}, P::Samples, 1, k8Bit,
+            {kFull, kNone, kNone, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_I444, "I444", {"yuv444p", "yuvj444p"}, P::Samples, 3, k8Bit,
+            {kFull, kFull, kFull, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_BGR3, "BGR3", {"bgr24", nullptr}, P::Samples, 1, k8Bit,
+            {kPacked3, kNone, kNone, kNone}, -1, -1, -1, true, O::Colour},
+        {VIDEO_FORMAT_I422, "I422", {"yuv422p", "yuvj422p"}, P::Samples, 3, k8Bit,
+            {kFull, kHalfWidth, kHalfWidth, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_YVYU, "YVYU", {"yvyu422", nullptr}, P::Samples, 1, k8Bit,
+            {kPacked2, kNone, kNone, kNone}, 0, -1, cv::COLOR_YUV2BGR_YVYU, false, O::Luma},
+        {VIDEO_FORMAT_I40A, "I40A", {"yuva420p", nullptr}, P::Samples, 4, k8Bit,
+            {kFull, kHalfSize, kHalfSize, kAlpha}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_I42A, "I42A", {"yuva422p", nullptr}, P::Samples, 4, k8Bit,
+            {kFull, kHalfWidth, kHalfWidth, kAlpha}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_YUVA, "YUVA", {"yuva444p", nullptr}, P::Samples, 4, k8Bit,
+            {kFull, kFull, kFull, kAlpha}, -1, -1, grey, true, O::Luma},
+        // Bytes V, U, Y, A: libobs reads it as a BGRA texture of Y, U, V and alpha.
+        {VIDEO_FORMAT_AYUV, "AYUV", {"vuya", nullptr}, P::Samples, 1, k8Bit,
+            {kPacked4, kNone, kNone, kNone}, 2, 3, grey, true, O::Luma},
+        {VIDEO_FORMAT_I010, "I010", {"yuv420p10le", nullptr}, P::Samples, 3, k10BitLow,
+            {kFull, kHalfSize, kHalfSize, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_P010, "P010", {"p010le", nullptr}, P::Samples, 2, k10BitHigh,
+            {kFull, kChromaPairs420, kNone, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_I210, "I210", {"yuv422p10le", nullptr}, P::Samples, 3, k10BitLow,
+            {kFull, kHalfWidth, kHalfWidth, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_I412, "I412", {"yuv444p12le", nullptr}, P::Samples, 3, k12BitLow,
+            {kFull, kFull, kFull, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_YA2L, "YA2L", {"yuva444p12le", nullptr}, P::Samples, 4, k12BitLow,
+            {kFull, kFull, kFull, kAlpha}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_P216, "P216", {"p216le", nullptr}, P::Samples, 2, k16Bit,
+            {kFull, kChromaPairs422, kNone, kNone}, -1, -1, grey, true, O::Luma},
+        {VIDEO_FORMAT_P416, "P416", {"p416le", nullptr}, P::Samples, 2, k16Bit,
+            {kFull, kChromaPairs444, kNone, kNone}, -1, -1, grey, true, O::Luma},
+        // Unpacked in UYVY's order.
+        {VIDEO_FORMAT_V210, "V210", none, P::V210, 1, k10BitLow,
+            {kPacked2, kNone, kNone, kNone}, /* luma */ 1, -1, cv::COLOR_YUV2BGR_UYVY, false, O::Luma},
+        {VIDEO_FORMAT_R10L, "R10L", none, P::R10L, 1, k10BitLow,
+            {kPacked3, kNone, kNone, kNone}, -1, -1, -1, true, O::Colour},
     };
     // clang-format on
 }
@@ -78,22 +111,6 @@ cv::Size plane_size(const FrameFormat& format, int plane, int width, int height)
     const PlaneFormat& p = format.planes[plane];
     return {(width + (1 << p.x_shift) - 1) >> p.x_shift,
             (height + (1 << p.y_shift) - 1) >> p.y_shift};
-}
-
-cv::Mat wrap_plane(const obs_source_frame& frame, const FrameFormat& format, int plane) {
-    const cv::Size size =
-        plane_size(format, plane, static_cast<int>(frame.width), static_cast<int>(frame.height));
-    const int depth = format.sample_bytes == 2 ? CV_16U : CV_8U;
-    return cv::Mat(size, CV_MAKETYPE(depth, format.planes[plane].channels), frame.data[plane],
-                   frame.linesize[plane]);
-}
-
-void convert_to_bgr(const cv::Mat& plane0, const FrameFormat& format, cv::Mat& bgr) {
-    if (format.to_bgr < 0) {
-        plane0.copyTo(bgr);
-    } else {
-        cv::cvtColor(plane0, bgr, format.to_bgr);
-    }
 }
 
 } // namespace veilcam

@@ -11,6 +11,16 @@
 // it. Intake, obscuring, the overlay and the video tool all read this table.
 namespace veilcam {
 
+// How the samples sit in memory.
+enum class Packing {
+    Samples, // each sample in bytes of its own: 8 bits, or 16 little-endian
+    V210,    // 4:2:2, three 10-bit samples to a 32-bit word, six pixels in four words
+    R10L,    // a 32-bit word a pixel: 10-bit red, green and blue from the top bit down
+};
+
+// The planes as the filter works on them: the packed 10-bit layouts are
+// unpacked into 16-bit samples first (V210 to chroma and luma a pixel, in
+// UYVY's order; R10L to blue, green and red).
 struct PlaneFormat {
     int x_shift = 0;    // the plane is (width + 2^x_shift - 1) >> x_shift pixels wide
     int y_shift = 0;    // and likewise high
@@ -18,10 +28,15 @@ struct PlaneFormat {
     bool hidden = true; // false for alpha, which is left as it is
 };
 
+struct SampleFormat {
+    int bytes;           // 1, or 2 for samples of more than 8 bits
+    int level_scale;     // an 8-bit level times this is the same level here
+    int unused_low_bits; // samples that sit in the high bits keep these zero
+};
+
 enum class OverlayStyle {
-    Colour,     // outlines in colour on plane 0 (RGB formats)
-    LumaPlane,  // outlines in the luma plane, chroma untouched
-    PackedLuma, // outlines in the luma samples of packed YUV, chroma untouched
+    Colour, // outlines in colour (RGB formats)
+    Luma,   // outlines in luma alone, chroma untouched
 };
 
 struct FrameFormat {
@@ -29,12 +44,14 @@ struct FrameFormat {
     const char* name;
     // FFmpeg's names of the pixel formats laid out like this one.
     std::array<const char*, 2> ffmpeg_names;
+    Packing packing;
     int plane_count;
-    int sample_bytes; // 1; 2 for samples of more than 8 bits
+    SampleFormat samples;
     std::array<PlaneFormat, 4> planes;
-    int luma_channel; // packed YUV: the channel of plane 0 that holds luma; else -1
-    // The detection image: plane 0 converted to BGR with `to_bgr` (-1: copied
-    // as it is).
+    int luma_channel;  // the channel of plane 0 that holds luma where it holds more; else -1
+    int alpha_channel; // the channel of plane 0 that holds alpha; else -1
+    // The detection image: plane 0 at 8 bits converted to BGR with `to_bgr`
+    // (-1: copied as it is; grey from the luma channel where plane 0 has more).
     int to_bgr;
     // Shrink plane 0 before converting it for detection: the same picture,
     // for less work where plane 0 has no more channels than the BGR image.
@@ -49,11 +66,5 @@ const FrameFormat* frame_format(video_format format);
 
 // The size of one plane of a frame of `width` x `height`.
 cv::Size plane_size(const FrameFormat& format, int plane, int width, int height);
-
-// Plane `plane` of `frame` as an image of its pixels, sharing the frame's bytes.
-cv::Mat wrap_plane(const obs_source_frame& frame, const FrameFormat& format, int plane);
-
-// Plane 0 (as wrapped, or shrunk) converted into the 8-bit BGR `bgr`.
-void convert_to_bgr(const cv::Mat& plane0, const FrameFormat& format, cv::Mat& bgr);
 
 } // namespace veilcam

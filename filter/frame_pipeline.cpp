@@ -1,6 +1,7 @@
 #include "filter/frame_pipeline.hpp"
 
 #include "filter/filter_instance.hpp"
+#include "filter/plane_samples.hpp"
 #include "filter/region_obscuring.hpp"
 #include "filter/shot_change.hpp"
 
@@ -13,10 +14,17 @@
 namespace veilcam {
 namespace {
 
-// Packed 4:2:2 shares chroma between pixel pairs: an odd last column has no
-// pair and is left out of the picture the detectors see.
-cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& format) {
-    cv::Mat plane0 = wrap_plane(frame, format, 0);
+// What detection starts from: plane 0's samples, or its luma channel alone
+// where the picture is detected in grey. Packed 4:2:2 shares chroma between
+// pixel pairs: an odd last column has no pair and is left out.
+cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& format,
+                          DetectionImages& images) {
+    const cv::Rect whole(0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height));
+    const cv::Mat plane0 = load_area(frame, format, 0, whole, images.unpacked);
+    if (format.to_bgr == cv::COLOR_GRAY2BGR && plane0.channels() > 1) {
+        cv::extractChannel(plane0, images.luma, format.luma_channel);
+        return images.luma;
+    }
     return format.luma_channel >= 0 ? plane0.colRange(0, plane0.cols & ~1) : plane0;
 }
 
@@ -42,10 +50,9 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
             const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
             const double scale =
                 detection_scale(f.detector, f.settings.detection_max_dimension, size);
-            make_detection_image(frame, format, scale, f.detection_plane, f.working_image,
-                                 f.detection_image);
+            make_detection_image(frame, format, scale, f.images);
             detected =
-                detect_faces(f.detector, f.detection, f.settings, f.detection_image, scale, size);
+                detect_faces(f.detector, f.detection, f.settings, f.images.detection, scale, size);
             if (f.detector.detector_ready) {
                 break;
             }
@@ -61,31 +68,32 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
 } // namespace
 
 void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
-                        cv::Mat& working) {
-    const cv::Mat plane0 = detectable_plane0(frame, format);
+                        DetectionImages& images) {
+    const cv::Mat plane0 = detectable_plane0(frame, format, images);
     if (plane0.empty()) {
-        working.release();
+        images.working.release();
         return;
     }
-    convert_to_bgr(plane0, format, working);
+    convert_to_bgr(plane0, format, images.eight_bit, images.working);
 }
 
 void make_detection_image(const obs_source_frame& frame, const FrameFormat& format, double scale,
-                          cv::Mat& plane, cv::Mat& working, cv::Mat& detection) {
+                          DetectionImages& images) {
     if (scale < 1.0 && format.shrinks_before_conversion) {
         // A fraction of the work of converting the whole frame, same picture.
-        const cv::Mat plane0 = detectable_plane0(frame, format);
-        cv::resize(plane0, plane, shrunk_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
-        convert_to_bgr(plane, format, detection);
+        const cv::Mat plane0 = detectable_plane0(frame, format, images);
+        cv::resize(plane0, images.shrunk, shrunk_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
+        convert_to_bgr(images.shrunk, format, images.eight_bit, images.detection);
         return;
     }
-    make_working_image(frame, format, working);
-    if (working.empty()) {
-        detection.release();
+    make_working_image(frame, format, images);
+    if (images.working.empty()) {
+        images.detection.release();
     } else if (scale < 1.0) {
-        cv::resize(working, detection, shrunk_size(working.size(), scale), 0, 0, cv::INTER_AREA);
+        cv::resize(images.working, images.detection, shrunk_size(images.working.size(), scale), 0,
+                   0, cv::INTER_AREA);
     } else {
-        working.copyTo(detection);
+        images.working.copyTo(images.detection);
     }
 }
 

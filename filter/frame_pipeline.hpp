@@ -7,12 +7,24 @@
 
 namespace veilcam {
 
-// The whole frame as 8-bit BGR in `working`.
-void make_working_image(const obs_source_frame& frame, const FrameFormat& format, cv::Mat& working);
+// Kept between detection frames, so that making the detection image
+// allocates nothing once the frames keep their size.
+struct DetectionImages {
+    cv::Mat unpacked;  // plane 0 unpacked from 10-bit packing
+    cv::Mat luma;      // the luma channel of a packed plane 0
+    cv::Mat shrunk;    // plane 0 shrunk, before its conversion
+    cv::Mat eight_bit; // samples of more than 8 bits brought to 8
+    cv::Mat working;   // the whole frame as BGR
+    cv::Mat detection; // what the detector gets
+};
+
+// The whole frame as 8-bit BGR in `images.working`.
+void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
+                        DetectionImages& images);
 
 // The frame as 8-bit BGR shrunk by `scale` (copied when scale is 1) in
-// `detection`; `plane` and `working` are the scratch images on the way.
+// `images.detection`.
 void make_detection_image(const obs_source_frame& frame, const FrameFormat& format, double scale,
-                          cv::Mat& plane, cv::Mat& working, cv::Mat& detection);
+                          DetectionImages& images);
 
 } // namespace veilcam

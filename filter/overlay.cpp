@@ -1,6 +1,8 @@
 #include "filter/overlay.hpp"
 
+#include "filter/plane_samples.hpp"
 #include "filter/region_obscuring.hpp"
+#include "filter/reused_image.hpp"
 #include "settings/face_selection.hpp"
 
 #include <opencv2/imgproc.hpp>
@@ -39,12 +41,9 @@ void draw_box_and_label(cv::Mat& image, const cv::Rect& box, const std::string& 
                 cv::LINE_AA, false);
 }
 
-// Packed YUV keeps luma in every other byte. The shapes are drawn into a
-// one-channel copy of the luma bytes under them, so that they land at their
-// true positions and chroma stays as it was.
-void draw_on_packed_luma(cv::Mat& packed, int luma_channel, const cv::Rect& box,
-                         const std::string& label, cv::Point origin, const cv::Scalar& colour,
-                         cv::Mat& luma) {
+// The part of plane 0 that a box and its label touch.
+cv::Rect drawn_area(const cv::Rect& box, const std::string& label, cv::Point origin,
+                    cv::Size plane) {
     int baseline = 0;
     const cv::Size text =
         cv::getTextSize(label, cv::FONT_HERSHEY_SIMPLEX, kTextScale, kTextThickness, &baseline);
@@ -54,15 +53,7 @@ void draw_on_packed_luma(cv::Mat& packed, int luma_channel, const cv::Rect& box,
     area.y -= kStrokeMargin;
     area.width += 2 * kStrokeMargin;
     area.height += 2 * kStrokeMargin;
-    area &= cv::Rect(cv::Point(), packed.size());
-    if (area.empty()) {
-        return;
-    }
-    cv::Mat packed_area = packed(area);
-    luma.create(area.size(), CV_8UC1);
-    cv::extractChannel(packed_area, luma, luma_channel);
-    draw_box_and_label(luma, box - area.tl(), label, origin - area.tl(), colour);
-    cv::insertChannel(luma, packed_area, luma_channel);
+    return area & cv::Rect(cv::Point(), plane);
 }
 
 } // namespace
@@ -73,27 +64,35 @@ void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
     if (!settings.show_boxes || !frame.data[0] || tracks.empty()) {
         return;
     }
-    cv::Mat plane0 = wrap_plane(frame, format, 0);
+    const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
+    const double level = format.samples.level_scale;
     for (const FaceTrack& track : tracks) {
-        const cv::Rect box = padded_face_rect(hidden_box(track, frame_index),
-                                              settings.padding_percent, plane0.size());
+        const cv::Rect box =
+            padded_face_rect(hidden_box(track, frame_index), settings.padding_percent, size);
         const bool obscured = should_obscure(settings.selection, track.id);
         make_label(scratch.label, track.id, obscured);
         const cv::Point origin(box.x, std::max(box.y - kLabelGap, kLabelMinBaseline));
-        switch (format.overlay) {
-        case OverlayStyle::Colour:
-            draw_box_and_label(plane0, box, scratch.label, origin,
-                               obscured ? kRgbObscured : kRgbVisible);
-            break;
-        case OverlayStyle::PackedLuma:
-            draw_on_packed_luma(plane0, format.luma_channel, box, scratch.label, origin,
-                                obscured ? kLumaObscured : kLumaVisible, scratch.luma);
-            break;
-        case OverlayStyle::LumaPlane:
-            draw_box_and_label(plane0, box, scratch.label, origin,
-                               obscured ? kLumaObscured : kLumaVisible);
-            break;
+        const cv::Rect area = drawn_area(box, scratch.label, origin, size);
+        if (area.empty()) {
+            continue;
         }
+        const cv::Scalar colour =
+            (format.overlay == OverlayStyle::Colour ? (obscured ? kRgbObscured : kRgbVisible)
+                                                    : (obscured ? kLumaObscured : kLumaVisible)) *
+            level;
+        cv::Mat view = load_area(frame, format, 0, area, scratch.unpacked);
+        // Where plane 0 packs luma with chroma, the shapes are drawn into a
+        // copy of the luma samples alone, so that chroma stays as it was.
+        cv::Mat canvas = view;
+        if (format.overlay == OverlayStyle::Luma && format.luma_channel >= 0) {
+            canvas = reused_image(scratch.luma, view.size(), CV_MAKETYPE(view.depth(), 1));
+            cv::extractChannel(view, canvas, format.luma_channel);
+        }
+        draw_box_and_label(canvas, box - area.tl(), scratch.label, origin - area.tl(), colour);
+        if (canvas.data != view.data) {
+            cv::insertChannel(canvas, view, format.luma_channel);
+        }
+        store_area(frame, format, 0, area, scratch.unpacked);
     }
 }
 

@@ -14,7 +14,8 @@ namespace veilcam {
 
 // Kept between frames so that drawing allocates nothing.
 struct OverlayScratch {
-    cv::Mat luma; // the luma bytes under a box and label on packed YUV
+    cv::Mat luma;     // the luma samples under a box and label on packed YUV
+    cv::Mat unpacked; // plane 0 under them, unpacked from 10-bit packing
     std::string label;
 };
 

@@ -1,5 +1,7 @@
 #include "filter/region_obscuring.hpp"
 
+#include "filter/plane_samples.hpp"
+#include "filter/reused_image.hpp"
 #include "settings/face_selection.hpp"
 
 #include <opencv2/core.hpp>
@@ -25,6 +27,37 @@ void blur_view(cv::Mat& view, int32_t blur_radius, ResampleScratch& scratch) {
     const int small_height = static_cast<int>(std::lround(view.rows * scale));
     reduce_smooth_enlarge(view, cv::Size(std::max(small_width, 2), std::max(small_height, 2)),
                           scratch);
+}
+
+// Hides `area` of one plane with `hide`: alpha is put back as it was, and
+// samples that sit in the high bits get their unused low bits cleared again.
+template <typename Hide>
+void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
+                  const cv::Rect& area, RegionScratch& scratch, Hide hide) {
+    if (!format.planes[plane].hidden || !frame.data[plane] || area.empty()) {
+        return;
+    }
+    cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
+    const int alpha = plane == 0 ? format.alpha_channel : -1;
+    cv::Mat kept;
+    if (alpha >= 0) {
+        kept = reused_image(scratch.alpha, view.size(), CV_MAKETYPE(view.depth(), 1));
+        cv::extractChannel(view, kept, alpha);
+    }
+    hide(view);
+    if (alpha >= 0) {
+        cv::insertChannel(kept, view, alpha);
+    }
+    if (format.samples.unused_low_bits > 0) {
+        const auto keep = static_cast<uint16_t>(~((1u << format.samples.unused_low_bits) - 1));
+        for (int y = 0; y < view.rows; ++y) {
+            uint16_t* row = view.ptr<uint16_t>(y);
+            for (int i = 0; i < view.cols * view.channels(); ++i) {
+                row[i] &= keep;
+            }
+        }
+    }
+    store_area(frame, format, plane, area, scratch.unpacked);
 }
 
 } // namespace
@@ -62,7 +95,7 @@ cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r) {
 
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
                    const std::vector<FaceTrack>& tracks, uint64_t frame_index,
-                   const FilterSettings& settings, ResampleScratch& scratch) {
+                   const FilterSettings& settings, RegionScratch& scratch) {
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
     for (const FaceTrack& track : tracks) {
         if (!should_obscure(settings.selection, track.id)) {
@@ -71,29 +104,24 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
         const cv::Rect region =
             padded_face_rect(hidden_box(track, frame_index), settings.padding_percent, size);
         for (int plane = 0; plane < format.plane_count; ++plane) {
-            if (!format.planes[plane].hidden || !frame.data[plane]) {
-                continue;
-            }
-            cv::Mat whole = wrap_plane(frame, format, plane);
-            const cv::Rect cut =
-                plane_region(format, plane, region) & cv::Rect(cv::Point(), whole.size());
-            cv::Mat view = whole(cut);
-            obscure_view(view, settings, scratch);
+            const cv::Rect whole(cv::Point(), plane_size(format, plane, size.width, size.height));
+            obscure_area(frame, format, plane, plane_region(format, plane, region) & whole, scratch,
+                         [&](cv::Mat& view) { obscure_view(view, settings, scratch.resample); });
         }
     }
 }
 
 void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int32_t pixel_size,
-                         ResampleScratch& scratch) {
+                         RegionScratch& scratch) {
     // Blocks at least a 24th of the picture: coarse enough for the largest face.
     const int block =
         std::max<int>(pixel_size, static_cast<int>(std::max(frame.width, frame.height) / 24));
     for (int plane = 0; plane < format.plane_count; ++plane) {
-        if (format.planes[plane].hidden && frame.data[plane]) {
-            cv::Mat whole = wrap_plane(frame, format, plane);
-            const int plane_block = std::max(block >> format.planes[plane].x_shift, 2);
-            pixelate_view(whole, plane_block, scratch);
-        }
+        const cv::Size size = plane_size(format, plane, static_cast<int>(frame.width),
+                                         static_cast<int>(frame.height));
+        const int plane_block = std::max(block >> format.planes[plane].x_shift, 2);
+        obscure_area(frame, format, plane, cv::Rect(cv::Point(), size), scratch,
+                     [&](cv::Mat& view) { pixelate_view(view, plane_block, scratch.resample); });
     }
 }
 

@@ -12,6 +12,14 @@
 
 namespace veilcam {
 
+// Kept between frames: the resamplers' buffers, plane areas unpacked from
+// 10-bit packing, and the alpha samples put back after hiding.
+struct RegionScratch {
+    ResampleScratch resample;
+    cv::Mat unpacked;
+    cv::Mat alpha;
+};
+
 // A track's box widened by `padding_percent` on every side and cut to the
 // frame: the region that is hidden and outlined.
 cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size frame);
@@ -21,15 +29,15 @@ cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size
 cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r);
 
 // Hides every track that the selection picks on frame `frame_index`, in every
-// plane but alpha.
+// plane; alpha planes and alpha samples stay as they are.
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
                    const std::vector<FaceTrack>& tracks, uint64_t frame_index,
-                   const FilterSettings& settings, ResampleScratch& scratch);
+                   const FilterSettings& settings, RegionScratch& scratch);
 
 // Pixelates every plane but alpha whole, in blocks large enough to hide the
 // largest face: what is shown while faces cannot be detected.
 void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int32_t pixel_size,
-                         ResampleScratch& scratch);
+                         RegionScratch& scratch);
 
 // Pixelates or blurs one view of a plane in place, as the settings say;
 // views under 3 pixels in either direction are left alone.

@@ -1,9 +1,12 @@
 #include "filter/region_resample.hpp"
 
+#include "filter/reused_image.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace veilcam {
 namespace {
@@ -16,12 +19,14 @@ template <typename T> void ensure_size(std::vector<T>& buffer, size_t size) {
     }
 }
 
-uint8_t to_byte(float value) {
-    return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+template <typename T> T to_sample(float value) {
+    return static_cast<T>(
+        std::clamp(std::lround(value), 0L, static_cast<long>(std::numeric_limits<T>::max())));
 }
 
 // Area averaging to a smaller size: every output pixel is the mean of the
 // source area it covers, partly covered pixels weighted by their share.
+template <typename T>
 void shrink_by_area(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch) {
     const int cn = src.channels();
     const double x_ratio = static_cast<double>(src.cols) / dst.cols;
@@ -31,7 +36,7 @@ void shrink_by_area(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch) 
     ensure_size(scratch.row_sums, static_cast<size_t>(src.rows) * dst.cols * cn);
     float* sums = scratch.row_sums.data();
     for (int y = 0; y < src.rows; ++y) {
-        const uint8_t* in = src.ptr<uint8_t>(y);
+        const T* in = src.ptr<T>(y);
         float* out = sums + static_cast<size_t>(y) * dst.cols * cn;
         for (int dx = 0; dx < dst.cols; ++dx) {
             const double start = dx * x_ratio;
@@ -55,7 +60,7 @@ void shrink_by_area(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch) 
     for (int dy = 0; dy < dst.rows; ++dy) {
         const double start = dy * y_ratio;
         const double end = std::min((dy + 1) * y_ratio, static_cast<double>(src.rows));
-        uint8_t* out = dst.ptr<uint8_t>(dy);
+        T* out = dst.ptr<T>(dy);
         for (int i = 0; i < dst.cols * cn; ++i) {
             float acc = 0.0f;
             for (int sy = static_cast<int>(start); sy < end; ++sy) {
@@ -63,28 +68,28 @@ void shrink_by_area(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch) 
                     static_cast<float>(std::min<double>(sy + 1, end) - std::max<double>(sy, start));
                 acc += w * sums[static_cast<size_t>(sy) * dst.cols * cn + i];
             }
-            out[i] = to_byte(acc / area);
+            out[i] = to_sample<T>(acc / area);
         }
     }
 }
 
 // 3 x 3 mean with the border pixels repeated outwards.
-void box_blur_3x3(const cv::Mat& src, cv::Mat& dst) {
+template <typename T> void box_blur_3x3(const cv::Mat& src, cv::Mat& dst) {
     const int cn = src.channels();
     for (int y = 0; y < src.rows; ++y) {
-        const uint8_t* rows[3] = {src.ptr<uint8_t>(std::max(y - 1, 0)), src.ptr<uint8_t>(y),
-                                  src.ptr<uint8_t>(std::min(y + 1, src.rows - 1))};
-        uint8_t* out = dst.ptr<uint8_t>(y);
+        const T* rows[3] = {src.ptr<T>(std::max(y - 1, 0)), src.ptr<T>(y),
+                            src.ptr<T>(std::min(y + 1, src.rows - 1))};
+        T* out = dst.ptr<T>(y);
         for (int x = 0; x < src.cols; ++x) {
             const int xs[3] = {std::max(x - 1, 0), x, std::min(x + 1, src.cols - 1)};
             for (int c = 0; c < cn; ++c) {
                 int sum = 0;
-                for (const uint8_t* row : rows) {
+                for (const T* row : rows) {
                     for (const int sx : xs) {
                         sum += row[sx * cn + c];
                     }
                 }
-                out[x * cn + c] = static_cast<uint8_t>((sum + 4) / 9);
+                out[x * cn + c] = static_cast<T>((sum + 4) / 9);
             }
         }
     }
@@ -105,6 +110,7 @@ void source_position(int d, double ratio, int src_size, int& index, float& weigh
     }
 }
 
+template <typename T>
 void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch) {
     const int cn = src.channels();
     const double x_ratio = static_cast<double>(src.cols) / dst.cols;
@@ -118,9 +124,9 @@ void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch
         int sy = 0;
         float wy = 0.0f;
         source_position(dy, y_ratio, src.rows, sy, wy);
-        const uint8_t* top = src.ptr<uint8_t>(sy);
-        const uint8_t* bottom = src.ptr<uint8_t>(std::min(sy + 1, src.rows - 1));
-        uint8_t* out = dst.ptr<uint8_t>(dy);
+        const T* top = src.ptr<T>(sy);
+        const T* bottom = src.ptr<T>(std::min(sy + 1, src.rows - 1));
+        T* out = dst.ptr<T>(dy);
         for (int dx = 0; dx < dst.cols; ++dx) {
             const int sx = scratch.x_index[dx];
             const int sx1 = std::min(sx + 1, src.cols - 1);
@@ -128,35 +134,33 @@ void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch
             for (int c = 0; c < cn; ++c) {
                 const float upper = top[sx * cn + c] * (1.0f - wx) + top[sx1 * cn + c] * wx;
                 const float lower = bottom[sx * cn + c] * (1.0f - wx) + bottom[sx1 * cn + c] * wx;
-                out[dx * cn + c] = to_byte(upper * (1.0f - wy) + lower * wy);
+                out[dx * cn + c] = to_sample<T>(upper * (1.0f - wy) + lower * wy);
             }
         }
     }
 }
 
-} // namespace
-
-void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
+template <typename T> void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
     const int cn = view.channels();
-    const int row_bytes = view.cols * cn;
+    const int row_samples = view.cols * cn;
     const int blocks_x = std::max(view.cols / pixel_size, 1);
     const int blocks_y = std::max(view.rows / pixel_size, 1);
     // Block j covers the pixels p with floor(p * blocks / size) == j.
     auto block_start = [](int j, int blocks, int size) { return (j * size + blocks - 1) / blocks; };
-    ensure_size(scratch.column_sums, static_cast<size_t>(row_bytes));
-    ensure_size(scratch.block_row, static_cast<size_t>(row_bytes));
+    ensure_size(scratch.column_sums, static_cast<size_t>(row_samples));
+    ensure_size(scratch.block_row, static_cast<size_t>(row_samples) * sizeof(T));
     uint32_t* sums = scratch.column_sums.data();
-    uint8_t* block_row = scratch.block_row.data();
+    T* block_row = reinterpret_cast<T*>(scratch.block_row.data());
 
     for (int by = 0; by < blocks_y; ++by) {
         const int y0 = block_start(by, blocks_y, view.rows);
         const int y1 = block_start(by + 1, blocks_y, view.rows);
-        // One pass down the band sums every byte column (vectorised), then
+        // One pass down the band sums every sample column (vectorised), then
         // the block means make one row that is copied over the band.
-        std::fill(sums, sums + row_bytes, 0u);
+        std::fill(sums, sums + row_samples, 0u);
         for (int y = y0; y < y1; ++y) {
-            const uint8_t* row = view.ptr<uint8_t>(y);
-            for (int i = 0; i < row_bytes; ++i) {
+            const T* row = view.ptr<T>(y);
+            for (int i = 0; i < row_samples; ++i) {
                 sums[i] += row[i];
             }
         }
@@ -169,30 +173,44 @@ void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
                 for (int x = x0; x < x1; ++x) {
                     sum += sums[x * cn + c];
                 }
-                const auto mean = static_cast<uint8_t>((sum + count / 2) / count);
+                const auto mean = static_cast<T>((sum + count / 2) / count);
                 for (int x = x0; x < x1; ++x) {
                     block_row[x * cn + c] = mean;
                 }
             }
         }
         for (int y = y0; y < y1; ++y) {
-            std::memcpy(view.ptr<uint8_t>(y), block_row, static_cast<size_t>(row_bytes));
+            std::memcpy(view.ptr<T>(y), block_row, static_cast<size_t>(row_samples) * sizeof(T));
         }
     }
 }
 
-void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch) {
-    const int type = view.type();
-    const size_t small_bytes =
-        static_cast<size_t>(small_size.area()) * static_cast<size_t>(view.elemSize());
-    if (scratch.small.total() < 2 * small_bytes) {
-        scratch.small.create(1, static_cast<int>(2 * small_bytes), CV_8UC1);
+template <typename T>
+void reduce_smooth_enlarge_samples(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch) {
+    cv::Mat reduced = reused_image(scratch.reduced, small_size, view.type());
+    cv::Mat smoothed = reused_image(scratch.smoothed, small_size, view.type());
+    shrink_by_area<T>(view, reduced, scratch);
+    box_blur_3x3<T>(reduced, smoothed);
+    enlarge_bilinear<T>(smoothed, view, scratch);
+}
+
+} // namespace
+
+// Column sums are 32 bits: 65536 rows of 16-bit samples fit.
+void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
+    if (view.depth() == CV_16U) {
+        pixelate<uint16_t>(view, pixel_size, scratch);
+    } else {
+        pixelate<uint8_t>(view, pixel_size, scratch);
     }
-    cv::Mat reduced(small_size, type, scratch.small.data);
-    cv::Mat smoothed(small_size, type, scratch.small.data + small_bytes);
-    shrink_by_area(view, reduced, scratch);
-    box_blur_3x3(reduced, smoothed);
-    enlarge_bilinear(smoothed, view, scratch);
+}
+
+void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch) {
+    if (view.depth() == CV_16U) {
+        reduce_smooth_enlarge_samples<uint16_t>(view, small_size, scratch);
+    } else {
+        reduce_smooth_enlarge_samples<uint8_t>(view, small_size, scratch);
+    }
 }
 
 } // namespace veilcam

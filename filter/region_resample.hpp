@@ -5,19 +5,20 @@
 #include <cstdint>
 #include <vector>
 
-// The two ways of hiding a region, written out by hand rather than through
-// cv::resize: OpenCV's resizers allocate their index tables on every call,
-// and the frame path must not allocate in steady state.
+// The two ways of hiding a region of 8-bit or 16-bit samples, written out by hand rather than
+// through cv::resize: OpenCV's resizers allocate their index tables on every call, and the frame
+// path must not allocate in steady state.
 namespace veilcam {
 
 // Grow-only buffers that the resamplers reuse from region to region.
 struct ResampleScratch {
-    cv::Mat small; // raw bytes for the reduced images
+    cv::Mat reduced; // bytes for the reduced image
+    cv::Mat smoothed;
     std::vector<float> row_sums;
     std::vector<int> x_index;
     std::vector<float> x_weight;
     std::vector<uint32_t> column_sums;
-    std::vector<uint8_t> block_row;
+    std::vector<uint8_t> block_row; // bytes of one row of block means
 };
 
 // Flat blocks about `pixel_size` pixels square, starting at the view's

@@ -1,5 +1,7 @@
 #include "filter/shot_change.hpp"
 
+#include "filter/plane_samples.hpp"
+
 #include <cstdlib>
 
 namespace veilcam {
@@ -16,7 +18,6 @@ void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format,
                     Thumbnail& thumbnail) {
     constexpr int kGridColumns = Thumbnail::kColumns * kSamplesPerCellSide;
     constexpr int kGridRows = Thumbnail::kRows * kSamplesPerCellSide;
-    const int pixel_bytes = format.planes[0].channels * format.sample_bytes;
     thumbnail.width = frame.width;
     thumbnail.height = frame.height;
     for (int row = 0; row < Thumbnail::kRows; ++row) {
@@ -31,12 +32,7 @@ void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format,
                     const int gx = column * kSamplesPerCellSide + sx;
                     const uint64_t x =
                         (2 * gx + 1) * static_cast<uint64_t>(frame.width) / (2 * kGridColumns);
-                    const uint8_t* pixel = line + x * pixel_bytes;
-                    int bytes = 0;
-                    for (int b = 0; b < pixel_bytes; ++b) {
-                        bytes += pixel[b];
-                    }
-                    sum += bytes / pixel_bytes;
+                    sum += pixel_level(line, format, static_cast<int>(x));
                 }
             }
             thumbnail.cells[row * Thumbnail::kColumns + column] =

@@ -76,7 +76,7 @@ TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
                 }
                 tracker.update(labels);
                 TestFrame frame = test::make_frame(picture, VIDEO_FORMAT_BGR3);
-                ResampleScratch scratch;
+                RegionScratch scratch;
                 obscure_frame(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), tracker.tracks(), 0,
                               settings, scratch);
                 found += faces_still_found(frame.plane_bytes(0).reshape(3), labels);
@@ -120,7 +120,7 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
         EXPECT_EQ(filter.run(frame), nullptr);
         // A format the filter does not know goes out only when nothing is to be hidden.
         frame = original;
-        frame.frame.format = VIDEO_FORMAT_AYUV;
+        frame.frame.format = test::kUnknownFormat;
         EXPECT_EQ(filter.run(frame) != nullptr, !hide_all);
     }
     EXPECT_EQ(log.count("[veilcam] filter_video failed: ", LOG_ERROR), 2) << "once per instance";

@@ -58,10 +58,12 @@ const Composite& composite() {
     return made;
 }
 
-// The test's own async video input, fed by obs_source_output_video; each
-// start of libobs needs it registered again.
-void register_test_input() {
-    static obs_source_info info = [] {
+// The test's own async video input, fed by obs_source_output_video, and a
+// filter that gives each frame a format this build cannot know (libobs
+// carries no frames of such a format itself); each start of libobs needs
+// them registered again.
+void register_test_sources() {
+    static obs_source_info input = [] {
         obs_source_info i = {};
         i.id = "veilcam_test_input";
         i.type = OBS_SOURCE_TYPE_INPUT;
@@ -71,7 +73,18 @@ void register_test_input() {
         i.destroy = [](void*) {};
         return i;
     }();
-    obs_register_source(&info);
+    static obs_source_info unknown_format = [] {
+        obs_source_info i = input;
+        i.id = "veilcam_test_unknown_format";
+        i.type = OBS_SOURCE_TYPE_FILTER;
+        i.filter_video = [](void*, obs_source_frame* frame) {
+            frame->format = test::kUnknownFormat;
+            return frame;
+        };
+        return i;
+    }();
+    obs_register_source(&input);
+    obs_register_source(&unknown_format);
 }
 
 using SourcePtr = std::unique_ptr<obs_source_t, decltype(&obs_source_release)>;
@@ -103,7 +116,7 @@ class RealHost : public ::testing::Test {
                                   (kPluginDir / "data").c_str()),
                   MODULE_SUCCESS);
         ASSERT_TRUE(obs_init_module(module));
-        register_test_input();
+        register_test_sources();
         obs_add_raw_video_callback(nullptr, &RealHost::on_output, this);
     }
 
@@ -216,7 +229,14 @@ class RealHost : public ::testing::Test {
 
 TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
     const Composite& c = composite();
+    int formats = 0;
     for (const FrameFormat& format : frame_formats()) {
+        // libobs 32 takes these in but cannot draw them yet: the formats test
+        // checks them on the filter's output frame.
+        if (format.format == VIDEO_FORMAT_P216 || format.format == VIDEO_FORMAT_P416) {
+            continue;
+        }
+        ++formats;
         SourcePtr plain = make_input("plain");
         obs_set_output_source(0, plain.get());
         const cv::Mat unfiltered = render(plain.get(), c.picture, format.format);
@@ -239,9 +259,8 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
             << format.name;
     }
     EXPECT_EQ(log_.count("[obs-veilcam] loaded v0.6.0", LOG_INFO), 1);
-    const int filters = static_cast<int>(frame_formats().size());
-    EXPECT_EQ(log_.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), filters);
-    EXPECT_EQ(log_.count("[veilcam] First face detection succeeded (", LOG_INFO), filters);
+    EXPECT_EQ(log_.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), formats);
+    EXPECT_EQ(log_.count("[veilcam] First face detection succeeded (", LOG_INFO), formats);
     EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR) + log_.count("[veilcam]", LOG_WARNING), 0);
 }
 
@@ -252,10 +271,12 @@ TEST_F(RealHost, AFrameThatCannotBeHiddenIsDroppedAndNeverShown) {
     DataPtr settings(obs_data_create(), obs_data_release);
     obs_data_set_bool(settings.get(), "hide_all_on_failure", true);
     SourcePtr input = make_input("veiled");
+    SourcePtr unknown(obs_source_create_private("veilcam_test_unknown_format", "unknown", nullptr),
+                      obs_source_release);
+    obs_source_filter_add(input.get(), unknown.get());
     SourcePtr filter = attach_filter(input.get(), settings.get());
     obs_set_output_source(0, input.get());
     test::TestFrame frame = test::make_frame(c.picture, VIDEO_FORMAT_BGRA);
-    frame.frame.format = VIDEO_FORMAT_AYUV; // a layout the filter does not know
     cv::Mat shown;
     for (int i = 0; i < 5; ++i) {
         feed(input.get(), frame);

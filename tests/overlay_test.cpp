@@ -39,62 +39,75 @@ struct Drawn {
     cv::Mat changed() const { return frame.plane_bytes(0) != before.plane_bytes(0); }
 };
 
+// Component `component` of every pixel of a drawn frame and of the frame before.
+struct Samples {
+    cv::Mat before, after;
+};
+
+Samples samples(const Drawn& drawn, int component) {
+    const int w = static_cast<int>(drawn.frame.frame.width);
+    const int h = static_cast<int>(drawn.frame.frame.height);
+    Samples s{cv::Mat(h, w, CV_32SC1), cv::Mat(h, w, CV_32SC1)};
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            s.before.at<int>(y, x) = test::sample_at(drawn.before, component, x, y);
+            s.after.at<int>(y, x) = test::sample_at(drawn.frame, component, x, y);
+        }
+    }
+    return s;
+}
+
 TEST(Overlay, EachFormatIsDrawnInItsOwnWayAndOnlyWhenAsked) {
+    // Where the grey format draws, and where in full colour rather than
+    // blended into the picture as letters are.
+    const Drawn grey(VIDEO_FORMAT_Y800);
+    cv::Mat solid = cv::Mat::zeros(grey.pixels().size(), CV_8UC1);
+    solid(cv::Rect(95, 78, 70, 70)).setTo(255); // the outlines, below the labels
+    solid(cv::Rect(295, 118, 60, 60)).setTo(255);
+    solid &= grey.changed();
+    ASSERT_GT(cv::countNonZero(solid), 500);
+    cv::Mat grey_drawn;
+    grey.pixels().convertTo(grey_drawn, CV_32S);
+
     for (const FrameFormat& format : frame_formats()) {
         const Drawn off(format.format, kTwoBoxes, cv::Mat(360, 640, CV_8UC3, cv::Scalar(7)), false);
         EXPECT_EQ(off.frame.storage, off.before.storage) << format.name << ": boxes off";
 
         const Drawn drawn(format.format);
-        const int channels = format.planes[0].channels;
-        const cv::Mat image = drawn.pixels().reshape(channels);
-        switch (format.overlay) {
-        case OverlayStyle::Colour: {
-            auto pixel = [&](int x, int y) {
-                cv::Vec4b value;
-                for (int k = 0; k < channels; ++k) {
-                    value[k] = image.ptr<uint8_t>(y)[x * channels + k];
-                }
-                return value;
-            };
-            const uint8_t opaque = channels == 4 ? 255 : 0;
-            // OpenCV's thickness 3 covers 2 pixels either side of the edge.
-            for (const int dx : {-2, -1, 0, 1, 2}) {
-                EXPECT_EQ(pixel(100 + dx, 110), cv::Vec4b(0, 255, 0, opaque)) << format.name;
-                EXPECT_EQ(pixel(300 + dx, 145), cv::Vec4b(0, 128, 255, opaque)) << format.name;
+        const int scale = 1 << (test::sample_depth(format.format) - 8);
+        if (!test::is_rgb(format.format)) {
+            // Luma where the grey frame draws, as it draws at the sample
+            // depth; chroma and alpha untouched.
+            const Samples luma = samples(drawn, 0);
+            EXPECT_EQ(cv::countNonZero((luma.after != luma.before) & ~grey.changed()), 0)
+                << format.name;
+            EXPECT_EQ(cv::countNonZero((luma.after != grey_drawn * scale) & solid), 0)
+                << format.name;
+            for (int component = 1; component < 4; ++component) {
+                const Samples other = samples(drawn, component);
+                EXPECT_EQ(cv::countNonZero(other.after != other.before), 0)
+                    << format.name << ", component " << component;
             }
-            EXPECT_EQ(pixel(103, 110), pixel(5, 5)) << format.name;
-            EXPECT_EQ(pixel(130, 110), pixel(5, 5)) << format.name << ": the inside is untouched";
-            if (format.format == VIDEO_FORMAT_BGRX) {
-                std::vector<cv::Mat> bytes;
-                cv::split(image, bytes);
-                EXPECT_EQ(cv::countNonZero((bytes[1] != 60) & (bytes[3] == 0)), 0)
-                    << "every drawn BGRX pixel is opaque";
-            }
-            break;
+            continue;
         }
-        case OverlayStyle::LumaPlane:
-            EXPECT_EQ(image.at<uint8_t>(110, 100), 235) << format.name;
-            EXPECT_EQ(image.at<uint8_t>(145, 300), 150) << format.name;
-            for (int plane = 1; plane < drawn.frame.plane_count; ++plane) {
-                EXPECT_EQ(drawn.frame.storage[plane], drawn.before.storage[plane]) << format.name;
-            }
-            break;
-        case OverlayStyle::PackedLuma: {
-            // The same luma bytes as a grey frame of the same picture, chroma untouched.
-            std::vector<cv::Mat> after, before;
-            cv::split(image, after);
-            cv::split(drawn.before.plane_bytes(0).reshape(2), before);
-            const int luma = format.format == VIDEO_FORMAT_UYVY ? 1 : 0;
-            cv::Mat grey;
-            cv::cvtColor(before[luma], grey, cv::COLOR_GRAY2BGR);
-            const Drawn reference(VIDEO_FORMAT_Y800, kTwoBoxes, grey);
-            cv::Mat expected = before[luma].clone();
-            reference.pixels().copyTo(expected, reference.changed());
-            EXPECT_EQ(cv::countNonZero(after[luma] != expected), 0) << format.name;
-            EXPECT_EQ(cv::countNonZero(after[1 - luma] != before[1 - luma]), 0) << format.name;
-            EXPECT_GT(cv::countNonZero(reference.changed()), 500);
-            break;
+        auto rgb = [&](int x, int y) {
+            return cv::Vec3i(test::sample_at(drawn.frame, 0, x, y),
+                             test::sample_at(drawn.frame, 1, x, y),
+                             test::sample_at(drawn.frame, 2, x, y));
+        };
+        // OpenCV's thickness 3 covers 2 pixels either side of the edge.
+        for (const int dx : {-2, -1, 0, 1, 2}) {
+            EXPECT_EQ(rgb(100 + dx, 110), cv::Vec3i(0, 255, 0) * scale) << format.name;
+            const cv::Vec3i visible = rgb(300 + dx, 145);
+            EXPECT_EQ(visible[1], 128 * scale) << format.name;
+            EXPECT_EQ(visible[0] + visible[2], 255 * scale) << format.name;
         }
+        EXPECT_EQ(rgb(130, 110), rgb(5, 5)) << format.name << ": the inside is untouched";
+        if (format.format == VIDEO_FORMAT_BGRX) {
+            std::vector<cv::Mat> bytes;
+            cv::split(drawn.pixels().reshape(4), bytes);
+            EXPECT_EQ(cv::countNonZero((bytes[1] != 60) & (bytes[3] == 0)), 0)
+                << "every drawn BGRX pixel is opaque";
         }
     }
 }

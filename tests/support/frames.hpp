@@ -12,11 +12,18 @@
 
 namespace veilcam::test {
 
+// Pixels that share bytes come in groups: one pixel for every format but
+// V210, which packs six pixels into 16 bytes.
 struct PlaneShape {
     int width = 0; // pixels
     int height = 0;
-    int bytes_per_pixel = 0;
+    int group_pixels = 1;
+    int group_bytes = 0;
+    int row_bytes() const { return (width + group_pixels - 1) / group_pixels * group_bytes; }
 };
+
+// A format that a later libobs may add, which this build cannot know.
+constexpr auto kUnknownFormat = static_cast<video_format>(VIDEO_FORMAT_R10L + 1);
 
 // A host frame that owns its planes, laid out as OBS lays them out, with each
 // row followed by `padding` bytes that nothing may touch.
@@ -30,18 +37,38 @@ struct TestFrame {
     TestFrame(const TestFrame& other);
     TestFrame& operator=(const TestFrame& other);
 
-    // One plane as an image of bytes (width * bytes_per_pixel wide), sharing the storage.
+    // One plane as an image of bytes (row_bytes() wide), sharing the storage.
     cv::Mat plane_bytes(int plane) const;
 };
 
+// The picture in `format`, made by FFmpeg's converter (V210 and R10L packed
+// here from FFmpeg's 10-bit formats); alpha is a slow gradient, nearly opaque.
 TestFrame make_frame(const cv::Mat& bgr, video_format format, int padding = 24);
+
+// Component `component` (FFmpeg's order: Y, U, V, A or R, G, B, A) of the
+// pixel at frame position (x, y), at its own bit depth; -1 where the format
+// has no such component.
+int sample_at(const TestFrame& frame, int component, int x, int y);
+
+// Samples with bits set below the bits they hold (P010 keeps its ten on top).
+int misplaced_bits(const TestFrame& frame);
+
+// The plane that holds a component; -1 where the format has no such component.
+int component_plane(video_format format, int component);
+
+// The bit depth of the format's components.
+int sample_depth(video_format format);
+
+// Whether the format holds RGB rather than YUV.
+bool is_rgb(video_format format);
 
 // A plane rectangle that surely holds everything the filter may change in
 // that plane for a frame region `r`.
 cv::Rect plane_rect(const TestFrame& frame, int plane, const cv::Rect& r);
 
-// Mean absolute difference between horizontally neighbouring samples of the
-// same channel inside `r` of a plane: how much detail the region shows.
+// Mean absolute difference between horizontal neighbours of the colour
+// components that a plane holds, inside frame region `r`, on the 8-bit scale:
+// how much detail the region shows.
 double detail(const TestFrame& frame, int plane, const cv::Rect& r);
 
 // Byte positions of a plane that differ between two frames, outside the given

@@ -1,0 +1,87 @@
+#include "filter/plane_samples.hpp"
+
+#include "filter/packed_10bit.hpp"
+#include "filter/reused_image.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+#include <cstring>
+
+namespace veilcam {
+namespace {
+
+int sample_type(const FrameFormat& format, int plane) {
+    return CV_MAKETYPE(format.samples.bytes == 2 ? CV_16U : CV_8U, format.planes[plane].channels);
+}
+
+// `area` widened to whole groups of packed pixels.
+cv::Rect packed_groups(const FrameFormat& format, const cv::Rect& area) {
+    const int group = packed_group_pixels(format.packing);
+    const int x0 = area.x / group * group;
+    const int x1 = (area.x + area.width + group - 1) / group * group;
+    return {x0, area.y, x1 - x0, area.height};
+}
+
+} // namespace
+
+cv::Mat load_area(const obs_source_frame& frame, const FrameFormat& format, int plane,
+                  const cv::Rect& area, cv::Mat& unpacked) {
+    if (format.packing == Packing::Samples) {
+        const cv::Size size = plane_size(format, plane, static_cast<int>(frame.width),
+                                         static_cast<int>(frame.height));
+        return cv::Mat(size, sample_type(format, plane), frame.data[plane],
+                       frame.linesize[plane])(area);
+    }
+    const cv::Rect groups = packed_groups(format, area);
+    cv::Mat samples = reused_image(unpacked, groups.size(), sample_type(format, plane));
+    unpack_area(format.packing, frame.data[plane], frame.linesize[plane], groups, samples);
+    return samples(cv::Rect(area.x - groups.x, 0, area.width, area.height));
+}
+
+void store_area(obs_source_frame& frame, const FrameFormat& format, int plane, const cv::Rect& area,
+                cv::Mat& unpacked) {
+    if (format.packing == Packing::Samples) {
+        return;
+    }
+    const cv::Rect groups = packed_groups(format, area);
+    pack_area(format.packing, reused_image(unpacked, groups.size(), sample_type(format, plane)),
+              frame.data[plane], frame.linesize[plane], groups);
+}
+
+int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {
+    if (format.packing != Packing::Samples) {
+        return packed_pixel_level(format.packing, row, x);
+    }
+    const int channels = format.planes[0].channels;
+    int sum = 0, counted = 0;
+    for (int c = 0; c < channels; ++c) {
+        if (c == format.alpha_channel) {
+            continue;
+        }
+        if (format.samples.bytes == 2) {
+            uint16_t sample;
+            std::memcpy(&sample, row + (static_cast<ptrdiff_t>(x) * channels + c) * 2, 2);
+            sum += sample;
+        } else {
+            sum += row[static_cast<ptrdiff_t>(x) * channels + c];
+        }
+        ++counted;
+    }
+    return sum / counted / format.samples.level_scale;
+}
+
+void convert_to_bgr(const cv::Mat& samples, const FrameFormat& format, cv::Mat& eight_bit,
+                    cv::Mat& bgr) {
+    const cv::Mat* source = &samples;
+    if (samples.depth() != CV_8U) {
+        samples.convertTo(eight_bit, CV_8U, 1.0 / format.samples.level_scale);
+        source = &eight_bit;
+    }
+    if (format.to_bgr < 0) {
+        source->copyTo(bgr);
+    } else {
+        cv::cvtColor(*source, bgr, format.to_bgr);
+    }
+}
+
+} // namespace veilcam

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "filter/frame_formats.hpp"
+
+#include <obs.h>
+#include <opencv2/core/mat.hpp>
+
+// The samples of a frame's planes as images, whatever their packing.
+namespace veilcam {
+
+// `area` (in plane pixels) of one plane as an image of its samples: the
+// frame's own bytes where each sample has bytes of its own; otherwise the
+// groups holding `area` unpacked into `unpacked`, which store_area then
+// writes back.
+cv::Mat load_area(const obs_source_frame& frame, const FrameFormat& format, int plane,
+                  const cv::Rect& area, cv::Mat& unpacked);
+
+// Writes back what load_area unpacked for the same area; nothing to do for
+// samples that are the frame's own bytes.
+void store_area(obs_source_frame& frame, const FrameFormat& format, int plane, const cv::Rect& area,
+                cv::Mat& unpacked);
+
+// Pixel x of a row of plane 0: the mean of its samples other than alpha, on
+// the 8-bit scale.
+int pixel_level(const uint8_t* row, const FrameFormat& format, int x);
+
+// Plane 0's samples (as loaded, or shrunk) as 8-bit BGR in `bgr`; `eight_bit`
+// holds them at 8 bits on the way where they have more.
+void convert_to_bgr(const cv::Mat& samples, const FrameFormat& format, cv::Mat& eight_bit,
+                    cv::Mat& bgr);
+
+} // namespace veilcam
