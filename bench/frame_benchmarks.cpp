@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect/face.hpp>
 
 #include <algorithm>
 #include <cstdlib>
@@ -90,10 +91,12 @@ void steady_frame(benchmark::State& state, cv::Size size, int faces, video_forma
 }
 
 // A whole detection frame through filter_video: detection, tracking, hiding.
-void detection_frame(benchmark::State& state, cv::Size size, int faces, video_format format) {
-    test::TestFilter filter([](obs_data_t* s) {
+void detection_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
+                     std::string device) {
+    test::TestFilter filter([&](obs_data_t* s) {
         obs_data_set_int(s, "detection_interval", 1);
         obs_data_set_bool(s, "mirrored_profile_pass", false);
+        obs_data_set_string(s, "tracking_device", device.c_str());
     });
     const test::TestFrame& original = frame_of(size, faces, format);
     test::TestFrame frame = original;
@@ -110,19 +113,20 @@ void detection_frame(benchmark::State& state, cv::Size size, int faces, video_fo
 
 // The detector call alone, on the very image a detection frame of this scene
 // gives it: what the rest of a detection frame is measured against.
-void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_format format) {
-    test::TestFilter filter(
-        [](obs_data_t* s) { obs_data_set_bool(s, "mirrored_profile_pass", false); });
+void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
+                       std::string device) {
+    test::TestFilter filter([&](obs_data_t* s) {
+        obs_data_set_bool(s, "mirrored_profile_pass", false);
+        obs_data_set_string(s, "tracking_device", device.c_str());
+    });
     test::TestFrame frame = frame_of(size, faces, format);
     filter.run(frame);
     FilterInstance& f = filter.instance();
-    cv::Mat found;
+    size_t found = 0;
     for (auto _ : state) {
-        f.detector.yunet->setInputSize(f.images.detection.size());
-        f.detector.yunet->setScoreThreshold(f.settings.confidence);
-        f.detector.yunet->detect(f.images.detection, found);
+        found = f.detector.model->detect(f.images.detection, f.settings.confidence, 1000).size();
     }
-    state.counters["faces_found"] = found.rows;
+    state.counters["faces_found"] = static_cast<double>(found);
 }
 
 void working_image(benchmark::State& state, cv::Size size, video_format format) {
@@ -166,7 +170,7 @@ void yunet(benchmark::State& state, int threads) {
 
 void scrfd(benchmark::State& state) {
     const cv::Mat image = detection_image();
-    ScrfdDetector detector(test::scrfd_model(), 0, ScrfdProvider::Cpu);
+    ScrfdDetector detector(test::scrfd_model(), 0, OrtProvider::Cpu);
     size_t found = 0;
     for (auto _ : state) {
         found = detector.detect(image, 0.5f, 20).size();
@@ -213,14 +217,26 @@ void register_all() {
                 RegisterBenchmark(("steady_frame/" + with).c_str(), steady_frame, size, faces,
                                   format.format, false);
                 RegisterBenchmark(("detection_frame/" + with).c_str(), detection_frame, size, faces,
-                                  format.format)
+                                  format.format, kCpuDevice)
                     ->Unit(benchmark::kMillisecond);
                 if (faces == 5) {
                     RegisterBenchmark(("detector_on_frame/" + with).c_str(), detector_on_frame,
-                                      size, faces, format.format)
+                                      size, faces, format.format, kCpuDevice)
                         ->Unit(benchmark::kMillisecond);
                 }
             }
+        }
+    }
+    // The detectors on ONNX Runtime's CPU provider, beside "cpu" in the same run.
+    for (const cv::Size size : kSizes) {
+        for (const char* device : {kCpuDevice, kCpuOrtDevice, kCpuScrfdDevice}) {
+            const std::string where = std::string(device) + "/NV12/" + size_name(size) + "/5_faces";
+            RegisterBenchmark(("device_detection_frame/" + where).c_str(), detection_frame, size, 5,
+                              VIDEO_FORMAT_NV12, device)
+                ->Unit(benchmark::kMillisecond);
+            RegisterBenchmark(("device_detector_alone/" + where).c_str(), detector_on_frame, size,
+                              5, VIDEO_FORMAT_NV12, device)
+                ->Unit(benchmark::kMillisecond);
         }
     }
     RegisterBenchmark("steady_frame_with_boxes/NV12/1920x1080/5_faces", steady_frame,

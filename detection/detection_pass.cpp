@@ -13,34 +13,22 @@
 namespace veilcam {
 namespace {
 
-constexpr int kScrfdMaxDimension = 640;
 constexpr float kMergeThreshold = 0.35f;
 constexpr int32_t kProfilePassMaxFaces = 2;
 // Every fourth pass with few faces also looks at the mirror image.
 constexpr int32_t kProfilePassPeriod = 4;
 
-// Runs the active detector on `image` and appends the faces it finds, in
-// frame pixels and no smaller than `minimum_face_size`, to `out`.
+// Runs the detector on `image` and appends the faces it finds, in frame
+// pixels and no smaller than `minimum_face_size`, to `out`.
 void run_detector(FaceDetector& detector, const FilterSettings& s, const cv::Mat& image,
                   double scale, bool mirrored, std::vector<FaceDetection>& out) {
     out.clear();
     const int mirror_width = mirrored ? image.cols : 0;
-    if (detector.scrfd) {
-        // As many as the network finds: the face limit is the pass's, and
-        // going past it is said in the log.
-        constexpr int32_t kMostCandidates = 1000;
-        for (const cv::Rect& raw : detector.scrfd->detect(image, s.confidence, kMostCandidates)) {
-            add_detector_box(raw, scale, mirror_width, s.minimum_face_size, out);
-        }
-        return;
-    }
-    detector.yunet->setInputSize(image.size());
-    detector.yunet->setScoreThreshold(s.confidence);
-    detector.yunet->detect(image, detector.yunet_faces);
-    for (int row = 0; row < detector.yunet_faces.rows; ++row) {
-        const float* face = detector.yunet_faces.ptr<float>(row);
-        add_detector_box({face[0], face[1], face[2], face[3]}, scale, mirror_width,
-                         s.minimum_face_size, out);
+    // As many as the network finds: the face limit is the pass's, and going
+    // past it is said in the log.
+    constexpr int32_t kMostCandidates = 1000;
+    for (const cv::Rect2f& raw : detector.model->detect(image, s.confidence, kMostCandidates)) {
+        add_detector_box(raw, scale, mirror_width, s.minimum_face_size, out);
     }
 }
 
@@ -118,7 +106,8 @@ void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& box,
 }
 
 double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::Size frame_size) {
-    const int limit = detector.scrfd ? std::min(max_dimension, kScrfdMaxDimension) : max_dimension;
+    const int limit =
+        detector.model ? std::min(max_dimension, detector.model->largest_side()) : max_dimension;
     return std::min(1.0,
                     static_cast<double>(limit) / std::max(frame_size.width, frame_size.height));
 }
@@ -138,9 +127,7 @@ bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSet
         if (detector.active_device == kCpuDevice) {
             state.cpu_failures.report(LOG_ERROR, "CPU inference failed", e.what());
         } else {
-            blog(LOG_WARNING, "[veilcam] GPU inference failed (%s); switching to CPU", e.what());
-            detector.gpu_failed = true;
-            reset_detectors(detector);
+            fall_back_to_cpu(detector, e.what());
         }
         return false;
     }

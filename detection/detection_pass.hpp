@@ -23,7 +23,8 @@ struct DetectionState {
 };
 
 // The factor that takes a frame of `frame_size` to the detection image: the
-// longer side at most `max_dimension` (and the SCRFD input), never enlarged.
+// longer side at most `max_dimension` (and what the detector takes), never
+// enlarged.
 double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::Size frame_size);
 
 // Finds the faces of one frame, in frame pixels, in the order the tracker

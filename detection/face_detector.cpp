@@ -1,27 +1,19 @@
 #include "detection/face_detector.hpp"
 
-#include "settings/device_choice.hpp"
+#include "detection/yunet_opencv.hpp"
+#include "ort/scrfd_detector.hpp"
+#include "ort/yunet_detector.hpp"
 #include "settings/gpu_adapters.hpp"
 
 #include <obs-module.h>
 
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
-#include <vector>
 #include <optional>
+#include <stdexcept>
 
 namespace veilcam {
 namespace {
-
-constexpr float kYunetNmsThreshold = 0.3f;
-// OpenCV applies top_k to the candidate boxes before suppression, and a face
-// yields dozens of candidates: a top_k of `max_faces` (20) would keep only the
-// five or so best-scored faces of a crowd. The face limit is applied to the
-// pass's result instead; this is OpenCV's own default.
-constexpr int kYunetCandidateLimit = 5000;
 
 // A path the file system refuses (too long, say) is as missing as an absent file.
 bool model_file_exists(const std::string& path) {
@@ -42,11 +34,18 @@ std::string adapter_name(int32_t device_index, const std::string& fallback) {
     return fallback;
 }
 
+void log_ready_once(FaceDetector& f, const char* format, const char* a, const char* b) {
+    if (!f.ready_logged) {
+        blog(LOG_INFO, format, a, b);
+        f.ready_logged = true;
+    }
+}
+
 // True when the GPU detector is up; false when the CPU must take over (the
 // reason is logged).
 bool start_gpu_detector(FaceDetector& f, const DetectorChoice& choice) {
     const std::optional<int32_t> device_index = parse_dml_device_index(choice.tracking_device);
-    if (!device_index || !model_file_exists(choice.gpu_model_path)) {
+    if (!device_index || !model_file_exists(choice.bundled.scrfd)) {
         blog(LOG_WARNING,
              "[veilcam] DirectML GPU '%s' or bundled SCRFD model is unavailable; using YuNet CPU "
              "fallback",
@@ -54,33 +53,47 @@ bool start_gpu_detector(FaceDetector& f, const DetectorChoice& choice) {
         return false;
     }
     try {
-        f.scrfd = std::make_unique<ScrfdDetector>(choice.gpu_model_path, *device_index);
-        f.active_device = choice.tracking_device;
-        f.active_device_name = adapter_name(*device_index, choice.tracking_device);
-        f.detector_ready = true;
-        if (!f.ready_logged) {
-            blog(LOG_INFO, "[veilcam] SCRFD-500M detector ready via DirectML on %s (device %d)",
-                 f.active_device_name.c_str(), *device_index);
-            f.ready_logged = true;
-        }
-        return true;
+        f.model = std::make_unique<ScrfdDetector>(choice.bundled.scrfd, *device_index);
     } catch (const std::exception& e) {
         blog(LOG_WARNING, "[veilcam] DirectML GPU '%s' failed (%s); using YuNet CPU fallback",
              choice.tracking_device.c_str(), e.what());
         return false;
     }
+    f.active_device = choice.tracking_device;
+    f.active_device_name = adapter_name(*device_index, choice.tracking_device);
+    if (!f.ready_logged) {
+        blog(LOG_INFO, "[veilcam] SCRFD-500M detector ready via DirectML on %s (device %d)",
+             f.active_device_name.c_str(), *device_index);
+        f.ready_logged = true;
+    }
+    return true;
 }
 
-// Read here rather than by OpenCV, which opens a path as narrow text: on
-// Windows a data folder under an account name with accents would not load.
-std::vector<uchar> read_model(const std::string& path) {
-    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
-    std::vector<uchar> model{std::istreambuf_iterator<char>(file),
-                             std::istreambuf_iterator<char>()};
-    if (!file.good() && !file.eof()) {
-        throw std::runtime_error("cannot read " + path);
+// YuNet or SCRFD on ONNX Runtime's CPU provider; false (said in the log)
+// when the runtime or the model cannot be used.
+bool start_onnx_cpu_detector(FaceDetector& f, const DetectorChoice& choice) {
+    const bool scrfd = choice.tracking_device == kCpuScrfdDevice;
+    const std::string& path = scrfd ? choice.bundled.scrfd : choice.bundled.yunet_any_size;
+    try {
+        if (!model_file_exists(path)) {
+            throw std::runtime_error("the bundled model is missing: " + path);
+        }
+        if (scrfd) {
+            f.model = std::make_unique<ScrfdDetector>(path, 0, OrtProvider::Cpu);
+        } else {
+            f.model = std::make_unique<YunetOrtDetector>(path);
+        }
+    } catch (const std::exception& e) {
+        blog(LOG_WARNING,
+             "[veilcam] Detector '%s' on ONNX Runtime cannot start (%s); using YuNet on OpenCV",
+             choice.tracking_device.c_str(), e.what());
+        return false;
     }
-    return model;
+    f.active_device = choice.tracking_device;
+    f.active_device_name = "CPU";
+    log_ready_once(f, "[veilcam] %s detector ready on ONNX Runtime's CPU provider: %s",
+                   scrfd ? "SCRFD-500M" : "YuNet", path.c_str());
+    return true;
 }
 
 bool start_cpu_detector(FaceDetector& f, const DetectorChoice& choice, float confidence) {
@@ -89,57 +102,54 @@ bool start_cpu_detector(FaceDetector& f, const DetectorChoice& choice, float con
         return false;
     }
     try {
-        f.yunet = cv::FaceDetectorYN::create("onnx", read_model(choice.model_path), {},
-                                             cv::Size(320, 320), confidence, kYunetNmsThreshold,
-                                             kYunetCandidateLimit, 0, 0);
-        f.detector_ready = !f.yunet.empty();
+        f.model = std::make_unique<YunetOpencvDetector>(choice.model_path, confidence);
     } catch (const std::exception& e) {
         blog(LOG_ERROR, "[veilcam] YuNet CPU load failed: %s", e.what());
-        f.detector_ready = false;
         return false;
     }
-    if (f.detector_ready && !f.ready_logged) {
-        blog(LOG_INFO, "[veilcam] YuNet detector ready on CPU: %s", choice.model_path.c_str());
-        f.ready_logged = true;
-    }
-    return f.detector_ready;
+    log_ready_once(f, "[veilcam] YuNet detector ready on %s: %s", "CPU", choice.model_path.c_str());
+    return true;
 }
 
 } // namespace
 
 bool ensure_detector(FaceDetector& f, const DetectorChoice& choice, float confidence) {
-    if (f.detector_ready && (f.yunet || f.scrfd)) {
+    if (f.model) {
         return true;
     }
     if (choice.tracking_device != kCpuDevice && !f.gpu_failed) {
-        if (start_gpu_detector(f, choice)) {
+        const bool started = is_onnx_cpu_device(choice.tracking_device)
+                                 ? start_onnx_cpu_detector(f, choice)
+                                 : start_gpu_detector(f, choice);
+        if (started) {
             return true;
         }
-        // Latched so that a broken GPU choice costs one attempt, not one per frame.
+        // Latched so that a broken choice costs one attempt, not one per frame.
         f.gpu_failed = true;
-        f.scrfd.reset();
+        f.model.reset();
         f.active_device = kCpuDevice;
         f.active_device_name = "CPU";
     }
     return start_cpu_detector(f, choice, confidence);
 }
 
+void fall_back_to_cpu(FaceDetector& f, const char* what_failed) {
+    blog(LOG_WARNING,
+         is_onnx_cpu_device(f.active_device)
+             ? "[veilcam] Inference on ONNX Runtime failed (%s); switching to YuNet "
+               "on OpenCV"
+             : "[veilcam] GPU inference failed (%s); switching to CPU",
+         what_failed);
+    f.gpu_failed = true;
+    reset_detectors(f);
+}
+
 void reset_detectors(FaceDetector& f) {
-    f.yunet.release();
-    f.scrfd.reset();
-    f.detector_ready = false;
+    f.model.reset();
     f.active_device = kCpuDevice;
     f.active_device_name = "CPU";
     f.ready_logged = false;
     f.first_detection_logged = false;
-}
-
-void use_scrfd_on_cpu(FaceDetector& f, const std::string& model_path) {
-    reset_detectors(f);
-    f.scrfd = std::make_unique<ScrfdDetector>(model_path, 0, ScrfdProvider::Cpu);
-    f.detector_ready = true;
-    f.active_device = "scrfd:cpu";
-    f.active_device_name = "SCRFD on the CPU";
 }
 
 } // namespace veilcam

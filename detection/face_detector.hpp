@@ -1,10 +1,7 @@
 #pragma once
 
-#include "ort/scrfd_detector.hpp"
+#include "ort/face_model.hpp"
 #include "settings/device_choice.hpp"
-
-#include <opencv2/core/mat.hpp>
-#include <opencv2/objdetect/face.hpp>
 
 #include <memory>
 #include <string>
@@ -13,40 +10,47 @@ namespace veilcam {
 
 // Model files inside the module's data folder.
 inline constexpr const char* kYunetModelFile = "models/face_detection_yunet_2023mar.onnx";
+inline constexpr const char* kYunetAnySizeModelFile =
+    "models/face_detection_yunet_2023mar_any_size.onnx";
 inline constexpr const char* kScrfdModelFile = "models/det_500m.onnx";
+
+// The paths of the models that come with the plug-in ("" where absent).
+struct BundledModels {
+    std::string yunet;
+    std::string yunet_any_size;
+    std::string scrfd;
+};
 
 // What decides which detector is built; a change of it needs a new one.
 struct DetectorChoice {
     std::string tracking_device; // normalised device id
-    std::string model_path;      // YuNet
-    std::string gpu_model_path;  // SCRFD
+    std::string model_path;      // YuNet for OpenCV: the user's, or the bundled one
+    BundledModels bundled;
 };
 
 // The detector of one filter, built lazily, with the flags that keep its log
-// lines to one each and the latch that keeps a failed GPU from being retried.
+// lines to one each and the latch that keeps a chosen detector that failed
+// (a GPU, or one on ONNX Runtime's CPU provider) from being retried.
 struct FaceDetector {
-    cv::Ptr<cv::FaceDetectorYN> yunet;
-    std::unique_ptr<ScrfdDetector> scrfd;
+    std::unique_ptr<FaceModel> model;
     std::string active_device = kCpuDevice;
     std::string active_device_name = "CPU";
-    bool detector_ready = false;
     bool ready_logged = false;
     bool first_detection_logged = false;
     bool gpu_failed = false;
-    cv::Mat yunet_faces; // reused output of every YuNet run
 };
 
-// Builds the detector on first use: SCRFD on a DirectML GPU when one is
-// chosen and usable, else YuNet on the CPU. False when none could be built
-// (the reason is already in the log).
+// Builds the detector on first use: the chosen one where it can run, else
+// YuNet on OpenCV. False when none could be built (the reason is already in
+// the log).
 bool ensure_detector(FaceDetector& detector, const DetectorChoice& choice, float confidence);
 
-// Drops every detector and re-arms its log lines; the next detection pass
+// Drops the detector after a chosen one failed: said once in the log, and
+// latched, so that the next pass builds YuNet on OpenCV.
+void fall_back_to_cpu(FaceDetector& detector, const char* what_failed);
+
+// Drops the detector and re-arms its log lines; the next detection pass
 // builds one afresh.
 void reset_detectors(FaceDetector& detector);
-
-// The runtime's CPU provider runs SCRFD where there is no DirectML (the video
-// tool); throws what the session start-up throws.
-void use_scrfd_on_cpu(FaceDetector& detector, const std::string& model_path);
 
 } // namespace veilcam

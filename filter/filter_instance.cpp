@@ -9,9 +9,8 @@ constexpr float kMatchThreshold = 0.12f;
 
 } // namespace
 
-FilterInstance::FilterInstance(std::string yunet_model, std::string scrfd_model)
-    : bundled_yunet_model(std::move(yunet_model)) {
-    detector_choice.gpu_model_path = std::move(scrfd_model);
+FilterInstance::FilterInstance(BundledModels models) {
+    detector_choice.bundled = std::move(models);
 }
 
 void apply_settings(FilterInstance& f, FilterSettings settings) {
@@ -26,7 +25,7 @@ void apply_settings(FilterInstance& f, FilterSettings settings) {
         reset_detectors(f.detector);
     }
     const std::string& model =
-        f.settings.model_path.empty() ? f.bundled_yunet_model : f.settings.model_path;
+        f.settings.model_path.empty() ? choice.bundled.yunet : f.settings.model_path;
     if (model != choice.model_path) {
         choice.model_path = model;
         reset_detectors(f.detector);

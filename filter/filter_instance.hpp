@@ -23,13 +23,11 @@ namespace veilcam {
 // below it: the host's settings thread and video thread both hold it for
 // their whole work.
 struct FilterInstance {
-    // The paths of the models in the module's data folder ("" when absent).
-    FilterInstance(std::string bundled_yunet_model, std::string bundled_scrfd_model);
+    explicit FilterInstance(BundledModels models);
 
     obs_source_t* source = nullptr; // the filter's own source; none in the video tool
     std::mutex mutex;
     FilterSettings settings;
-    const std::string bundled_yunet_model;
     DetectorChoice detector_choice;
     FaceDetector detector;
     DetectionState detection;

@@ -53,7 +53,7 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
             make_detection_image(frame, format, scale, f.images);
             detected =
                 detect_faces(f.detector, f.detection, f.settings, f.images.detection, scale, size);
-            if (f.detector.detector_ready) {
+            if (f.detector.model) {
                 break;
             }
         }

@@ -1,13 +1,10 @@
 #include "ort/scrfd_detector.hpp"
 
+#include "ort/ort_session.hpp"
+
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <stdexcept>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace veilcam {
 namespace {
@@ -17,146 +14,20 @@ constexpr size_t kChannels = 3;
 constexpr size_t kPlaneSize = static_cast<size_t>(kScrfdInputSide) * kScrfdInputSide;
 constexpr float kZeroByte = (0.0f - 127.5f) * 0.0078125f;
 constexpr const char* kWrongModel = "DirectML requires the bundled 640x640 SCRFD model";
-constexpr const char* kDmlExport = "OrtSessionOptionsAppendExecutionProvider_DML";
-
-using RuntimeString = std::unique_ptr<char, std::function<void(char*)>>;
-
-RuntimeString take_runtime_string(OrtAllocator* allocator, char* text) {
-    return RuntimeString(text, [allocator](char* p) { allocator->Free(allocator, p); });
-}
-
-#ifdef _WIN32
-
-std::wstring model_path_for_runtime(const std::string& path) {
-    if (path.empty()) {
-        return std::wstring();
-    }
-    const int length =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
-    if (length < 1) {
-        throw std::runtime_error("Invalid UTF-8 model path");
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, wide.data(), length);
-    wide.resize(static_cast<size_t>(length) - 1);
-    return wide;
-}
-
-#else
-
-bool is_valid_utf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t extra = 0;
-        uint32_t code = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            code = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            code = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            code = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) {
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::string model_path_for_runtime(const std::string& path) {
-    if (!is_valid_utf8(path)) {
-        throw std::runtime_error("Invalid UTF-8 model path");
-    }
-    return path;
-}
-
-#endif
-
-void append_directml(OrtSessionOptions* options, int32_t device_index) {
-    using AppendDml = OrtStatus*(ORT_API_CALL*)(OrtSessionOptions*, int);
-    auto append = reinterpret_cast<AppendDml>(OrtRuntime::symbol(kDmlExport));
-    if (!append) {
-        throw std::runtime_error(std::string("Missing ONNX Runtime export: ") + kDmlExport);
-    }
-    ort_check(append(options, device_index));
-}
-
 } // namespace
 
 ScrfdDetector::ScrfdDetector(const std::string& model_path, int32_t device_index,
-                             ScrfdProvider provider)
+                             OrtProvider provider)
     : input_tensor(kChannels * kPlaneSize, 0.0f) {
-    OrtEnvironment& environment = OrtRuntime::environment();
-    const OrtApi* api = OrtRuntime::api();
-
-    OrtSessionOptions* raw_options = nullptr;
-    ort_check(api->CreateSessionOptions(&raw_options));
-    const OrtSessionOptionsOwner options(raw_options);
-    ort_check(api->SetSessionExecutionMode(options.get(), ORT_SEQUENTIAL));
-    ort_check(api->DisableMemPattern(options.get()));
-    ort_check(api->SetSessionGraphOptimizationLevel(options.get(), ORT_ENABLE_ALL));
-    if (provider == ScrfdProvider::DirectML) {
-        append_directml(options.get(), device_index);
-    }
-
-    const auto runtime_path = model_path_for_runtime(model_path);
-    OrtSession* raw_session = nullptr;
-    ort_check(
-        api->CreateSession(environment.env, runtime_path.c_str(), options.get(), &raw_session));
-    session.reset(raw_session);
-
-    OrtAllocator* allocator = nullptr;
-    ort_check(api->GetAllocatorWithDefaultOptions(&allocator));
-    char* raw_name = nullptr;
-    ort_check(api->SessionGetInputName(session.get(), 0, allocator, &raw_name));
-    const RuntimeString runtime_input_name = take_runtime_string(allocator, raw_name);
-    input_name = runtime_input_name.get();
-
-    OrtTypeInfo* raw_type = nullptr;
-    ort_check(api->SessionGetInputTypeInfo(session.get(), 0, &raw_type));
-    const OrtTypeInfoOwner type_info(raw_type);
-    const OrtTensorTypeAndShapeInfo* tensor_info = nullptr;
-    ort_check(api->CastTypeInfoToTensorInfo(type_info.get(), &tensor_info));
-    size_t dimension_count = 0;
-    ort_check(api->GetDimensionsCount(tensor_info, &dimension_count));
-    std::vector<int64_t> dimensions(dimension_count, -1);
-    ort_check(api->GetDimensions(tensor_info, dimensions.data(), dimension_count));
-    if (dimension_count != 4 || dimensions[1] != static_cast<int64_t>(kChannels)) {
+    session = make_session(model_path, provider, device_index);
+    const std::vector<std::string> inputs = input_names(session.get());
+    const std::vector<int64_t> dimensions = input_dimensions(session.get(), 0);
+    output_names = veilcam::output_names(session.get());
+    if (inputs.size() != 1 || dimensions.size() != 4 ||
+        dimensions[1] != static_cast<int64_t>(kChannels) || output_names.size() != kOutputCount) {
         throw std::runtime_error(kWrongModel);
     }
-
-    size_t output_count = 0;
-    ort_check(api->SessionGetOutputCount(session.get(), &output_count));
-    if (output_count != kOutputCount) {
-        throw std::runtime_error(kWrongModel);
-    }
-    output_names.reserve(kOutputCount);
-    output_name_ptrs.reserve(kOutputCount);
-    for (size_t i = 0; i < kOutputCount; ++i) {
-        ort_check(api->SessionGetOutputName(session.get(), i, allocator, &raw_name));
-        output_names.emplace_back(take_runtime_string(allocator, raw_name).get());
-    }
+    input_name = inputs.front();
     for (const std::string& name : output_names) {
         output_name_ptrs.push_back(name.c_str());
     }
@@ -178,8 +49,8 @@ void ScrfdDetector::fill_input(const cv::Mat& image) {
     }
 }
 
-const std::vector<cv::Rect>& ScrfdDetector::detect(const cv::Mat& image, float score_threshold,
-                                                   int32_t max_faces) {
+const std::vector<cv::Rect2f>& ScrfdDetector::detect(const cv::Mat& image, float score_threshold,
+                                                     int32_t max_faces) {
     if (image.empty() || image.type() != CV_8UC3 || image.cols > kScrfdInputSide ||
         image.rows > kScrfdInputSide) {
         throw std::runtime_error("Invalid DirectML SCRFD input image");
@@ -225,7 +96,8 @@ const std::vector<cv::Rect>& ScrfdDetector::detect(const cv::Mat& image, float s
         }
     }
     decode_scrfd(arrays, image.size(), score_threshold, max_faces, candidates, faces);
-    return faces;
+    found.assign(faces.begin(), faces.end());
+    return found;
 }
 
 } // namespace veilcam

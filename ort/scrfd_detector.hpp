@@ -1,6 +1,7 @@
 #pragma once
 
-#include "ort/ort_owner.hpp"
+#include "ort/face_model.hpp"
+#include "ort/ort_session.hpp"
 #include "ort/scrfd_decoding.hpp"
 
 #include <opencv2/core/mat.hpp>
@@ -11,25 +12,21 @@
 
 namespace veilcam {
 
-// Where the session runs: DirectML is what the plug-in offers on a GPU; the
-// runtime's CPU provider runs the same model where there is no DirectML
-// (tests, benchmarks, the video tool).
-enum class ScrfdProvider { DirectML, Cpu };
-
-// The SCRFD-500M face detector in one ONNX Runtime session.
-class ScrfdDetector {
+// The SCRFD-500M face detector in one ONNX Runtime session: on a DirectML
+// GPU, or on the runtime's CPU provider (it finds more faces in a crowd than
+// YuNet does).
+class ScrfdDetector : public FaceModel {
   public:
     // Throws std::runtime_error or Ort::Exception saying why the session
     // cannot be had; nothing is left behind then.
     ScrfdDetector(const std::string& model_path, int32_t device_index,
-                  ScrfdProvider provider = ScrfdProvider::DirectML);
+                  OrtProvider provider = OrtProvider::DirectML);
     ScrfdDetector(const ScrfdDetector&) = delete;
     ScrfdDetector& operator=(const ScrfdDetector&) = delete;
 
-    // Faces in `image` (8-bit BGR, at most 640 on either side), best first,
-    // in the image's pixels. The list is rewritten by the next call.
-    const std::vector<cv::Rect>& detect(const cv::Mat& image, float score_threshold,
-                                        int32_t max_faces);
+    const std::vector<cv::Rect2f>& detect(const cv::Mat& image, float score_threshold,
+                                          int32_t max_faces) override;
+    int largest_side() const override { return kScrfdInputSide; }
 
   private:
     void fill_input(const cv::Mat& image);
@@ -41,6 +38,7 @@ class ScrfdDetector {
     std::vector<float> input_tensor;
     std::vector<ScrfdCandidate> candidates;
     std::vector<cv::Rect> faces;
+    std::vector<cv::Rect2f> found;
 };
 
 } // namespace veilcam

@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <memory>
+#include <utility>
 
 namespace veilcam {
 namespace {
@@ -64,10 +65,20 @@ const char* get_name(void*) {
 }
 
 void* create(obs_data_t* settings, obs_source_t* source) {
+    void* created = nullptr;
+    guarded("create failed", nullptr, [&] {
+        created = create_with_models(settings, source,
+                                     {find_module_file(kYunetModelFile),
+                                      find_module_file(kYunetAnySizeModelFile),
+                                      find_module_file(kScrfdModelFile)});
+    });
+    return created;
+}
+
+void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledModels models) {
     FilterInstance* created = nullptr;
     guarded("create failed", nullptr, [&] {
-        auto made = std::make_unique<FilterInstance>(find_module_file(kYunetModelFile),
-                                                     find_module_file(kScrfdModelFile));
+        auto made = std::make_unique<FilterInstance>(std::move(models));
         made->source = source;
         apply_settings(*made, read_filter_settings(settings));
         created = made.release();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "detection/face_detector.hpp"
+
 #include <obs.h>
 
 // The filter's host callbacks: each hands its work over to the code that does
@@ -15,6 +17,10 @@ void get_defaults(obs_data_t* settings);
 obs_properties_t* get_properties(void* data);
 void filter_update(void* data, obs_data_t* settings);
 obs_source_frame* filter_video(void* data, obs_source_frame* frame);
+
+// What `create` does with the models of the module's data folder; the video
+// tool, which is no module, names its own.
+void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledModels models);
 
 // Registers "veilcam_filter" with the host; called once at module load.
 void register_filter();

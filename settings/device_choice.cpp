@@ -18,6 +18,10 @@ std::string normalize_tracking_device(const std::string& stored) {
     return stored;
 }
 
+bool is_onnx_cpu_device(const std::string& device_id) {
+    return device_id == kCpuOrtDevice || device_id == kCpuScrfdDevice;
+}
+
 std::optional<int32_t> parse_dml_device_index(const std::string& device_id) {
     static const std::string prefix = "dml:";
     if (device_id.size() < prefix.size() || device_id.compare(0, prefix.size(), prefix) != 0) {

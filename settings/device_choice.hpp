@@ -7,6 +7,12 @@
 namespace veilcam {
 
 inline constexpr const char* kCpuDevice = "cpu";
+// YuNet and SCRFD on ONNX Runtime's CPU provider: faster, and more faces.
+inline constexpr const char* kCpuOrtDevice = "cpu-ort";
+inline constexpr const char* kCpuScrfdDevice = "cpu-scrfd";
+
+// Whether the id chooses one of the detectors on ONNX Runtime's CPU provider.
+bool is_onnx_cpu_device(const std::string& device_id);
 
 // The device id to use for a stored choice: empty means the CPU, and the
 // older "opencl:<platform>:<device>" form becomes "dml:<device>"; everything

@@ -14,7 +14,7 @@ void add_device_list(obs_properties_t* props, const SettingSpec& spec, TextLooku
     obs_property_t* list = obs_properties_add_list(props, spec.key, text(spec.label),
                                                    OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
     for (const SettingChoice& choice : spec.choices) {
-        obs_property_list_add_string(list, text(choice.label), kCpuDevice);
+        obs_property_list_add_string(list, text(choice.label), choice.id);
     }
     for (const GpuAdapter& adapter : list_gpu_adapters()) {
         const std::string number = std::to_string(adapter.index);

@@ -1,5 +1,7 @@
 #include "settings/settings_schema.hpp"
 
+#include "settings/device_choice.hpp"
+
 #include <array>
 #include <cstring>
 #include <stdexcept>
@@ -64,7 +66,10 @@ std::vector<SettingSpec> make_schema() {
         choice("face_selection_mode", "FaceSelectionMode",
                {{"SelectionExclude", 0}, {"SelectionInclude", 1}}, {}),
         text("excluded_face_ids", "FaceIds", K::Text, "", {}),
-        text("tracking_device", "TrackingDevice", K::DeviceChoice, "cpu", {}, {{"TrackingCpu", 0}}),
+        text("tracking_device", "TrackingDevice", K::DeviceChoice, "cpu", {},
+             {{"TrackingCpu", 0, kCpuDevice},
+              {"TrackingCpuOrt", 1, kCpuOrtDevice},
+              {"TrackingCpuScrfd", 2, kCpuScrfdDevice}}),
         flag("mirrored_profile_pass", "ProfilePass", true, &S::mirrored_profile_pass),
         flag("crowd_mode", "CrowdMode", false, &S::crowd_mode),
         number("detection_max_dimension", "DetectionSize", 640, 320, 1280, {320, 1280, 64},

@@ -20,6 +20,7 @@ enum class SettingKind { Bool, IntChoice, IntSlider, FloatSlider, Text, DeviceCh
 struct SettingChoice {
     const char* label; // locale key
     int64_t value;
+    const char* id = nullptr; // DeviceChoice: the device id
 };
 
 // Where a setting lands in FilterSettings; monostate for the ones read by hand.

@@ -29,7 +29,7 @@ struct Detection {
     FilterSettings settings;
 
     explicit Detection(FilterSettings s = settings_with()) : settings(std::move(s)) {
-        const DetectorChoice choice{"cpu", test::yunet_model(), test::scrfd_model()};
+        const DetectorChoice choice{"cpu", test::yunet_model(), {}};
         EXPECT_TRUE(ensure_detector(detector, choice, settings.confidence));
     }
     // One pass over a BGR picture that a frame of `frame_size` was shrunk to.

@@ -164,10 +164,17 @@ TEST_F(LoadedModule, PropertiesPanelOffersEverySettingOfTheSchema) {
         obs_property_next(&property);
     }
     EXPECT_EQ(property, nullptr) << "more properties than settings";
-    // No DXGI on Linux: the CPU is the only device.
+    // No DXGI on Linux: the three CPU detectors are the only devices.
     obs_property_t* devices = obs_properties_get(props, "tracking_device");
-    EXPECT_STREQ(obs_property_list_item_name(devices, 0), "CPU (YuNet)");
-    EXPECT_STREQ(obs_property_list_item_string(devices, 0), "cpu");
+    ASSERT_EQ(obs_property_list_item_count(devices), 3u);
+    const std::pair<const char*, const char*> cpu_items[] = {
+        {"CPU (YuNet)", "cpu"},
+        {"CPU, fast (YuNet on ONNX Runtime)", "cpu-ort"},
+        {"CPU, more faces (SCRFD on ONNX Runtime)", "cpu-scrfd"}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_STREQ(obs_property_list_item_name(devices, i), cpu_items[i].first);
+        EXPECT_STREQ(obs_property_list_item_string(devices, i), cpu_items[i].second);
+    }
     EXPECT_EQ(obs_property_list_item_int(obs_properties_get(props, "obscure_mode"), 1), 1);
     EXPECT_STREQ(obs_property_path_filter(obs_properties_get(props, "model_path")),
                  "YuNet ONNX (*.onnx)");

@@ -60,7 +60,8 @@ class VideoTool : public ::testing::Test {
 };
 
 TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
-    for (const char* format : {"yuv420p", "yuyv422", "bgr24", "yuv422p", "rgb24"}) {
+    for (const char* format :
+         {"yuv420p", "yuyv422", "bgr24", "yuv422p", "rgb24", "yuv420p10le", "vuya"}) {
         const std::string input = clip(format);
         const std::string output = path(std::string("output-") + format + ".mkv");
         const test::CommandRun run = run_tool(input + " " + output);
@@ -192,10 +193,18 @@ TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
     const double original = face_detail(test::read_clip(input).first_frame);
     EXPECT_GT(face_detail(test::read_clip(path("off.mkv")).first_frame), 0.7 * original);
 
-    const test::CommandRun scrfd =
-        run_tool("--detector scrfd-cpu --pixel_size 30 " + input + " " + path("scrfd.mkv"));
-    ASSERT_EQ(scrfd.exit_code, 0) << scrfd.output;
-    EXPECT_LT(face_detail(test::read_clip(path("scrfd.mkv")).first_frame), 0.5 * original);
+    for (const auto& [device, detector] :
+         {std::pair{"cpu-scrfd", "SCRFD-500M"}, std::pair{"cpu-ort", "YuNet"}}) {
+        const std::string output = path(std::string(device) + ".mkv");
+        const test::CommandRun run =
+            run_tool("--tracking_device " + std::string(device) + " " + input + " " + output);
+        ASSERT_EQ(run.exit_code, 0) << run.output;
+        EXPECT_NE(run.output.find(std::string("[veilcam] ") + detector +
+                                  " detector ready on ONNX Runtime's CPU provider"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_LT(face_detail(test::read_clip(output).first_frame), 0.5 * original) << device;
+    }
 
     const test::CommandRun help = run_tool("--help");
     EXPECT_EQ(help.exit_code, 0);

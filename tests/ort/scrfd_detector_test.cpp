@@ -17,8 +17,7 @@ std::string test_model(const char* name) {
     return std::string(VEILCAM_TEST_MODELS_DIR "/") + name;
 }
 
-std::string construction_failure(const std::string& path,
-                                 ScrfdProvider provider = ScrfdProvider::Cpu) {
+std::string construction_failure(const std::string& path, OrtProvider provider = OrtProvider::Cpu) {
     try {
         ScrfdDetector detector(path, 0, provider);
     } catch (const std::exception& e) {
@@ -28,10 +27,11 @@ std::string construction_failure(const std::string& path,
 }
 
 TEST(ScrfdDetector, FindsTheLabelledFacesOfTheSamplePhotos) {
-    ScrfdDetector detector(test::scrfd_model(), 0, ScrfdProvider::Cpu);
+    ScrfdDetector detector(test::scrfd_model(), 0, OrtProvider::Cpu);
     int found = 0;
     for (const test::LabelledPhoto& photo : test::labelled_photos()) {
-        const std::vector<cv::Rect> faces = detector.detect(photo.image, 0.5f, 20);
+        const std::vector<cv::Rect2f>& boxes = detector.detect(photo.image, 0.5f, 20);
+        const std::vector<cv::Rect> faces(boxes.begin(), boxes.end());
         const int here = test::labels_found(photo.faces, faces);
         RecordProperty(photo.file, here);
         found += here;
@@ -52,12 +52,12 @@ TEST(ScrfdDetector, ModelChecksRefuseAnotherModelsInterface) {
 }
 
 TEST(ScrfdDetector, DirectMLIsMissingFromTheLinuxRuntime) {
-    EXPECT_EQ(construction_failure(test::scrfd_model(), ScrfdProvider::DirectML),
+    EXPECT_EQ(construction_failure(test::scrfd_model(), OrtProvider::DirectML),
               "Missing ONNX Runtime export: OrtSessionOptionsAppendExecutionProvider_DML");
 }
 
-// Every way the GPU path can fail is said once and hands over to YuNet, which
-// hides the faces from the next pass on.
+// Every way a chosen detector can fail is said once and hands over to YuNet
+// on OpenCV, which hides the faces from the next pass on.
 TEST(GpuFallback, EachFailureIsSaidOnceAndYunetTakesOver) {
     struct Case {
         const char* device;
@@ -75,6 +75,14 @@ TEST(GpuFallback, EachFailureIsSaidOnceAndYunetTakesOver) {
         {"dml:0", true,
          "[veilcam] GPU inference failed (SCRFD score output of stride 8 holds 1 values; the "
          "model layout needs 12800); switching to CPU"},
+        {"cpu-scrfd", true,
+         "[veilcam] Inference on ONNX Runtime failed (SCRFD score output of stride 8 holds 1 "
+         "values; the model layout needs 12800); switching to YuNet on OpenCV"},
+        // The SCRFD model stands in for YuNet's: it has no open input size.
+        {"cpu-ort", false,
+         "[veilcam] Detector 'cpu-ort' on ONNX Runtime cannot start (the YuNet model with an "
+         "open input size is needed (face_detection_yunet_2023mar_any_size.onnx)); using YuNet "
+         "on OpenCV"},
     };
     const test::TestFrame original =
         test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_NV12);
@@ -85,12 +93,11 @@ TEST(GpuFallback, EachFailureIsSaidOnceAndYunetTakesOver) {
             obs_data_set_int(s, "detection_interval", 1);
         });
         FilterInstance& f = filter.instance();
-        f.detector_choice.gpu_model_path = test::scrfd_model();
+        f.detector_choice.bundled.yunet_any_size = test::scrfd_model();
         if (c.inference_fails) {
-            f.detector.scrfd = std::make_unique<ScrfdDetector>(test_model("nine_outputs.onnx"), 0,
-                                                               ScrfdProvider::Cpu);
-            f.detector.detector_ready = true;
-            f.detector.active_device = "dml:0";
+            f.detector.model = std::make_unique<ScrfdDetector>(test_model("nine_outputs.onnx"), 0,
+                                                               OrtProvider::Cpu);
+            f.detector.active_device = c.device;
         }
         for (int pass = 0; pass < 3; ++pass) {
             test::TestFrame frame = original;

@@ -27,6 +27,10 @@ std::string yunet_model() {
     return model_path("face_detection_yunet_2023mar.onnx");
 }
 
+std::string yunet_any_size_model() {
+    return model_path("face_detection_yunet_2023mar_any_size.onnx");
+}
+
 std::string scrfd_model() {
     return model_path("det_500m.onnx");
 }

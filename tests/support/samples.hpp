@@ -15,6 +15,7 @@ struct LabelledPhoto {
 
 std::string yunet_model();
 std::string scrfd_model();
+std::string yunet_any_size_model(); // made by the build beside the bundled models
 
 // A photo of ../shared/samples, as BGR; throws when it cannot be read.
 cv::Mat load_sample(const std::string& file);

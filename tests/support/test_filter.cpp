@@ -13,7 +13,8 @@ TestFilter::TestFilter(const SettingsEdit& edit) : settings_(obs_data_create()) 
     if (edit) {
         edit(settings_);
     }
-    instance_ = static_cast<FilterInstance*>(create(settings_, nullptr));
+    instance_ = static_cast<FilterInstance*>(create_with_models(
+        settings_, nullptr, {yunet_model(), yunet_any_size_model(), scrfd_model()}));
     if (!instance_) {
         obs_data_release(settings_);
         throw std::runtime_error("create returned no filter");

@@ -60,19 +60,16 @@ cv::Mat to_bgr(ScalePtr& scaler, const AVFrame& frame, FramePtr& bgr) {
 
 } // namespace
 
-Summary anonymize(const Options& options, obs_data_t* settings, const std::string& scrfd_model,
+Summary anonymize(const Options& options, obs_data_t* settings, const BundledModels& models,
                   BatchPlace place) {
     const auto started = std::chrono::steady_clock::now();
     VideoReader reader(options.input);
     const AVCodecContext* decoder = reader.decoder();
 
     std::unique_ptr<FilterInstance, FilterDeleter> filter(
-        static_cast<FilterInstance*>(create(settings, nullptr)));
+        static_cast<FilterInstance*>(create_with_models(settings, nullptr, models)));
     if (!filter) {
         throw VideoError("the filter could not be created (see the log above)");
-    }
-    if (options.scrfd_cpu) {
-        use_scrfd_on_cpu(filter->detector, scrfd_model);
     }
 
     const double duration = reader.duration_seconds();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "detection/face_detector.hpp"
 #include "tools/video/options.hpp"
 #include "tools/video/progress.hpp"
 
@@ -18,10 +19,10 @@ struct Summary {
 };
 
 // Runs the filter's own callbacks over every frame of the input and writes the
-// result; `settings` holds the filter settings, `scrfd_model` is the model
-// that --detector scrfd-cpu runs. Throws VideoError (or another
+// result; `settings` holds the filter settings, `models` the models beside
+// the tool. Throws VideoError (or another
 // std::exception) with what went wrong; the output is then not left behind.
-Summary anonymize(const Options& options, obs_data_t* settings, const std::string& scrfd_model,
+Summary anonymize(const Options& options, obs_data_t* settings, const BundledModels& models,
                   BatchPlace place = {});
 
 } // namespace veilcam::video

@@ -156,14 +156,11 @@ int main(int argc, char** argv) {
 
     try {
         const fs::path data = data_beside_tool();
-        if (*obs_data_get_string(settings.get(), "model_path") == '\0') {
-            obs_data_set_string(settings.get(), "model_path", (data / kYunetModelFile).c_str());
-        }
-        check_model(obs_data_get_string(settings.get(), "model_path"));
-        const fs::path scrfd_model = data / kScrfdModelFile;
-        if (options.scrfd_cpu) {
-            check_model(scrfd_model);
-        }
+        const BundledModels models{(data / kYunetModelFile).string(),
+                                   (data / kYunetAnySizeModelFile).string(),
+                                   (data / kScrfdModelFile).string()};
+        const char* model_path = obs_data_get_string(settings.get(), "model_path");
+        check_model(*model_path ? model_path : models.yunet);
         const std::vector<Job> jobs = jobs_of(options);
         const bool batch = !options.output_dir.empty();
         if (batch) {
@@ -179,8 +176,7 @@ int main(int argc, char** argv) {
                                           i > 0 ? seconds / static_cast<double>(i) : 0.0};
             try {
                 check_paths(one);
-                const video::Summary summary =
-                    video::anonymize(one, settings.get(), scrfd_model.string(), place);
+                const video::Summary summary = video::anonymize(one, settings.get(), models, place);
                 seconds += summary.seconds;
                 report(summary, one);
                 rows.push_back({one.input, summary, "ok -> " + one.output});

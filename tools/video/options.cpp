@@ -107,13 +107,6 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
             if (!(options.still_at >= 0.0 && std::isfinite(options.still_at))) {
                 throw std::invalid_argument("--still-at takes a time in seconds from 0 on");
             }
-        } else if (arg == "--detector") {
-            const std::string detector = value();
-            if (detector != "yunet" && detector != "scrfd-cpu") {
-                throw std::invalid_argument("--detector takes yunet or scrfd-cpu, not '" +
-                                            detector + "'");
-            }
-            options.scrfd_cpu = detector == "scrfd-cpu";
         } else if (arg.rfind("--", 0) == 0) {
             const std::string key = arg.substr(2);
             bool known = false;
@@ -158,7 +151,6 @@ std::string usage(obs_data_t* defaults) {
             "Hides the faces in video files with the veilcam filter; writes H.264 with the\n"
             "input's audio copied unchanged (into DIR as NAME.mkv for many inputs).\n\n"
             "  --overwrite            replace an output if it exists (never an input)\n"
-            "  --detector NAME        yunet (default) or scrfd-cpu\n"
             "  --still PNG            also write a before/after still\n"
             "  --still-at SECONDS     time of the still (default 1.0)\n"
             "  --quiet                no progress line\n\n"
@@ -166,7 +158,8 @@ std::string usage(obs_data_t* defaults) {
     for (const SettingSpec& spec : settings_schema()) {
         text << "  --" << spec.key << " " << default_text(defaults, spec) << "\n";
     }
-    text << "  (model_path empty: the model beside the tool, data/models/)\n";
+    text << "  (model_path empty: the model beside the tool, data/models/;\n"
+            "   tracking_device: cpu, cpu-ort (faster) or cpu-scrfd (more faces))\n";
     return text.str();
 }
 

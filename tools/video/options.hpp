@@ -13,9 +13,8 @@ struct Options {
     std::string output_dir; // any number of inputs
     std::string input;      // the one being worked on
     bool overwrite = false;
-    bool scrfd_cpu = false; // --detector scrfd-cpu
-    std::string still;      // side-by-side PNG, before and after
-    double still_at = 1.0;  // seconds into the clip
+    std::string still;     // side-by-side PNG, before and after
+    double still_at = 1.0; // seconds into the clip
     bool show_progress = true;
     bool help = false;
 };

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <opencv2/core/mat.hpp>
+
+#include <cstdint>
+#include <vector>
+
+namespace veilcam {
+
+// A face-finding network, whichever library runs it: YuNet on OpenCV, YuNet
+// or SCRFD on ONNX Runtime's CPU provider, SCRFD on DirectML.
+class FaceModel {
+  public:
+    virtual ~FaceModel() = default;
+
+    // Faces in `image` (8-bit BGR, no larger than largest_side()) scored
+    // `confidence` or more, at most `limit`, best first, in the image's
+    // pixels; rewritten by the next call. Throws when the network cannot run.
+    virtual const std::vector<cv::Rect2f>& detect(const cv::Mat& image, float confidence,
+                                                  int32_t limit) = 0;
+
+    // The longest image side the network takes; frames are shrunk to it.
+    virtual int largest_side() const = 0;
+};
+
+} // namespace veilcam

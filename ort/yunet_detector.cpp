@@ -1,0 +1,123 @@
+#include "ort/yunet_detector.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace veilcam {
+namespace {
+
+constexpr const char* kWrongModel = "the YuNet model with an open input size is needed "
+                                    "(face_detection_yunet_2023mar_any_size.onnx)";
+// The largest side the detector is given: what cv::FaceDetectorYN is given
+// by default too.
+constexpr int kLargestSide = 1280;
+// Output name prefixes in the order of kOutputCount's slots.
+constexpr std::array<const char*, 3> kOutputKinds = {"cls_", "obj_", "bbox_"};
+constexpr std::array<int, 3> kOutputWidths = {1, 1, 4};
+
+} // namespace
+
+YunetOrtDetector::YunetOrtDetector(const std::string& model_path)
+    : session(make_session(model_path, OrtProvider::Cpu)) {
+    const std::vector<std::string> inputs = input_names(session.get());
+    const std::vector<int64_t> dimensions = input_dimensions(session.get(), 0);
+    if (inputs.size() != 1 || dimensions.size() != 4 || dimensions[1] != 3 || dimensions[2] > 0 ||
+        dimensions[3] > 0) {
+        throw std::runtime_error(kWrongModel);
+    }
+    input_name = inputs.front();
+    const std::vector<std::string> outputs = veilcam::output_names(session.get());
+    for (size_t kind = 0; kind < kOutputKinds.size(); ++kind) {
+        for (size_t level = 0; level < kYunetStrides.size(); ++level) {
+            const std::string name = kOutputKinds[kind] + std::to_string(kYunetStrides[level]);
+            if (std::find(outputs.begin(), outputs.end(), name) == outputs.end()) {
+                throw std::runtime_error(kWrongModel);
+            }
+            output_names[kind * 3 + level] = name;
+        }
+    }
+    for (size_t i = 0; i < kOutputCount; ++i) {
+        output_name_ptrs[i] = output_names[i].c_str();
+    }
+    OrtMemoryInfo* raw_memory = nullptr;
+    ort_check(
+        OrtRuntime::api()->CreateCpuMemoryInfo(OrtArenaAllocator, OrtMemTypeDefault, &raw_memory));
+    memory.reset(raw_memory);
+}
+
+int YunetOrtDetector::largest_side() const {
+    return kLargestSide;
+}
+
+void YunetOrtDetector::bind(cv::Size padded) {
+    const OrtApi* api = OrtRuntime::api();
+    auto tensor = [&](std::vector<float>& data, std::array<int64_t, 4> shape, size_t rank) {
+        size_t count = 1;
+        for (size_t i = 0; i < rank; ++i) {
+            count *= static_cast<size_t>(shape[i]);
+        }
+        data.assign(count, 0.0f);
+        OrtValue* value = nullptr;
+        ort_check(api->CreateTensorWithDataAsOrtValue(
+            memory.get(), data.data(), data.size() * sizeof(float), shape.data(), rank,
+            ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT, &value));
+        return OrtValueOwner(value);
+    };
+    bound = cv::Size();
+    input_value = tensor(input, {1, 3, padded.height, padded.width}, 4);
+    for (size_t kind = 0; kind < kOutputKinds.size(); ++kind) {
+        for (size_t level = 0; level < kYunetStrides.size(); ++level) {
+            const int stride = kYunetStrides[level];
+            const int64_t cells =
+                static_cast<int64_t>(padded.height / stride) * (padded.width / stride);
+            output_values[kind * 3 + level] =
+                tensor(output_data[kind * 3 + level], {1, cells, kOutputWidths[kind], 0}, 3);
+        }
+    }
+    bound = padded;
+}
+
+const std::vector<cv::Rect2f>& YunetOrtDetector::detect(const cv::Mat& image, float confidence,
+                                                        int32_t limit) {
+    if (image.empty() || image.type() != CV_8UC3 || image.cols > kLargestSide ||
+        image.rows > kLargestSide) {
+        throw std::runtime_error("YuNet takes 8-bit BGR images of at most 1280 pixels a side");
+    }
+    // Sides padded to whole multiples of 32 with black, as OpenCV pads them.
+    auto pad = [](int side) {
+        return (side - 1) / kYunetSizeDivisor * kYunetSizeDivisor + kYunetSizeDivisor;
+    };
+    const cv::Size padded(pad(image.cols), pad(image.rows));
+    if (padded != bound) {
+        bind(padded);
+    }
+    const size_t plane = static_cast<size_t>(padded.area());
+    std::fill(input.begin(), input.end(), 0.0f);
+    for (int y = 0; y < image.rows; ++y) {
+        const uint8_t* pixel = image.ptr<uint8_t>(y);
+        float* blue = input.data() + static_cast<size_t>(y) * padded.width;
+        for (int x = 0; x < image.cols; ++x, pixel += 3) {
+            blue[x] = pixel[0];
+            blue[plane + x] = pixel[1];
+            blue[2 * plane + x] = pixel[2];
+        }
+    }
+    const char* input_names[] = {input_name.c_str()};
+    const OrtValue* inputs[] = {input_value.get()};
+    std::array<OrtValue*, kOutputCount> outputs{};
+    for (size_t i = 0; i < kOutputCount; ++i) {
+        outputs[i] = output_values[i].get();
+    }
+    ort_check(OrtRuntime::api()->Run(session.get(), nullptr, input_names, inputs, 1,
+                                     output_name_ptrs.data(), kOutputCount, outputs.data()));
+    YunetOutputs arrays;
+    for (size_t level = 0; level < kYunetStrides.size(); ++level) {
+        arrays.classes[level] = output_data[level].data();
+        arrays.objectness[level] = output_data[3 + level].data();
+        arrays.boxes[level] = output_data[6 + level].data();
+    }
+    decode_yunet(arrays, padded, confidence, limit, candidates, faces);
+    return faces;
+}
+
+} // namespace veilcam

@@ -1,0 +1,63 @@
+// YuNet and SCRFD on ONNX Runtime's CPU provider, as "cpu-ort" and
+// "cpu-scrfd" run them, on the real runtime beside this program.
+#include "detection/yunet_opencv.hpp"
+#include "ort/scrfd_detector.hpp"
+#include "ort/yunet_detector.hpp"
+#include "support/samples.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include <filesystem>
+
+namespace veilcam {
+namespace {
+
+TEST(YunetOnOnnxRuntime, FindsWhatOpenCvFindsOnEverySamplePhoto) {
+    YunetOrtDetector ort(test::yunet_any_size_model());
+    YunetOpencvDetector opencv(test::yunet_model(), 0.5f);
+    size_t compared = 0;
+    for (const char* file : {"2007_007763.jpg", "2008_001009.jpg", "2008_001322.jpg",
+                             "2008_002079.jpg", "bald_guys.jpg", "dogs.jpg"}) {
+        cv::Mat image = test::load_sample(file);
+        const double shrink = 1280.0 / std::max(image.cols, image.rows);
+        if (shrink < 1.0) {
+            cv::resize(image, image, cv::Size(), shrink, shrink, cv::INTER_AREA);
+        }
+        const std::vector<cv::Rect2f> expected = opencv.detect(image, 0.5f, 1000);
+        const std::vector<cv::Rect2f>& found = ort.detect(image, 0.5f, 1000);
+        ASSERT_EQ(found.size(), expected.size()) << file;
+        for (size_t i = 0; i < found.size(); ++i) {
+            const cv::Rect2f& a = found[i];
+            const cv::Rect2f& b = expected[i];
+            EXPECT_LE(std::max({std::abs(a.x - b.x), std::abs(a.y - b.y),
+                                std::abs(a.width - b.width), std::abs(a.height - b.height)}),
+                      1.0f)
+                << file << ": " << a << " against " << b;
+        }
+        compared += found.size();
+    }
+    EXPECT_GE(compared, 20u);
+}
+
+int process_threads() {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                          std::filesystem::directory_iterator()));
+}
+
+// OBS renders on threads of its own: the detectors must add none, and no
+// pool may spin on a core between frames.
+TEST(OnnxCpuDetectors, RunOnTheCallingThreadAlone) {
+    const cv::Mat image = test::labelled_photos()[0].image;
+    YunetOrtDetector yunet(test::yunet_any_size_model());
+    const int before = process_threads();
+    ScrfdDetector scrfd(test::scrfd_model(), 0, OrtProvider::Cpu);
+    YunetOrtDetector second(test::yunet_any_size_model());
+    EXPECT_FALSE(yunet.detect(image, 0.5f, 100).empty());
+    EXPECT_FALSE(second.detect(image, 0.5f, 100).empty());
+    EXPECT_FALSE(scrfd.detect(image, 0.5f, 100).empty());
+    EXPECT_EQ(process_threads(), before);
+}
+
+} // namespace
+} // namespace veilcam
