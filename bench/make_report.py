@@ -9,7 +9,10 @@ import sys
 from pathlib import Path
 
 FORMATS = ["I420", "NV12", "YUY2", "UYVY", "RGBA", "BGRA", "BGRX", "Y800", "I444", "BGR3", "I422",
-           "YVYU", "I40A", "I42A", "YUVA"]
+           "YVYU", "I40A", "I42A", "YUVA", "AYUV", "I010", "P010", "I210", "I412", "YA2L", "P216",
+           "P416", "V210", "R10L"]
+DEVICES = [("cpu", "YuNet on OpenCV"), ("cpu-ort", "YuNet on ONNX Runtime"),
+           ("cpu-scrfd", "SCRFD-500M on ONNX Runtime")]
 SIZES = ["1280x720", "1920x1080", "3840x2160"]
 FACES = [1, 5, 20]
 
@@ -67,6 +70,22 @@ def main(results_dir, output):
         "format at this size (5 faces): " +
         ", ".join(f"{fmt} {100 * (times[f'detection_frame/{fmt}/1920x1080/5_faces'] - times[f'detector_on_frame/{fmt}/1920x1080/5_faces']) / times[f'detector_on_frame/{fmt}/1920x1080/5_faces']:.0f} %"
                   for fmt in FORMATS) + ".")
+    add("")
+    add("## Detection devices")
+    add("")
+    add("A detection frame (1920x1080 NV12 and the other sizes, 5 faces, mirrored pass off) "
+        "for each CPU device, beside its detector call alone on the same detection image, "
+        "all in the same run. Milliseconds.")
+    add("")
+    add("| device | size | detection frame | detector alone | frame / detector | against `cpu` |")
+    add("|---|---|---|---|---|---|")
+    for size in SIZES:
+        base = times[f"device_detection_frame/cpu/NV12/{size}/5_faces"]
+        for device, name in DEVICES:
+            frame = times[f"device_detection_frame/{device}/NV12/{size}/5_faces"]
+            alone = times[f"device_detector_alone/{device}/NV12/{size}/5_faces"]
+            add(f"| `{device}` ({name}) | {size} | {ms(frame)} | {ms(alone)} | "
+                f"{frame / alone:.2f}x | {base / frame:.2f}x faster |")
     add("")
     add("## Frames between detections (hiding only)")
     add("")

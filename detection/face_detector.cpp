@@ -140,7 +140,7 @@ void fall_back_to_cpu(FaceDetector& f, const char* what_failed) {
                "on OpenCV"
              : "[veilcam] GPU inference failed (%s); switching to CPU",
          what_failed);
-    f.gpu_failed = true;
+    f.gpu_failed = true; // until the user picks another device
     reset_detectors(f);
 }
 

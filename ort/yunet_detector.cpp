@@ -1,5 +1,7 @@
 #include "ort/yunet_detector.hpp"
 
+#include <opencv2/core.hpp>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -75,6 +77,7 @@ void YunetOrtDetector::bind(cv::Size padded) {
         }
     }
     bound = padded;
+    filled = cv::Size();
 }
 
 const std::vector<cv::Rect2f>& YunetOrtDetector::detect(const cv::Mat& image, float confidence,
@@ -91,17 +94,20 @@ const std::vector<cv::Rect2f>& YunetOrtDetector::detect(const cv::Mat& image, fl
     if (padded != bound) {
         bind(padded);
     }
-    const size_t plane = static_cast<size_t>(padded.area());
-    std::fill(input.begin(), input.end(), 0.0f);
-    for (int y = 0; y < image.rows; ++y) {
-        const uint8_t* pixel = image.ptr<uint8_t>(y);
-        float* blue = input.data() + static_cast<size_t>(y) * padded.width;
-        for (int x = 0; x < image.cols; ++x, pixel += 3) {
-            blue[x] = pixel[0];
-            blue[plane + x] = pixel[1];
-            blue[2 * plane + x] = pixel[2];
-        }
+    // The network reads planes of blue, green and red; the padding stays
+    // black, so only a change of the image's size needs it cleared.
+    if (image.size() != filled) {
+        std::fill(input.begin(), input.end(), 0.0f);
+        filled = image.size();
     }
+    image.convertTo(as_float, CV_32F);
+    cv::Mat planes[3];
+    for (int c = 0; c < 3; ++c) {
+        planes[c] =
+            cv::Mat(padded, CV_32FC1, input.data() + static_cast<size_t>(c) * padded.area())(
+                cv::Rect(cv::Point(), image.size()));
+    }
+    cv::split(as_float, planes);
     const char* input_names[] = {input_name.c_str()};
     const OrtValue* inputs[] = {input_value.get()};
     std::array<OrtValue*, kOutputCount> outputs{};

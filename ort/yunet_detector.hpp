@@ -37,6 +37,8 @@ class YunetOrtDetector : public FaceModel {
     std::array<const char*, kOutputCount> output_name_ptrs{};
     OrtMemoryInfoOwner memory;
     cv::Size bound;
+    cv::Size filled; // the image size the input holds
+    cv::Mat as_float;
     std::vector<float> input;
     std::array<std::vector<float>, kOutputCount> output_data;
     OrtValueOwner input_value;
