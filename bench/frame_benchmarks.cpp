@@ -170,7 +170,7 @@ void yunet(benchmark::State& state, int threads) {
 
 void scrfd(benchmark::State& state) {
     const cv::Mat image = detection_image();
-    ScrfdDetector detector(test::scrfd_model(), 0, OrtProvider::Cpu);
+    ScrfdDetector detector(test::scrfd_any_size_model(), 0, OrtProvider::Cpu);
     size_t found = 0;
     for (auto _ : state) {
         found = detector.detect(image, 0.5f, 20).size();

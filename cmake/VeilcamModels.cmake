@@ -3,6 +3,7 @@
 # is a warning, not an error: the plug-in then says in OBS's log what it lacks.
 set(VEILCAM_MODEL_FILES face_detection_yunet_2023mar.onnx det_500m.onnx)
 set(VEILCAM_YUNET_ANY_SIZE_FILE face_detection_yunet_2023mar_any_size.onnx)
+set(VEILCAM_SCRFD_ANY_SIZE_FILE det_500m_any_size.onnx)
 set(VEILCAM_MODEL_SOURCES
     "face_detection_yunet_2023mar.onnx: https://github.com/opencv/opencv_zoo/raw/main/models/face_detection_yunet/face_detection_yunet_2023mar.onnx"
     "det_500m.onnx: the member det_500m.onnx of https://github.com/deepinsight/insightface/releases/download/v0.7/buffalo_sc.zip")
@@ -30,20 +31,25 @@ function(veilcam_copy_models destination)
     configure_file("${source}" "${destination}/${model}" COPYONLY)
     list(APPEND copied "${destination}/${model}")
   endforeach()
-  # YuNet on ONNX Runtime takes the frame's own aspect ratio from a copy of
-  # the model whose input size is left open.
-  set(yunet "${destination}/face_detection_yunet_2023mar.onnx")
-  set(any_size "${destination}/${VEILCAM_YUNET_ANY_SIZE_FILE}")
-  if(EXISTS "${yunet}" AND "${yunet}" IS_NEWER_THAN "${any_size}")
-    find_package(Python3 REQUIRED COMPONENTS Interpreter)
-    execute_process(
-      COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/yunet_any_size.py"
-              "${yunet}" "${any_size}"
-      RESULT_VARIABLE result ERROR_VARIABLE error)
-    if(NOT result EQUAL 0)
-      message(WARNING "Cannot open YuNet's input size (${error}); the 'CPU, fast' detector "
-                      "will say so and fall back to YuNet on OpenCV.")
+  # The detectors on ONNX Runtime's CPU provider take the frame's own aspect
+  # ratio from copies of the models whose input size is left open.
+  foreach(pair IN ITEMS "face_detection_yunet_2023mar.onnx:${VEILCAM_YUNET_ANY_SIZE_FILE}"
+                        "det_500m.onnx:${VEILCAM_SCRFD_ANY_SIZE_FILE}")
+    string(REPLACE ":" ";" pair "${pair}")
+    list(GET pair 0 model)
+    list(GET pair 1 any_size)
+    if(EXISTS "${destination}/${model}" AND
+       "${destination}/${model}" IS_NEWER_THAN "${destination}/${any_size}")
+      find_package(Python3 REQUIRED COMPONENTS Interpreter)
+      execute_process(
+        COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/open_input_size.py"
+                "${destination}/${model}" "${destination}/${any_size}"
+        RESULT_VARIABLE result ERROR_VARIABLE error)
+      if(NOT result EQUAL 0)
+        message(WARNING "Cannot open the input size of ${model} (${error}); the detector on "
+                        "ONNX Runtime that needs it will say so and fall back to YuNet on OpenCV.")
+      endif()
     endif()
-  endif()
+  endforeach()
   set(VEILCAM_COPIED_MODELS "${copied}" PARENT_SCOPE)
 endfunction()

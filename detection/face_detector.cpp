@@ -73,7 +73,7 @@ bool start_gpu_detector(FaceDetector& f, const DetectorChoice& choice) {
 // when the runtime or the model cannot be used.
 bool start_onnx_cpu_detector(FaceDetector& f, const DetectorChoice& choice) {
     const bool scrfd = choice.tracking_device == kCpuScrfdDevice;
-    const std::string& path = scrfd ? choice.bundled.scrfd : choice.bundled.yunet_any_size;
+    const std::string& path = scrfd ? choice.bundled.scrfd_any_size : choice.bundled.yunet_any_size;
     try {
         if (!model_file_exists(path)) {
             throw std::runtime_error("the bundled model is missing: " + path);

@@ -13,12 +13,14 @@ inline constexpr const char* kYunetModelFile = "models/face_detection_yunet_2023
 inline constexpr const char* kYunetAnySizeModelFile =
     "models/face_detection_yunet_2023mar_any_size.onnx";
 inline constexpr const char* kScrfdModelFile = "models/det_500m.onnx";
+inline constexpr const char* kScrfdAnySizeModelFile = "models/det_500m_any_size.onnx";
 
 // The paths of the models that come with the plug-in ("" where absent).
 struct BundledModels {
     std::string yunet;
     std::string yunet_any_size;
     std::string scrfd;
+    std::string scrfd_any_size;
 };
 
 // What decides which detector is built; a change of it needs a new one.

@@ -24,18 +24,20 @@ void collect_candidates(const ScrfdOutputs& outputs, const cv::Rect& image, floa
                         std::vector<ScrfdCandidate>& candidates) {
     for (size_t k = 0; k < kScrfdStrides.size(); ++k) {
         const int stride = kScrfdStrides[k];
-        const int cells = kScrfdInputSide / stride;
-        const size_t anchors = static_cast<size_t>(cells) * cells * kScrfdAnchorsPerCell;
+        const int columns = outputs.tensor.width / stride;
+        const int rows = outputs.tensor.height / stride;
+        const size_t anchors = static_cast<size_t>(columns) * rows * kScrfdAnchorsPerCell;
         require_values(outputs.score_counts[k], anchors, "score", stride);
         require_values(outputs.box_counts[k], anchors * 4, "box", stride);
         const float* scores = outputs.scores[k];
         const float* boxes = outputs.boxes[k];
         const float s = static_cast<float>(stride);
-        for (int row = 0; row < cells; ++row) {
-            for (int column = 0; column < cells; ++column) {
+        for (int row = 0; row < rows; ++row) {
+            for (int column = 0; column < columns; ++column) {
                 for (int anchor = 0; anchor < kScrfdAnchorsPerCell; ++anchor) {
                     const size_t i =
-                        (static_cast<size_t>(row) * cells + column) * kScrfdAnchorsPerCell + anchor;
+                        (static_cast<size_t>(row) * columns + column) * kScrfdAnchorsPerCell +
+                        anchor;
                     const float score = scores[i];
                     if (score < threshold) {
                         continue;

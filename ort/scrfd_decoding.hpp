@@ -16,6 +16,7 @@ inline constexpr int kScrfdAnchorsPerCell = 2;
 // The score and box-distance arrays of the three strides, as the model gives
 // them (outputs 0-2 and 3-5), with their element counts.
 struct ScrfdOutputs {
+    cv::Size tensor{kScrfdInputSide, kScrfdInputSide}; // the input the outputs are for
     std::array<const float*, 3> scores{};
     std::array<size_t, 3> score_counts{};
     std::array<const float*, 3> boxes{};

@@ -11,14 +11,17 @@ namespace {
 
 constexpr size_t kOutputCount = 9;
 constexpr size_t kChannels = 3;
-constexpr size_t kPlaneSize = static_cast<size_t>(kScrfdInputSide) * kScrfdInputSide;
+// On the CPU the input follows the image, in multiples of the coarsest
+// stride, up to this; DirectML takes the model's 640 x 640.
+constexpr int kLargestCpuSide = 1280;
+constexpr int kSizeDivisor = 32;
 constexpr float kZeroByte = (0.0f - 127.5f) * 0.0078125f;
 constexpr const char* kWrongModel = "DirectML requires the bundled 640x640 SCRFD model";
 } // namespace
 
 ScrfdDetector::ScrfdDetector(const std::string& model_path, int32_t device_index,
                              OrtProvider provider)
-    : input_tensor(kChannels * kPlaneSize, 0.0f) {
+    : provider(provider) {
     session = make_session(model_path, provider, device_index);
     const std::vector<std::string> inputs = input_names(session.get());
     const std::vector<int64_t> dimensions = input_dimensions(session.get(), 0);
@@ -33,14 +36,20 @@ ScrfdDetector::ScrfdDetector(const std::string& model_path, int32_t device_index
     }
 }
 
-void ScrfdDetector::fill_input(const cv::Mat& image) {
+int ScrfdDetector::largest_side() const {
+    return provider == OrtProvider::Cpu ? kLargestCpuSide : kScrfdInputSide;
+}
+
+void ScrfdDetector::fill_input(const cv::Mat& image, cv::Size tensor) {
+    const size_t plane = static_cast<size_t>(tensor.area());
+    input_tensor.resize(kChannels * plane);
     std::fill(input_tensor.begin(), input_tensor.end(), kZeroByte);
     float* red = input_tensor.data();
-    float* green = red + kPlaneSize;
-    float* blue = green + kPlaneSize;
+    float* green = red + plane;
+    float* blue = green + plane;
     for (int y = 0; y < image.rows; ++y) {
         const uint8_t* pixel = image.ptr<uint8_t>(y);
-        const size_t row = static_cast<size_t>(y) * kScrfdInputSide;
+        const size_t row = static_cast<size_t>(y) * tensor.width;
         for (int x = 0; x < image.cols; ++x, pixel += 3) {
             blue[row + x] = (static_cast<float>(pixel[0]) - 127.5f) * 0.0078125f;
             green[row + x] = (static_cast<float>(pixel[1]) - 127.5f) * 0.0078125f;
@@ -51,18 +60,24 @@ void ScrfdDetector::fill_input(const cv::Mat& image) {
 
 const std::vector<cv::Rect2f>& ScrfdDetector::detect(const cv::Mat& image, float score_threshold,
                                                      int32_t max_faces) {
-    if (image.empty() || image.type() != CV_8UC3 || image.cols > kScrfdInputSide ||
-        image.rows > kScrfdInputSide) {
-        throw std::runtime_error("Invalid DirectML SCRFD input image");
+    if (image.empty() || image.type() != CV_8UC3 || image.cols > largest_side() ||
+        image.rows > largest_side()) {
+        throw std::runtime_error(provider == OrtProvider::DirectML
+                                     ? "Invalid DirectML SCRFD input image"
+                                     : "Invalid SCRFD input image");
     }
-    fill_input(image);
+    auto padded = [](int side) { return (side + kSizeDivisor - 1) / kSizeDivisor * kSizeDivisor; };
+    const cv::Size tensor = provider == OrtProvider::Cpu
+                                ? cv::Size(padded(image.cols), padded(image.rows))
+                                : cv::Size(kScrfdInputSide, kScrfdInputSide);
+    fill_input(image, tensor);
     const OrtApi* api = OrtRuntime::api();
 
     OrtMemoryInfo* raw_memory = nullptr;
     ort_check(api->CreateCpuMemoryInfo(OrtArenaAllocator, OrtMemTypeDefault, &raw_memory));
     const OrtMemoryInfoOwner memory(raw_memory);
-    const std::array<int64_t, 4> shape = {1, static_cast<int64_t>(kChannels), kScrfdInputSide,
-                                          kScrfdInputSide};
+    const std::array<int64_t, 4> shape = {1, static_cast<int64_t>(kChannels), tensor.height,
+                                          tensor.width};
     OrtValue* raw_input = nullptr;
     ort_check(api->CreateTensorWithDataAsOrtValue(
         memory.get(), input_tensor.data(), input_tensor.size() * sizeof(float), shape.data(),
@@ -81,6 +96,7 @@ const std::vector<cv::Rect2f>& ScrfdDetector::detect(const cv::Mat& image, float
     ort_check(run_status);
 
     ScrfdOutputs arrays;
+    arrays.tensor = tensor;
     for (size_t k = 0; k < 3; ++k) {
         for (const bool scores : {true, false}) {
             OrtValue* value = outputs[scores ? k : k + 3].get();

@@ -26,10 +26,12 @@ class ScrfdDetector : public FaceModel {
 
     const std::vector<cv::Rect2f>& detect(const cv::Mat& image, float score_threshold,
                                           int32_t max_faces) override;
-    int largest_side() const override { return kScrfdInputSide; }
+    int largest_side() const override;
 
   private:
-    void fill_input(const cv::Mat& image);
+    void fill_input(const cv::Mat& image, cv::Size tensor);
+
+    OrtProvider provider;
 
     OrtSessionOwner session;
     std::string input_name;

@@ -67,10 +67,10 @@ const char* get_name(void*) {
 void* create(obs_data_t* settings, obs_source_t* source) {
     void* created = nullptr;
     guarded("create failed", nullptr, [&] {
-        created = create_with_models(settings, source,
-                                     {find_module_file(kYunetModelFile),
-                                      find_module_file(kYunetAnySizeModelFile),
-                                      find_module_file(kScrfdModelFile)});
+        created = create_with_models(
+            settings, source,
+            {find_module_file(kYunetModelFile), find_module_file(kYunetAnySizeModelFile),
+             find_module_file(kScrfdModelFile), find_module_file(kScrfdAnySizeModelFile)});
     });
     return created;
 }

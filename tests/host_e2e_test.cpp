@@ -264,6 +264,29 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
     EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR) + log_.count("[veilcam]", LOG_WARNING), 0);
 }
 
+// The detectors on ONNX Runtime's CPU provider as the installed module runs
+// them: the runtime from the module's folder, the models from its data.
+TEST_F(RealHost, TheOnnxRuntimeDevicesHideTheFaces) {
+    const Composite& c = composite();
+    for (const char* device : {"cpu-ort", "cpu-scrfd"}) {
+        DataPtr settings(obs_data_create(), obs_data_release);
+        obs_data_set_string(settings.get(), "tracking_device", device);
+        SourcePtr input = make_input(device);
+        SourcePtr filter = attach_filter(input.get(), settings.get());
+        obs_set_output_source(0, input.get());
+        const cv::Mat filtered = render(input.get(), c.picture, VIDEO_FORMAT_NV12);
+        obs_set_output_source(0, nullptr);
+        for (const cv::Rect& face : c.faces) {
+            EXPECT_LT(detail(filtered, face), 0.5 * detail(c.picture, face)) << device << face;
+        }
+    }
+    EXPECT_EQ(log_.count("detector ready on ONNX Runtime's CPU provider: " +
+                             (kPluginDir / "data/models/").string(),
+                         LOG_INFO),
+              2);
+    EXPECT_EQ(log_.count("[veilcam]", LOG_WARNING) + log_.count("[veilcam]", LOG_ERROR), 0);
+}
+
 // The host hands the filter a reference to each frame: one the filter drops
 // must be released by it, or the source's frames leak and stall.
 TEST_F(RealHost, AFrameThatCannotBeHiddenIsDroppedAndNeverShown) {

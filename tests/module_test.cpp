@@ -63,7 +63,9 @@ class LoadedModule : public ::testing::Test {
 TEST(InstallLayout, HoldsTheFilesWhereOBSLooksAndTheModuleExportsTheSevenFunctions) {
     for (const char* file :
          {"bin/64bit/obs-veilcam.so", "bin/64bit/libonnxruntime.so.1", "data/locale/en-US.ini",
-          "data/models/det_500m.onnx", "data/models/face_detection_yunet_2023mar.onnx"}) {
+          "data/models/det_500m.onnx", "data/models/face_detection_yunet_2023mar.onnx",
+          "data/models/face_detection_yunet_2023mar_any_size.onnx",
+          "data/models/det_500m_any_size.onnx"}) {
         EXPECT_TRUE(fs::is_regular_file(kPluginDir / file)) << file;
     }
     const test::CommandRun nm =
@@ -92,7 +94,7 @@ TEST_F(LoadedModule, RegistersTheAsyncVideoFilterAndWritesTheBannerOnce) {
     std::ifstream maps("/proc/self/maps");
     const std::string mapped(std::istreambuf_iterator<char>(maps), {});
     EXPECT_EQ(mapped.find("libonnxruntime"), std::string::npos)
-        << "nothing is loaded before a GPU detector is asked for";
+        << "nothing is loaded before a detector on the runtime is asked for";
 }
 
 TEST_F(LoadedModule, TextsComeFromTheLocaleOrAreTheKeysThemselves) {

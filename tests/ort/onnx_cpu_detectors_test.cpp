@@ -51,7 +51,7 @@ TEST(OnnxCpuDetectors, RunOnTheCallingThreadAlone) {
     const cv::Mat image = test::labelled_photos()[0].image;
     YunetOrtDetector yunet(test::yunet_any_size_model());
     const int before = process_threads();
-    ScrfdDetector scrfd(test::scrfd_model(), 0, OrtProvider::Cpu);
+    ScrfdDetector scrfd(test::scrfd_any_size_model(), 0, OrtProvider::Cpu);
     YunetOrtDetector second(test::yunet_any_size_model());
     EXPECT_FALSE(yunet.detect(image, 0.5f, 100).empty());
     EXPECT_FALSE(second.detect(image, 0.5f, 100).empty());

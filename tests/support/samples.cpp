@@ -31,6 +31,10 @@ std::string yunet_any_size_model() {
     return model_path("face_detection_yunet_2023mar_any_size.onnx");
 }
 
+std::string scrfd_any_size_model() {
+    return model_path("det_500m_any_size.onnx");
+}
+
 std::string scrfd_model() {
     return model_path("det_500m.onnx");
 }

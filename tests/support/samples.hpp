@@ -15,7 +15,9 @@ struct LabelledPhoto {
 
 std::string yunet_model();
 std::string scrfd_model();
-std::string yunet_any_size_model(); // made by the build beside the bundled models
+// Made by the build beside the bundled models.
+std::string yunet_any_size_model();
+std::string scrfd_any_size_model();
 
 // A photo of ../shared/samples, as BGR; throws when it cannot be read.
 cv::Mat load_sample(const std::string& file);

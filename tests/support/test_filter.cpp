@@ -14,7 +14,8 @@ TestFilter::TestFilter(const SettingsEdit& edit) : settings_(obs_data_create()) 
         edit(settings_);
     }
     instance_ = static_cast<FilterInstance*>(create_with_models(
-        settings_, nullptr, {yunet_model(), yunet_any_size_model(), scrfd_model()}));
+        settings_, nullptr,
+        {yunet_model(), yunet_any_size_model(), scrfd_model(), scrfd_any_size_model()}));
     if (!instance_) {
         obs_data_release(settings_);
         throw std::runtime_error("create returned no filter");

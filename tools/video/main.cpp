@@ -156,9 +156,9 @@ int main(int argc, char** argv) {
 
     try {
         const fs::path data = data_beside_tool();
-        const BundledModels models{(data / kYunetModelFile).string(),
-                                   (data / kYunetAnySizeModelFile).string(),
-                                   (data / kScrfdModelFile).string()};
+        const BundledModels models{
+            (data / kYunetModelFile).string(), (data / kYunetAnySizeModelFile).string(),
+            (data / kScrfdModelFile).string(), (data / kScrfdAnySizeModelFile).string()};
         const char* model_path = obs_data_get_string(settings.get(), "model_path");
         check_model(*model_path ? model_path : models.yunet);
         const std::vector<Job> jobs = jobs_of(options);
