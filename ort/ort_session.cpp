@@ -128,9 +128,10 @@ OrtSessionOwner make_session(const std::string& model_path, OrtProvider provider
     ort_check(api->SetInterOpNumThreads(options.get(), 1));
     ort_check(api->AddSessionConfigEntry(options.get(), "session.intra_op.allow_spinning", "0"));
     ort_check(api->AddSessionConfigEntry(options.get(), "session.inter_op.allow_spinning", "0"));
-    ort_check(api->DisableMemPattern(options.get()));
     ort_check(api->SetSessionGraphOptimizationLevel(options.get(), ORT_ENABLE_ALL));
     if (provider == OrtProvider::DirectML) {
+        // DirectML runs without the runtime's memory planning.
+        ort_check(api->DisableMemPattern(options.get()));
         append_directml(options.get(), device_index);
     }
 
