@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Cross-builds the plug-in for Windows x64 with mingw-w64 and writes
+# dist/obs-veilcam-windows-x64.zip, laid out for OBS 32's plug-in folder
+# (unzip into %ProgramData%\obs-studio\plugins):
+#   obs-veilcam/bin/64bit/obs-veilcam.dll, onnxruntime.dll, DirectML.dll
+#   obs-veilcam/data/locale/en-US.ini, obs-veilcam/data/models/*.onnx
+# The C++ runtime, winpthreads and OpenCV are linked in statically; the DLL
+# imports only obs.dll, dxgi.dll and Windows' own libraries, and exports the
+# seven module functions (checked here).
+#   scripts/windows.sh [BUILD_DIR]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd -P)
+# shellcheck source=scripts/common.sh
+source "$here/common.sh"
+build=${1:-$root/build-windows}
+
+opencv=$("$here/windows-deps.sh")
+runtime=$("$here/onnxruntime.sh")
+# The Linux module names the libobs functions the module imports; the models'
+# open-size copies are made there too (python3-onnx lives in the sysroot).
+VEILCAM_BUILD_TARGETS=obs-veilcam "$here/build.sh" "$root/build" >&2
+
+mkdir -p "$build/libobs"
+{
+    echo "LIBRARY obs.dll"
+    echo "EXPORTS"
+    comm -12 <(nm -D --undefined-only "$root/build/obs-veilcam.so" | awk '{ print $2 }' | sort -u) \
+        <(nm -D --defined-only "$VEILCAM_SYSROOT/usr/lib/x86_64-linux-gnu/libobs.so.0" |
+            awk '{ print $3 }' | sort -u)
+} >"$build/libobs/obs.def"
+x86_64-w64-mingw32-dlltool -d "$build/libobs/obs.def" -l "$build/libobs/libobs.a" -D obs.dll
+cat >"$build/libobs/libobsConfig.cmake" <<CONFIG
+add_library(OBS::libobs STATIC IMPORTED)
+set_target_properties(OBS::libobs PROPERTIES
+  IMPORTED_LOCATION "$build/libobs/libobs.a"
+  INTERFACE_INCLUDE_DIRECTORIES "$VEILCAM_SYSROOT/usr/include/obs")
+CONFIG
+
+# The runtime's C header spells the calling convention the MSVC way.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DVEILCAM_BUILD_TESTS=OFF -Dlibobs_DIR="$build/libobs" -DOpenCV_DIR="$opencv" \
+    -DONNXRUNTIME_INCLUDE_DIR="$VEILCAM_SYSROOT/usr/include/onnxruntime" \
+    -DVEILCAM_ONNXRUNTIME_DIR="$runtime" -DCMAKE_CXX_FLAGS="-D_stdcall=__stdcall" \
+    -DCMAKE_MODULE_LINKER_FLAGS="-static -Wl,--no-undefined" >&2
+cmake --build "$build" >&2
+for model in face_detection_yunet_2023mar_any_size.onnx det_500m_any_size.onnx; do
+    cp "$root/build/data/models/$model" "$build/data/models/"
+done
+
+stage="$build/stage"
+rm -rf "$stage"
+cmake --install "$build" --prefix "$stage" >&2
+dll="$stage/obs-veilcam/bin/64bit/obs-veilcam.dll"
+exports=$(x86_64-w64-mingw32-objdump -p "$dll" |
+    awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && NF == 0 { on = 0 } on { print $NF }' | sort)
+expected=$(printf '%s\n' obs_module_description obs_module_free_locale obs_module_get_string \
+    obs_module_load obs_module_set_locale obs_module_set_pointer obs_module_ver)
+[[ "$exports" == "$expected" ]] || die "the DLL exports more or less than the module functions: $exports"
+imports=$(x86_64-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ { print $3 }' | sort -u)
+log "obs-veilcam.dll imports: $(echo $imports)"
+for import in $imports; do
+    case "${import,,}" in
+    obs.dll | dxgi.dll | kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-crt-*) ;;
+    *) die "obs-veilcam.dll imports $import, which OBS does not bring" ;;
+    esac
+done
+cp "$root/docs/INSTALL-WINDOWS.txt" "$stage/"
+
+mkdir -p "$root/dist"
+zip_file="$root/dist/obs-veilcam-windows-x64.zip"
+rm -f "$zip_file"
+(cd "$stage" && zip -q -r "$zip_file" obs-veilcam INSTALL-WINDOWS.txt)
+log "wrote $zip_file"
+echo "$zip_file"
