@@ -113,6 +113,7 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
         return !f.settings.hide_all_on_failure;
     }
 
+    check_rows(frame, *format);
     const int32_t cadence = f.frame_counter % f.settings.detection_interval;
     f.frame_counter = static_cast<int32_t>(static_cast<uint32_t>(f.frame_counter) + 1u);
     ++f.frame_index;

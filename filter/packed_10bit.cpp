@@ -33,6 +33,13 @@ const uint8_t* group_start(Packing packing, const uint8_t* row, int x) {
 
 } // namespace
 
+size_t packed_row_bytes(Packing packing, int width) {
+    return packing == Packing::V210
+               ? static_cast<size_t>((width + kV210GroupPixels - 1) / kV210GroupPixels) *
+                     kV210GroupWords * 4
+               : static_cast<size_t>(width) * 4;
+}
+
 int packed_group_pixels(Packing packing) {
     return packing == Packing::V210 ? kV210GroupPixels : 1;
 }

@@ -16,6 +16,9 @@ namespace veilcam {
 // at a time.
 int packed_group_pixels(Packing packing);
 
+// The bytes a row of `width` pixels takes.
+size_t packed_row_bytes(Packing packing, int width);
+
 // Unpacks the pixels `groups` of a plane (x and width whole groups) into
 // `samples`, an image of groups.size() with the unpacked channels.
 void unpack_area(Packing packing, const uint8_t* plane, size_t linesize, const cv::Rect& groups,

@@ -6,6 +6,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 namespace veilcam {
 namespace {
@@ -46,6 +48,21 @@ void store_area(obs_source_frame& frame, const FrameFormat& format, int plane, c
     const cv::Rect groups = packed_groups(format, area);
     pack_area(format.packing, reused_image(unpacked, groups.size(), sample_type(format, plane)),
               frame.data[plane], frame.linesize[plane], groups);
+}
+
+void check_rows(const obs_source_frame& frame, const FrameFormat& format) {
+    const int width = static_cast<int>(frame.width);
+    for (int plane = 0; plane < format.plane_count; ++plane) {
+        const size_t needed = format.packing == Packing::Samples
+                                  ? static_cast<size_t>(plane_size(format, plane, width, 1).width) *
+                                        format.planes[plane].channels * format.samples.bytes
+                                  : packed_row_bytes(format.packing, width);
+        if (frame.data[plane] && frame.linesize[plane] < needed) {
+            throw std::runtime_error(std::string(format.name) + " plane " + std::to_string(plane) +
+                                     " has rows of " + std::to_string(frame.linesize[plane]) +
+                                     " bytes; " + std::to_string(needed) + " are needed");
+        }
+    }
 }
 
 int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {

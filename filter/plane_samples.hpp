@@ -20,6 +20,10 @@ cv::Mat load_area(const obs_source_frame& frame, const FrameFormat& format, int 
 void store_area(obs_source_frame& frame, const FrameFormat& format, int plane, const cv::Rect& area,
                 cv::Mat& unpacked);
 
+// Throws when a plane's rows are shorter than its pixels need: reading such
+// a frame would run past its planes.
+void check_rows(const obs_source_frame& frame, const FrameFormat& format);
+
 // Pixel x of a row of plane 0: the mean of its samples other than alpha, on
 // the 8-bit scale.
 int pixel_level(const uint8_t* row, const FrameFormat& format, int x);

@@ -13,7 +13,7 @@ source "$here/common.sh"
 
 host_packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev mingw-w64-tools
     binutils-mingw-w64-x86-64 libz-mingw-w64-dev protobuf-compiler cmake ninja-build zip
-    wine64 wine libvkd3d1 libvkd3d-shader1 mesa-vulkan-drivers libvulkan1 xvfb dpkg-dev)
+    wine64 wine libvkd3d1 libvkd3d-shader1 mesa-vulkan-drivers libvulkan1 xvfb dpkg-dev curl)
 missing=()
 for package in "${host_packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -51,9 +51,9 @@ flock 9
 apt-get "${apt_options[@]}" update -q >&2
 
 # protobuf as the host's protoc speaks it (bookworm: 3.21.12).
-protobuf_version=$(dpkg-query -W -f '${Version}' protobuf-compiler | sed 's/-[^-]*$//')
-opencv_version=$("$here/in-sysroot.sh" --no-checkout dpkg-query -W -f '${Version}' libopencv-dev)
-prefix="$VEILCAM_CACHE/mingw-opencv-${opencv_version}-protobuf-${protobuf_version}"
+protobuf_version=$(dpkg-query -W -f '${source:Version}' protobuf-compiler | sed 's/-[^-]*$//')
+opencv_version=$("$here/in-sysroot.sh" --no-checkout dpkg-query -W -f '${source:Version}' libopencv-dev)
+prefix="$VEILCAM_CACHE/mingw-opencv-${opencv_version%-*}-protobuf-${protobuf_version}"
 if [[ -f "$prefix/.complete" ]]; then
     echo "$prefix"
     exit 0
@@ -63,10 +63,26 @@ sources="$VEILCAM_CACHE/sources"
 mkdir -p "$sources"
 jobs=$(nproc)
 
-protobuf_debian=$(apt-cache "${apt_options[@]}" showsrc protobuf | awk -v v="$protobuf_version" '/^Version:/ && index($2, v) == 1 { print $2; exit }')
-[[ -n "$protobuf_debian" ]] || die "no protobuf $protobuf_version source in Debian"
+protobuf_debian=$(dpkg-query -W -f '${source:Version}' protobuf-compiler)
 fetch_source protobuf "$protobuf_debian" "$sources/protobuf-$protobuf_debian"
-fetch_source opencv "$opencv_version" "$sources/opencv-$opencv_version"
+# The mirror keeps OpenCV's upstream tarball (which every Debian revision
+# shares) where older revisions' own files are gone; checked against the
+# signed source index.
+opencv_upstream=${opencv_version%-*}
+if [[ ! -d "$sources/opencv-$opencv_upstream" ]]; then
+    orig="opencv_${opencv_upstream}.orig.tar.xz"
+    sum=$(apt-cache "${apt_options[@]}" showsrc opencv | awk -v f="$orig" \
+        '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && $3 == f && !sum { sum = $1 }
+          END { print sum }')
+    [[ -n "$sum" ]] || die "no checksum for $orig in Debian's source index"
+    work=$(mktemp -d)
+    curl -fsSL "http://deb.debian.org/debian/pool/main/o/opencv/${orig//+/%2b}" -o "$work/$orig"
+    echo "$sum  $work/$orig" | sha256sum -c --quiet || die "$orig fails its checksum"
+    mkdir "$work/src"
+    tar -xJf "$work/$orig" -C "$work/src" --strip-components=1
+    mv "$work/src" "$sources/opencv-$opencv_upstream"
+    rm -rf "$work"
+fi
 
 log "building protobuf $protobuf_version for mingw-w64 (about 8 minutes)"
 rm -rf "$prefix" "$prefix.build"
@@ -81,17 +97,17 @@ cmake --install "$prefix.build/protobuf" >&2
 mv "$prefix/lib/cmake/protobuf" "$prefix.build/protobuf-cmake"
 
 log "building OpenCV $opencv_version for mingw-w64 (about 25 minutes)"
-cmake -S "$sources/opencv-$opencv_version" -B "$prefix.build/opencv" -G Ninja \
+cmake -S "$sources/opencv-$opencv_upstream" -B "$prefix.build/opencv" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-O1 \
     -DCMAKE_C_FLAGS=-O1 -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
     -DBUILD_LIST=core,imgproc,dnn,objdetect -DWITH_PROTOBUF=ON -DBUILD_PROTOBUF=OFF \
     -DPROTOBUF_UPDATE_FILES=ON -DProtobuf_INCLUDE_DIR="$prefix/include" \
     -DProtobuf_LIBRARY="$prefix/lib/libprotobuf.a" -DProtobuf_PROTOC_EXECUTABLE=/usr/bin/protoc \
-    -DBUILD_ZLIB=OFF -DWITH_JPEG=OFF -DWITH_PNG=OFF -DWITH_TIFF=OFF -DWITH_WEBP=OFF \
+    -DBUILD_ZLIB=OFF -DZLIB_LIBRARY_RELEASE=/usr/x86_64-w64-mingw32/lib/libz.a -DWITH_JPEG=OFF -DWITH_PNG=OFF -DWITH_TIFF=OFF -DWITH_WEBP=OFF \
     -DWITH_OPENJPEG=OFF -DWITH_JASPER=OFF -DWITH_OPENEXR=OFF -DWITH_IMGCODEC_HDR=OFF \
     -DWITH_IPP=OFF -DWITH_ITT=OFF -DWITH_OPENCL=OFF -DWITH_FFMPEG=OFF -DWITH_GSTREAMER=OFF \
     -DWITH_DSHOW=OFF -DWITH_MSMF=OFF -DWITH_EIGEN=OFF -DWITH_LAPACK=OFF -DWITH_OPENMP=OFF \
-    -DWITH_VA=OFF -DWITH_OBSENSOR=OFF -DWITH_FLATBUFFERS=OFF -DWITH_ADE=OFF \
+    -DWITH_VA=OFF -DWITH_OBSENSOR=OFF -DWITH_FLATBUFFERS=OFF -DWITH_ADE=OFF -DWITH_DIRECTML=OFF \
     -DBUILD_TESTS=OFF -DBUILD_PERF_TESTS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_opencv_apps=OFF \
     -DBUILD_JAVA=OFF -DBUILD_opencv_python3=OFF -DOPENCV_GENERATE_PKGCONFIG=OFF \
     -DINSTALL_CREATE_DISTRIB=OFF >&2
