@@ -37,13 +37,20 @@ set_target_properties(OBS::libobs PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "$VEILCAM_SYSROOT/usr/include/obs")
 CONFIG
 
+# OpenCV's dnn names the protobuf it was built with as a CMake target.
+cat >"$build/libobs/protobuf.cmake" <<CONFIG
+add_library(protobuf::libprotobuf STATIC IMPORTED)
+set_target_properties(protobuf::libprotobuf PROPERTIES IMPORTED_LOCATION "$opencv/lib/libprotobuf.a")
+CONFIG
+
 # The runtime's C header spells the calling convention the MSVC way.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DVEILCAM_BUILD_TESTS=OFF -Dlibobs_DIR="$build/libobs" -DOpenCV_DIR="$opencv" \
+    -DVEILCAM_BUILD_TESTS=OFF -Dlibobs_DIR="$build/libobs" -DOpenCV_DIR="$opencv/lib/cmake/opencv4" \
+    -DCMAKE_PROJECT_INCLUDE="$build/libobs/protobuf.cmake" \
     -DONNXRUNTIME_INCLUDE_DIR="$VEILCAM_SYSROOT/usr/include/onnxruntime" \
     -DVEILCAM_ONNXRUNTIME_DIR="$runtime" -DCMAKE_CXX_FLAGS="-D_stdcall=__stdcall" \
-    -DCMAKE_MODULE_LINKER_FLAGS="-static -Wl,--no-undefined" >&2
+    -DCMAKE_MODULE_LINKER_FLAGS="-static -s -Wl,--no-undefined" >&2
 cmake --build "$build" >&2
 for model in face_detection_yunet_2023mar_any_size.onnx det_500m_any_size.onnx; do
     cp "$root/build/data/models/$model" "$build/data/models/"
