@@ -18,6 +18,13 @@ enum class OrtProvider { Cpu, DirectML };
 OrtSessionOwner make_session(const std::string& model_path, OrtProvider provider,
                              int32_t device_index = 0);
 
+// Both networks take sides that are multiples of their coarsest stride: a
+// side rounded up to the next one, the rest of the input padded.
+inline int padded_side(int side) {
+    constexpr int kCoarsestStride = 32;
+    return (side + kCoarsestStride - 1) / kCoarsestStride * kCoarsestStride;
+}
+
 // The names of the session's inputs or outputs, in the model's order.
 std::vector<std::string> input_names(OrtSession* session);
 std::vector<std::string> output_names(OrtSession* session);

@@ -14,7 +14,6 @@ constexpr size_t kChannels = 3;
 // On the CPU the input follows the image, in multiples of the coarsest
 // stride, up to this; DirectML takes the model's 640 x 640.
 constexpr int kLargestCpuSide = 1280;
-constexpr int kSizeDivisor = 32;
 constexpr float kZeroByte = (0.0f - 127.5f) * 0.0078125f;
 constexpr const char* kWrongModel = "DirectML requires the bundled 640x640 SCRFD model";
 } // namespace
@@ -66,9 +65,8 @@ const std::vector<cv::Rect2f>& ScrfdDetector::detect(const cv::Mat& image, float
                                      ? "Invalid DirectML SCRFD input image"
                                      : "Invalid SCRFD input image");
     }
-    auto padded = [](int side) { return (side + kSizeDivisor - 1) / kSizeDivisor * kSizeDivisor; };
     const cv::Size tensor = provider == OrtProvider::Cpu
-                                ? cv::Size(padded(image.cols), padded(image.rows))
+                                ? cv::Size(padded_side(image.cols), padded_side(image.rows))
                                 : cv::Size(kScrfdInputSide, kScrfdInputSide);
     fill_input(image, tensor);
     const OrtApi* api = OrtRuntime::api();

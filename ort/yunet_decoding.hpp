@@ -9,8 +9,6 @@
 namespace veilcam {
 
 inline constexpr std::array<int, 3> kYunetStrides = {8, 16, 32};
-// YuNet's input sides are multiples of this.
-inline constexpr int kYunetSizeDivisor = 32;
 
 // The class, objectness and box outputs of the three strides, one cell after
 // another in rows of the padded input.

@@ -86,11 +86,8 @@ const std::vector<cv::Rect2f>& YunetOrtDetector::detect(const cv::Mat& image, fl
         image.rows > kLargestSide) {
         throw std::runtime_error("YuNet takes 8-bit BGR images of at most 1280 pixels a side");
     }
-    // Sides padded to whole multiples of 32 with black, as OpenCV pads them.
-    auto pad = [](int side) {
-        return (side - 1) / kYunetSizeDivisor * kYunetSizeDivisor + kYunetSizeDivisor;
-    };
-    const cv::Size padded(pad(image.cols), pad(image.rows));
+    // Padded with black, as OpenCV pads it.
+    const cv::Size padded(padded_side(image.cols), padded_side(image.rows));
     if (padded != bound) {
         bind(padded);
     }
