@@ -140,6 +140,15 @@ void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch
     }
 }
 
+// The pointers are declared unaliased: a byte pointer may alias the sums as
+// far as the compiler knows, and it would not vectorise the 8-bit case.
+template <typename T>
+void add_to_column_sums(const T* __restrict row, int count, uint32_t* __restrict sums) {
+    for (int i = 0; i < count; ++i) {
+        sums[i] += row[i];
+    }
+}
+
 template <typename T> void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
     const int cn = view.channels();
     const int row_samples = view.cols * cn;
@@ -159,10 +168,7 @@ template <typename T> void pixelate(cv::Mat& view, int pixel_size, ResampleScrat
         // the block means make one row that is copied over the band.
         std::fill(sums, sums + row_samples, 0u);
         for (int y = y0; y < y1; ++y) {
-            const T* row = view.ptr<T>(y);
-            for (int i = 0; i < row_samples; ++i) {
-                sums[i] += row[i];
-            }
+            add_to_column_sums(view.ptr<T>(y), row_samples, sums);
         }
         for (int bx = 0; bx < blocks_x; ++bx) {
             const int x0 = block_start(bx, blocks_x, view.cols);
