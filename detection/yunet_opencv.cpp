@@ -1,5 +1,7 @@
 #include "detection/yunet_opencv.hpp"
 
+#include <opencv2/imgproc.hpp>
+
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -40,9 +42,14 @@ YunetOpencvDetector::YunetOpencvDetector(const std::string& model_path, float co
 
 const std::vector<cv::Rect2f>& YunetOpencvDetector::detect(const cv::Mat& image, float confidence,
                                                            int32_t limit) {
+    const cv::Mat* bgr = &image;
+    if (image.channels() == 1) {
+        cv::cvtColor(image, grey_as_bgr, cv::COLOR_GRAY2BGR);
+        bgr = &grey_as_bgr;
+    }
     yunet->setInputSize(image.size());
     yunet->setScoreThreshold(confidence);
-    yunet->detect(image, rows);
+    yunet->detect(*bgr, rows);
     faces.clear();
     for (int row = 0; row < rows.rows && static_cast<int32_t>(faces.size()) < limit; ++row) {
         const float* face = rows.ptr<float>(row);

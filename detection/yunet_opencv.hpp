@@ -22,7 +22,8 @@ class YunetOpencvDetector : public FaceModel {
 
   private:
     cv::Ptr<cv::FaceDetectorYN> yunet;
-    cv::Mat rows; // one face a row, as OpenCV gives them
+    cv::Mat grey_as_bgr; // OpenCV's YuNet takes three channels
+    cv::Mat rows;        // one face a row, as OpenCV gives them
     std::vector<cv::Rect2f> faces;
 };
 

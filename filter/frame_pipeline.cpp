@@ -74,7 +74,7 @@ void make_working_image(const obs_source_frame& frame, const FrameFormat& format
         images.working.release();
         return;
     }
-    convert_to_bgr(plane0, format, images.eight_bit, images.working);
+    convert_for_detection(plane0, format, images.eight_bit, images.working);
 }
 
 void make_detection_image(const obs_source_frame& frame, const FrameFormat& format, double scale,
@@ -83,7 +83,7 @@ void make_detection_image(const obs_source_frame& frame, const FrameFormat& form
         // A fraction of the work of converting the whole frame, same picture.
         const cv::Mat plane0 = detectable_plane0(frame, format, images);
         cv::resize(plane0, images.shrunk, shrunk_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
-        convert_to_bgr(images.shrunk, format, images.eight_bit, images.detection);
+        convert_for_detection(images.shrunk, format, images.eight_bit, images.detection);
         return;
     }
     make_working_image(frame, format, images);

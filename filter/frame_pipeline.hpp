@@ -14,15 +14,16 @@ struct DetectionImages {
     cv::Mat luma;      // the luma channel of a packed plane 0
     cv::Mat shrunk;    // plane 0 shrunk, before its conversion
     cv::Mat eight_bit; // samples of more than 8 bits brought to 8
-    cv::Mat working;   // the whole frame as BGR
+    cv::Mat working;   // the whole frame at 8 bits, grey or BGR
     cv::Mat detection; // what the detector gets
 };
 
-// The whole frame as 8-bit BGR in `images.working`.
+// The whole frame as 8-bit grey or BGR (as the format is detected) in
+// `images.working`.
 void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
                         DetectionImages& images);
 
-// The frame as 8-bit BGR shrunk by `scale` (copied when scale is 1) in
+// The working image shrunk by `scale` (copied when scale is 1) in
 // `images.detection`.
 void make_detection_image(const obs_source_frame& frame, const FrameFormat& format, double scale,
                           DetectionImages& images);

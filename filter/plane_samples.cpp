@@ -87,17 +87,18 @@ int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {
     return sum / counted / format.samples.level_scale;
 }
 
-void convert_to_bgr(const cv::Mat& samples, const FrameFormat& format, cv::Mat& eight_bit,
-                    cv::Mat& bgr) {
+void convert_for_detection(const cv::Mat& samples, const FrameFormat& format, cv::Mat& eight_bit,
+                           cv::Mat& image) {
     const cv::Mat* source = &samples;
     if (samples.depth() != CV_8U) {
         samples.convertTo(eight_bit, CV_8U, 1.0 / format.samples.level_scale);
         source = &eight_bit;
     }
-    if (format.to_bgr < 0) {
-        source->copyTo(bgr);
+    // Grey stays grey: the networks take it as it is, with no BGR copy.
+    if (format.to_bgr < 0 || format.to_bgr == cv::COLOR_GRAY2BGR) {
+        source->copyTo(image);
     } else {
-        cv::cvtColor(*source, bgr, format.to_bgr);
+        cv::cvtColor(*source, image, format.to_bgr);
     }
 }
 

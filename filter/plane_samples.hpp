@@ -28,9 +28,10 @@ void check_rows(const obs_source_frame& frame, const FrameFormat& format);
 // the 8-bit scale.
 int pixel_level(const uint8_t* row, const FrameFormat& format, int x);
 
-// Plane 0's samples (as loaded, or shrunk) as 8-bit BGR in `bgr`; `eight_bit`
-// holds them at 8 bits on the way where they have more.
-void convert_to_bgr(const cv::Mat& samples, const FrameFormat& format, cv::Mat& eight_bit,
-                    cv::Mat& bgr);
+// Plane 0's samples (as loaded, or shrunk) as the 8-bit image detection
+// takes in `image`: grey for formats detected in grey, BGR for the rest.
+// `eight_bit` holds them at 8 bits on the way where they have more.
+void convert_for_detection(const cv::Mat& samples, const FrameFormat& format, cv::Mat& eight_bit,
+                           cv::Mat& image);
 
 } // namespace veilcam

@@ -13,7 +13,7 @@ class FaceModel {
   public:
     virtual ~FaceModel() = default;
 
-    // Faces in `image` (8-bit BGR, no larger than largest_side()) scored
+    // Faces in `image` (8-bit grey or BGR, no larger than largest_side()) scored
     // `confidence` or more, at most `limit`, best first, in the image's
     // pixels; rewritten by the next call. Throws when the network cannot run.
     virtual const std::vector<cv::Rect2f>& detect(const cv::Mat& image, float confidence,

@@ -113,6 +113,22 @@ std::vector<std::string> names(OrtSession* session, CountGetter count_of, NameGe
     return result;
 }
 
+using TypeInfoGetter = OrtStatus*(ORT_API_CALL*)(const OrtSession*, size_t, OrtTypeInfo**);
+
+std::vector<int64_t> dimensions(OrtSession* session, size_t index, TypeInfoGetter type_of) {
+    const OrtApi* api = OrtRuntime::api();
+    OrtTypeInfo* raw_type = nullptr;
+    ort_check(type_of(session, index, &raw_type));
+    const OrtTypeInfoOwner type_info(raw_type);
+    const OrtTensorTypeAndShapeInfo* tensor_info = nullptr;
+    ort_check(api->CastTypeInfoToTensorInfo(type_info.get(), &tensor_info));
+    size_t count = 0;
+    ort_check(api->GetDimensionsCount(tensor_info, &count));
+    std::vector<int64_t> result(count, -1);
+    ort_check(api->GetDimensions(tensor_info, result.data(), count));
+    return result;
+}
+
 } // namespace
 
 OrtSessionOwner make_session(const std::string& model_path, OrtProvider provider,
@@ -153,17 +169,11 @@ std::vector<std::string> output_names(OrtSession* session) {
 }
 
 std::vector<int64_t> input_dimensions(OrtSession* session, size_t index) {
-    const OrtApi* api = OrtRuntime::api();
-    OrtTypeInfo* raw_type = nullptr;
-    ort_check(api->SessionGetInputTypeInfo(session, index, &raw_type));
-    const OrtTypeInfoOwner type_info(raw_type);
-    const OrtTensorTypeAndShapeInfo* tensor_info = nullptr;
-    ort_check(api->CastTypeInfoToTensorInfo(type_info.get(), &tensor_info));
-    size_t count = 0;
-    ort_check(api->GetDimensionsCount(tensor_info, &count));
-    std::vector<int64_t> dimensions(count, -1);
-    ort_check(api->GetDimensions(tensor_info, dimensions.data(), count));
-    return dimensions;
+    return dimensions(session, index, OrtRuntime::api()->SessionGetInputTypeInfo);
+}
+
+std::vector<int64_t> output_dimensions(OrtSession* session, size_t index) {
+    return dimensions(session, index, OrtRuntime::api()->SessionGetOutputTypeInfo);
 }
 
 } // namespace veilcam

@@ -29,7 +29,8 @@ inline int padded_side(int side) {
 std::vector<std::string> input_names(OrtSession* session);
 std::vector<std::string> output_names(OrtSession* session);
 
-// The dimensions of input `index` (-1 where symbolic).
+// The dimensions of input or output `index` (-1 where symbolic).
 std::vector<int64_t> input_dimensions(OrtSession* session, size_t index);
+std::vector<int64_t> output_dimensions(OrtSession* session, size_t index);
 
 } // namespace veilcam

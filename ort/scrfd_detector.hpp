@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ort/bound_tensors.hpp"
 #include "ort/face_model.hpp"
 #include "ort/ort_session.hpp"
 #include "ort/scrfd_decoding.hpp"
@@ -29,15 +30,9 @@ class ScrfdDetector : public FaceModel {
     int largest_side() const override;
 
   private:
-    void fill_input(const cv::Mat& image, cv::Size tensor);
-
     OrtProvider provider;
-
     OrtSessionOwner session;
-    std::string input_name;
-    std::vector<std::string> output_names;
-    std::vector<const char*> output_name_ptrs;
-    std::vector<float> input_tensor;
+    BoundTensors tensors;
     std::vector<ScrfdCandidate> candidates;
     std::vector<cv::Rect> faces;
     std::vector<cv::Rect2f> found;

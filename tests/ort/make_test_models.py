@@ -10,12 +10,13 @@ from onnx import TensorProto, helper
 
 
 def model(input_shape, outputs):
+    # Outputs declared as SCRFD's lists of anchors; each holds one value when run.
     graph = helper.make_graph(
-        nodes=[helper.make_node("ReduceMean", ["input.1"], [f"out{i}"], keepdims=1)
-               for i in range(outputs)],
+        nodes=[helper.make_node("ReduceMean", ["input.1"], ["mean"], keepdims=1)] +
+              [helper.make_node("Flatten", ["mean"], [f"out{i}"], axis=1) for i in range(outputs)],
         name="test",
         inputs=[helper.make_tensor_value_info("input.1", TensorProto.FLOAT, input_shape)],
-        outputs=[helper.make_tensor_value_info(f"out{i}", TensorProto.FLOAT, [1, 1, 1, 1][:len(input_shape)])
+        outputs=[helper.make_tensor_value_info(f"out{i}", TensorProto.FLOAT, ["anchors", 1])
                  for i in range(outputs)],
     )
     result = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 13)])
