@@ -2,8 +2,9 @@
 # Sets up everything (the sysroot, ONNX Runtime), builds, installs into a
 # temporary prefix inside the build folder and runs every test: the plain
 # build, then the unit and end-to-end tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the threading test under ThreadSanitizer.
-# The real-host tests run under Xvfb.
+# UndefinedBehaviorSanitizer, then the threading test under ThreadSanitizer;
+# last the Windows x64 build, cross-built and checked under Wine. The
+# real-host tests and Wine run under Xvfb.
 #   scripts/test.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -37,5 +38,12 @@ sanitizer_env=(TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1)
 VEILCAM_BUILD_TARGETS=veilcam_concurrency_tests \
     "$here/build.sh" "$root/build-tsan" -DVEILCAM_SANITIZE=thread
 run_ctest "$root/build-tsan" -R '^Concurrency\.' --fixture-exclude-setup installed_plugin
+
+echo "== Windows x64 under Wine"
+"$here/windows.sh" "$root/build-windows" >/dev/null
+log=$(mktemp)
+"$root/tests/windows/run.sh" "$root/build-windows" | tee "$log"
+passed=$((passed + $(sed -n 's/^wine checks: \([0-9]*\) passed.*/\1/p' "$log")))
+rm -f "$log"
 
 echo "tests: $passed passed, 0 failed"

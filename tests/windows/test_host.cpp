@@ -1,0 +1,203 @@
+// A small Windows host for the plug-in under Wine: it loads the real
+// obs-veilcam.dll beside the stand-in obs.dll (OBS itself cannot run here)
+// and drives the filter as OBS would, printing one line per check and
+// returning the number of failed checks.
+//   veilcam-test-host.exe checks|directml PLUGIN_DIR SPARE_RUNTIME PHOTO.bgra WIDTH HEIGHT
+//   X,Y,W,H...
+// PLUGIN_DIR is laid out as the zip lays it out. "checks" expects its
+// bin\64bit to lack onnxruntime.dll and copies SPARE_RUNTIME in half-way.
+#include "tests/windows/obs_stand_in.hpp"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+int g_failures = 0;
+
+void check(bool ok, const std::string& what) {
+    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+    std::fflush(stdout);
+    g_failures += ok ? 0 : 1;
+}
+
+struct Rect {
+    int x, y, width, height;
+};
+
+struct Photo {
+    std::vector<uint8_t> bgra;
+    int width = 0;
+    int height = 0;
+    std::vector<Rect> faces;
+};
+
+// The mean step between neighbouring pixels of a face, in grey levels.
+double detail(const std::vector<uint8_t>& bgra, int width, const Rect& r) {
+    auto grey = [&](int x, int y) {
+        const uint8_t* p = &bgra[(static_cast<size_t>(y) * width + x) * 4];
+        return (p[0] + p[1] + p[2]) / 3.0;
+    };
+    double sum = 0;
+    for (int y = r.y; y < r.y + r.height; ++y) {
+        for (int x = r.x; x + 1 < r.x + r.width; ++x) {
+            sum += std::abs(grey(x + 1, y) - grey(x, y));
+        }
+    }
+    return sum / (static_cast<double>(r.height) * (r.width - 1));
+}
+
+size_t count_in_log(const std::string& text) {
+    const std::string log = stand_in_log();
+    size_t count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A filter on `device` given two frames of the photo: true when every face
+// came out with less than half its detail. The filter is destroyed after.
+bool hides_faces(const obs_source_info& info, const Photo& photo, const char* device) {
+    obs_data_t* settings = stand_in_data_create();
+    info.get_defaults(settings);
+    stand_in_data_set_string(settings, "tracking_device", device);
+    static int source_stand_in;
+    void* filter = info.create(settings, reinterpret_cast<obs_source_t*>(&source_stand_in));
+    bool hidden = filter != nullptr;
+    for (int pass = 0; pass < 2 && hidden; ++pass) {
+        std::vector<uint8_t> pixels = photo.bgra;
+        obs_source_frame frame = {};
+        frame.data[0] = pixels.data();
+        frame.linesize[0] = static_cast<uint32_t>(photo.width * 4);
+        frame.width = static_cast<uint32_t>(photo.width);
+        frame.height = static_cast<uint32_t>(photo.height);
+        frame.format = VIDEO_FORMAT_BGRA;
+        frame.full_range = true;
+        hidden = info.filter_video(filter, &frame) == &frame;
+        for (const Rect& face : photo.faces) {
+            hidden = hidden && detail(pixels, photo.width, face) <
+                                   0.5 * detail(photo.bgra, photo.width, face);
+        }
+    }
+    if (filter) {
+        info.destroy(filter);
+    }
+    stand_in_data_destroy(settings);
+    return hidden;
+}
+
+// An export of the module as the function it is (through void*, which the
+// compiler lets any function pointer pass).
+template <typename Function> Function module_function(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+std::string list_items(const obs_source_info& info) {
+    obs_properties_t* props = info.get_properties(nullptr);
+    const std::string items = stand_in_list_items();
+    obs_properties_destroy(props);
+    return items;
+}
+
+} // namespace
+
+int main() {
+    // The arguments as UTF-16, then UTF-8 as libobs passes paths: the ANSI
+    // argv would lose the accents of a data folder's name.
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) {
+        char utf8[MAX_PATH * 3];
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8, sizeof(utf8), nullptr, nullptr);
+        args.emplace_back(utf8);
+    }
+    LocalFree(wide);
+    if (args.size() < 9) {
+        std::fprintf(stderr, "usage: veilcam-test-host checks|directml PLUGIN_DIR DATA_COPY "
+                             "SPARE_RUNTIME PHOTO.bgra WIDTH HEIGHT X,Y,W,H...\n");
+        return 100;
+    }
+    const std::string mode = args[1];
+    const std::string plugin = args[2];
+    const std::string binaries = plugin + "\\bin\\64bit\\";
+    Photo photo;
+    std::ifstream file(args[5], std::ios::binary);
+    photo.bgra.assign(std::istreambuf_iterator<char>(file), {});
+    photo.width = std::atoi(args[6].c_str());
+    photo.height = std::atoi(args[7].c_str());
+    for (size_t i = 8; i < args.size(); ++i) {
+        Rect r{};
+        std::sscanf(args[i].c_str(), "%d,%d,%d,%d", &r.x, &r.y, &r.width, &r.height);
+        photo.faces.push_back(r);
+    }
+    if (photo.bgra.size() != static_cast<size_t>(photo.width) * photo.height * 4) {
+        std::fprintf(stderr, "%s is not a %dx%d BGRA picture\n", args[5].c_str(), photo.width,
+                     photo.height);
+        return 100;
+    }
+
+    HMODULE module = LoadLibraryA((binaries + "obs-veilcam.dll").c_str());
+    check(module != nullptr, "obs-veilcam.dll loads with the stand-in obs.dll");
+    if (!module) {
+        return g_failures;
+    }
+    const char* exports[] = {"obs_module_load",        "obs_module_set_pointer",
+                             "obs_module_ver",         "obs_module_set_locale",
+                             "obs_module_free_locale", "obs_module_get_string",
+                             "obs_module_description"};
+    for (const char* name : exports) {
+        check(GetProcAddress(module, name) != nullptr, std::string("exports ") + name);
+    }
+    stand_in_set_data_dir((plugin + "\\data").c_str());
+    static int module_stand_in;
+    module_function<void (*)(obs_module_t*)>(module, "obs_module_set_pointer")(
+        reinterpret_cast<obs_module_t*>(&module_stand_in));
+    module_function<void (*)(const char*)>(module, "obs_module_set_locale")("en-US");
+    const bool loaded = module_function<bool (*)()>(module, "obs_module_load")();
+    const obs_source_info& info = *stand_in_registered_source();
+    check(loaded && info.id && std::strcmp(info.id, "veilcam_filter") == 0,
+          "the module registers veilcam_filter");
+    if (!loaded || !info.id) {
+        return g_failures;
+    }
+
+    if (mode == "directml") {
+        // DirectML on Wine's lavapipe adapter: informational until Wine runs it.
+        check(hides_faces(info, photo, "dml:0"), "dml:0 hides the faces");
+        check(count_in_log("SCRFD") > 0 && count_in_log("failed") == 0,
+              "dml:0 runs SCRFD on DirectML without falling back");
+        return g_failures;
+    }
+
+    check(hides_faces(info, photo, "cpu"), "the CPU detector hides the faces");
+    stand_in_set_data_dir(args[3].c_str());
+    check(hides_faces(info, photo, "cpu") && count_in_log("YuNet CPU load failed") == 0,
+          "so it does with the data in " + args[3]);
+    stand_in_set_data_dir((plugin + "\\data").c_str());
+    const std::string items = list_items(info);
+    std::printf("%s", items.c_str());
+    check(items.find("tracking_device: dml:0 = ") != std::string::npos,
+          "the GPU list holds Wine's adapter as dml:0");
+
+    const std::string missing = "Could not load bundled onnxruntime.dll";
+    check(hides_faces(info, photo, "cpu-ort") && count_in_log(missing) == 1,
+          "without onnxruntime.dll: \"" + missing + "\", and YuNet on OpenCV hides the faces");
+    check(CopyFileA(args[4].c_str(), (binaries + "onnxruntime.dll").c_str(), TRUE) != 0,
+          "onnxruntime.dll put in place");
+    check(hides_faces(info, photo, "cpu-ort") &&
+              count_in_log("YuNet detector ready on ONNX Runtime's CPU provider") == 1,
+          "a later start-up loads it: YuNet on ONNX Runtime hides the faces");
+    check(hides_faces(info, photo, "dml:7") && count_in_log("DirectML GPU 'dml:7' failed (") == 1,
+          "dml:7 falls back with the runtime's message, and the faces are hidden");
+    check(stand_in_released_frames() == 0, "no frame was dropped");
+    return g_failures;
+}
