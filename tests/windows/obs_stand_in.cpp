@@ -38,16 +38,16 @@ std::string g_log;
 std::string g_list_items;
 std::string g_data_dir;
 obs_source_info g_source = {};
-int g_released_frames = 0;
 
-template <typename T> T get(obs_data_t* data, const char* name, T fallback) {
+// The stored value, else the default, else null.
+template <typename T> const T* get(obs_data_t* data, const char* name) {
     for (const auto* values : {&data->values, &data->defaults}) {
         const auto found = values->find(name);
         if (found != values->end() && std::holds_alternative<T>(found->second)) {
-            return std::get<T>(found->second);
+            return &std::get<T>(found->second);
         }
     }
-    return fallback;
+    return nullptr;
 }
 
 obs_property_t* add(obs_properties_t* props, const char* name) {
@@ -75,22 +75,16 @@ void bfree(void* memory) {
 }
 
 bool obs_data_get_bool(obs_data_t* data, const char* name) {
-    return get<bool>(data, name, false);
+    return get<bool>(data, name) && *get<bool>(data, name);
 }
 long long obs_data_get_int(obs_data_t* data, const char* name) {
-    return get<long long>(data, name, 0);
+    return get<long long>(data, name) ? *get<long long>(data, name) : 0;
 }
 double obs_data_get_double(obs_data_t* data, const char* name) {
-    return get<double>(data, name, 0.0);
+    return get<double>(data, name) ? *get<double>(data, name) : 0.0;
 }
 const char* obs_data_get_string(obs_data_t* data, const char* name) {
-    for (const auto* values : {&data->values, &data->defaults}) {
-        const auto found = values->find(name);
-        if (found != values->end() && std::holds_alternative<std::string>(found->second)) {
-            return std::get<std::string>(found->second).c_str();
-        }
-    }
-    return "";
+    return get<std::string>(data, name) ? get<std::string>(data, name)->c_str() : "";
 }
 void obs_data_set_default_bool(obs_data_t* data, const char* name, bool value) {
     data->defaults[name] = value;
@@ -109,9 +103,7 @@ obs_source_t* obs_filter_get_parent(const obs_source_t*) {
     return nullptr;
 }
 
-void obs_source_release_frame(obs_source_t*, obs_source_frame*) {
-    ++g_released_frames;
-}
+void obs_source_release_frame(obs_source_t*, obs_source_frame*) {}
 
 // libobs gives paths in UTF-8, as here.
 char* obs_find_module_file(obs_module_t*, const char* file) {
@@ -187,9 +179,6 @@ void stand_in_data_destroy(obs_data_t* data) {
 void stand_in_data_set_string(obs_data_t* data, const char* name, const char* value) {
     data->values[name] = std::string(value);
 }
-void stand_in_data_set_int(obs_data_t* data, const char* name, long long value) {
-    data->values[name] = value;
-}
 void stand_in_set_data_dir(const char* folder) {
     g_data_dir = folder;
 }
@@ -201,9 +190,6 @@ const char* stand_in_log(void) {
 }
 const char* stand_in_list_items(void) {
     return g_list_items.c_str();
-}
-int stand_in_released_frames(void) {
-    return g_released_frames;
 }
 
 } // extern "C"

@@ -7,7 +7,6 @@ extern "C" {
 obs_data_t* stand_in_data_create(void);
 void stand_in_data_destroy(obs_data_t* data);
 void stand_in_data_set_string(obs_data_t* data, const char* name, const char* value);
-void stand_in_data_set_int(obs_data_t* data, const char* name, long long value);
 // Where obs_find_module_file finds the module's data.
 void stand_in_set_data_dir(const char* folder);
 // The source the module registered (all zero before).
@@ -16,5 +15,4 @@ const obs_source_info* stand_in_registered_source(void);
 const char* stand_in_log(void);
 // The list items of the latest properties, a line each: "list: value = name".
 const char* stand_in_list_items(void);
-int stand_in_released_frames(void);
 }
