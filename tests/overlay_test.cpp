@@ -66,6 +66,8 @@ TEST(Overlay, EachFormatIsDrawnInItsOwnWayAndOnlyWhenAsked) {
     solid(cv::Rect(295, 118, 60, 60)).setTo(255);
     solid &= grey.changed();
     ASSERT_GT(cv::countNonZero(solid), 500);
+    EXPECT_EQ(grey.pixels().at<uint8_t>(110, 100), 235) << "the hidden face's outline";
+    EXPECT_EQ(grey.pixels().at<uint8_t>(145, 300), 150) << "the visible face's outline";
     cv::Mat grey_drawn;
     grey.pixels().convertTo(grey_drawn, CV_32S);
 
