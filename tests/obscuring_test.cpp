@@ -31,28 +31,6 @@ double worst_difference(const cv::Mat& a, const cv::Mat& b) {
     return cv::norm(a.reshape(1), b.reshape(1), cv::NORM_INF);
 }
 
-TEST(PaddedFaceRect, WidensByPaddingOutwardsAndCutsToTheFrame) {
-    struct Case {
-        cv::Rect2f box;
-        float padding;
-        cv::Rect expected;
-    };
-    const Case cases[] = {
-        {{100, 100, 40, 40}, 35.0f, {86, 86, 68, 68}},
-        {{100.5f, 100.5f, 40, 40}, 0.0f, {100, 100, 40, 40}},
-        {{100, 100, 41, 41}, 10.0f, {95, 95, 50, 50}},
-        {{0, 0, 40, 40}, 35.0f, {0, 0, 54, 54}},
-        {{620, 340, 40, 40}, 35.0f, {606, 326, 34, 34}},
-        {{100, 100, 40, 40}, -50.0f, {0, 0, 0, 0}},
-        {{1000, 1000, 40, 40}, 35.0f, {0, 0, 0, 0}},
-        {{100, 100, 40, 40}, 1e30f, {0, 0, 640, 360}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(padded_face_rect(c.box, c.padding, {640, 360}), c.expected)
-            << "box " << c.box << " padding " << c.padding;
-    }
-}
-
 TEST(PlaneRegion, SubsampledPlanesCoverEverySampleTheRegionTouches) {
     const FrameFormat& i420 = *frame_format(VIDEO_FORMAT_I420);
     const FrameFormat& i422 = *frame_format(VIDEO_FORMAT_I422);

@@ -1,5 +1,4 @@
 #include "settings/device_choice.hpp"
-#include "settings/face_selection.hpp"
 #include "settings/filter_settings.hpp"
 #include "settings/settings_schema.hpp"
 #include "support/frames.hpp"
@@ -12,7 +11,6 @@
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <set>
 
 namespace veilcam {
 namespace {
@@ -72,35 +70,6 @@ TEST(Settings, DefaultsAndBoundsAsReadFromAStoredSettingsObject) {
         });
         EXPECT_EQ(s.detection_max_dimension, c.expected_dimension) << c.confidence;
         EXPECT_EQ(s.confidence, c.expected_confidence) << c.confidence;
-    }
-}
-
-TEST(Settings, FaceIdListKeepsPositive64BitNumbersOnly) {
-    struct Case {
-        const char* text;
-        std::set<uint64_t> ids;
-    };
-    // clang-format off
-    const Case cases[] = {
-        {"3, 5;7 9", {3, 5, 7, 9}}, {nullptr, {}}, {"0,00", {}}, {"12a,a12,-4,+4,4.5,0x10", {}},
-        {"18446744073709551615", {18446744073709551615ull}}, {"18446744073709551616", {}},
-        {"4\r\v\f2, 8", {42, 8}}};
-    // clang-format on
-    for (const Case& c : cases) {
-        const auto ids = parse_face_ids(c.text);
-        EXPECT_EQ(std::set<uint64_t>(ids.begin(), ids.end()), c.ids)
-            << "list: " << (c.text ? c.text : "(null)");
-    }
-    struct Selection {
-        int32_t mode;
-        uint64_t listed, id;
-        bool obscured;
-    };
-    for (const Selection& c :
-         {Selection{0, 2, 2, false}, Selection{0, 2, 3, true}, Selection{1, 2, 2, true},
-          Selection{1, 2, 3, false}, Selection{2, 2, 2, false}, Selection{-1, 2, 3, true}}) {
-        EXPECT_EQ(should_obscure(FaceSelection{c.mode, {c.listed}}, c.id), c.obscured)
-            << "mode " << c.mode << ", id " << c.id;
     }
 }
 
@@ -171,36 +140,6 @@ TEST(SettingsUpdate, OnlyADeviceOrModelChangeRebuildsTheDetectorAndOnlyADeviceRe
         EXPECT_EQ(log.count(gpu, LOG_WARNING), step.gpu_warnings) << step.what;
         EXPECT_FALSE(filter.instance().tracker.tracks().empty()) << step.what;
     }
-}
-
-TEST(SettingsUpdate, AMissingModelIsReportedAtEveryPassAndACorruptOneOnce) {
-    test::LogCapture log;
-    test::TestFilter filter([](obs_data_t* s) {
-        obs_data_set_string(s, "model_path", "/nonexistent/yunet.onnx");
-        obs_data_set_int(s, "detection_interval", 1);
-    });
-    const test::TestFrame original =
-        test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_BGR3);
-    test::TestFrame frame = original;
-    filter.run(frame);
-    filter.run(frame);
-    EXPECT_EQ(frame.storage, original.storage);
-    EXPECT_EQ(
-        log.count("[veilcam] Bundled YuNet model is missing: /nonexistent/yunet.onnx", LOG_ERROR),
-        2);
-
-    filter.update([](obs_data_t* s) {
-        obs_data_set_string(s, "model_path", VEILCAM_SAMPLES_DIR "/faces.csv");
-    });
-    filter.run(frame);
-    EXPECT_EQ(log.count("[veilcam] YuNet CPU load failed: ", LOG_ERROR), 1);
-
-    filter.update(
-        [](obs_data_t* s) { obs_data_set_string(s, "model_path", test::yunet_model().c_str()); });
-    filter.run(frame);
-    EXPECT_EQ(log.count("[veilcam] YuNet detector ready on CPU: " + test::yunet_model(), LOG_INFO),
-              1);
-    EXPECT_EQ(log.count("[veilcam] First face detection succeeded (3 face(s))", LOG_INFO), 1);
 }
 
 } // namespace

@@ -79,64 +79,6 @@ TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
     }
 }
 
-TEST_F(VideoTool, WritesOddSizes) {
-    const std::string input = path("odd.nut");
-    test::make_clip(input, picture_(cv::Rect(0, 0, 639, 359)), "yuv420p", 6, false);
-    const test::CommandRun run = run_tool(input + " " + path("odd.mkv"));
-    ASSERT_EQ(run.exit_code, 0) << run.output;
-    const test::ClipInfo after = test::read_clip(path("odd.mkv"));
-    EXPECT_EQ(after.video_frames, 6);
-    EXPECT_EQ(after.first_frame.size(), cv::Size(639, 359));
-    EXPECT_LT(face_detail(after.first_frame), 0.5 * face_detail(picture_));
-}
-
-// Clips as phones and edited recordings deliver them: stored sideways with a
-// rotation in the metadata, or changing size half-way.
-TEST_F(VideoTool, TurnsSidewaysClipsUprightAndKeepsTheFirstSize) {
-    cv::Mat sideways, smaller;
-    cv::rotate(picture_, sideways, cv::ROTATE_90_COUNTERCLOCKWISE);
-    cv::imwrite(path("sideways.png"), sideways);
-    auto encode = [&](const std::string& still, const std::string& codec, const std::string& out) {
-        return test::run_command("ffmpeg -v error -y -framerate 30 -loop 1 -i " + path(still) +
-                                 " -frames:v 6 -c:v " + codec + " -q:v 2 " + path(out))
-            .exit_code;
-    };
-    ASSERT_EQ(encode("sideways.png", "mpeg4", "stored.mp4"), 0);
-    ASSERT_EQ(test::run_command("ffmpeg -v error -display_rotation -90 -i " + path("stored.mp4") +
-                                " -c copy " + path("phone.mp4"))
-                  .exit_code,
-              0);
-    const test::CommandRun turned = run_tool(path("phone.mp4") + " " + path("upright.mkv"));
-    ASSERT_EQ(turned.exit_code, 0) << turned.output;
-    EXPECT_NE(turned.output.find("3 faces tracked"), std::string::npos) << turned.output;
-    const cv::Mat upright = test::read_clip(path("upright.mkv")).first_frame;
-    ASSERT_EQ(upright.size(), picture_.size());
-    EXPECT_LT(face_detail(upright), 0.5 * face_detail(picture_));
-
-    cv::resize(picture_, smaller, cv::Size(480, 270), 0, 0, cv::INTER_AREA);
-    cv::imwrite(path("small.png"), smaller);
-    cv::imwrite(path("large.png"), picture_);
-    for (const auto& [first, second] : {std::pair{"large", "small"}, {"small", "large"}}) {
-        std::ofstream(path("list.txt")) << "file '" << path(std::string(first) + ".ts") << "'\n"
-                                        << "file '" << path(std::string(second) + ".ts") << "'\n";
-        for (const std::string part : {first, second}) {
-            ASSERT_EQ(encode(part + ".png", "mpeg2video", part + ".ts"), 0);
-        }
-        ASSERT_EQ(test::run_command("ffmpeg -v error -y -f concat -safe 0 -i " + path("list.txt") +
-                                    " -c copy " + path("changing.ts"))
-                      .exit_code,
-                  0);
-        const test::CommandRun run =
-            run_tool("--overwrite " + path("changing.ts") + " " + path("steady.mkv"));
-        ASSERT_EQ(run.exit_code, 0) << run.output;
-        EXPECT_NE(run.output.find("every frame is scaled to"), std::string::npos) << run.output;
-        const test::ClipInfo out = test::read_clip(path("steady.mkv"));
-        EXPECT_EQ(out.video_frames, test::read_clip(path("changing.ts")).video_frames) << first;
-        EXPECT_EQ(out.first_frame.size(),
-                  std::string(first) == "large" ? picture_.size() : smaller.size());
-    }
-}
-
 TEST_F(VideoTool, SkipsDamagedPacketsAndFailsOnlyWhenNothingDecodes) {
     ASSERT_EQ(test::run_command("ffmpeg -v error -i " + clip("yuv420p", false) +
                                 " -c:v mjpeg -q:v 3 " + path("motion.nut"))
@@ -168,40 +110,6 @@ TEST_F(VideoTool, SkipsDamagedPacketsAndFailsOnlyWhenNothingDecodes) {
     EXPECT_FALSE(fs::exists(path("all.mkv")));
 }
 
-TEST_F(VideoTool, AnonymisesManyFilesGoingOnAfterAFailure) {
-    const std::string input = clip("yuv420p", false);
-    fs::create_directories(path("more"));
-    fs::copy_file(input, path("more/input-yuv420p.nut"));
-    const test::CommandRun run =
-        run_tool(input + " " + path("missing.nut") + " " + path("more/input-yuv420p.nut") +
-                 " --output-dir " + path("out"));
-    EXPECT_EQ(run.exit_code, 1) << run.output;
-    EXPECT_NE(run.output.find("failed: cannot open " + path("missing.nut")), std::string::npos)
-        << run.output;
-    // Two inputs of one name get two outputs; the table says how each went.
-    for (const char* name : {"out/input-yuv420p.mkv", "out/input-yuv420p-2.mkv"}) {
-        EXPECT_EQ(test::read_clip(path(name)).video_frames, 12) << name;
-        EXPECT_NE(run.output.find("ok -> " + path(name)), std::string::npos) << run.output;
-    }
-    EXPECT_EQ(std::distance(fs::directory_iterator(path("out")), {}), 2);
-}
-
-TEST_F(VideoTool, SettingsAreOptionsNamedAfterTheirKeys) {
-    const std::string input = clip();
-    const test::CommandRun off = run_tool("--enabled false " + input + " " + path("off.mkv"));
-    ASSERT_EQ(off.exit_code, 0) << off.output;
-    const double original = face_detail(test::read_clip(input).first_frame);
-    EXPECT_GT(face_detail(test::read_clip(path("off.mkv")).first_frame), 0.7 * original);
-
-    const test::CommandRun help = run_tool("--help");
-    EXPECT_EQ(help.exit_code, 0);
-    for (const char* key :
-         {"--enabled true", "--blur_radius 70", "--confidence 0.5", "--excluded_face_ids \"\"",
-          "--tracking_device \"cpu\"", "--model_path"}) {
-        EXPECT_NE(help.output.find(key), std::string::npos) << key;
-    }
-}
-
 TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     const std::string input = clip("yuv420p", false);
     std::ofstream(path("existing.mkv")) << "keep me";
@@ -218,11 +126,9 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
         {"--model_path /nonexistent/yunet.onnx " + input + " " + path("b.mkv"), 1,
          "missing model /nonexistent/yunet.onnx"},
         {"--pixel_size big " + input + " " + path("c.mkv"), 2, "--pixel_size takes a number"},
-        {"--no_such_option 1 " + input + " " + path("d.mkv"), 2, "unknown option --no_such_option"},
         {input, 2, "give an input and an output file"},
         {input + " " + path("e.nosuchformat"), 1, "cannot choose an output format"},
         {long_clip + path("f.mkv"), 1, "the still at 5 s is past the end of the clip"},
-        {"--still-at nan " + input + " " + path("h.mkv"), 2, "--still-at takes a time in seconds"},
         {"--still " + path("existing.mkv") + " " + input + " " + path("i.mkv"), 1,
          "existing.mkv exists; give --overwrite"},
         // A file that is no model: no face could be looked for, so no output.
@@ -244,31 +150,6 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     }
 }
 
-TEST_F(VideoTool, AFailureHalfWayLeavesNoOutputBehind) {
-    const std::string input = clip();
-    std::ofstream(path("old.mkv")) << "old";
-    const test::CommandRun run =
-        run_tool("--overwrite --still " + path("no/such/folder/still.png") + " --still-at 0.2 " +
-                 input + " " + path("old.mkv"));
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.output.find("still"), std::string::npos) << run.output;
-    std::ifstream old(path("old.mkv"));
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "old")
-        << "the old output stays as it was";
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 2) << "no file left behind";
-
-    // An input whose name looks like a half-written output, and such a file
-    // beside the output: neither is touched.
-    fs::rename(input, path("clip.partial.nut"));
-    std::ofstream(path("out.partial.mkv")) << "unrelated";
-    const test::CommandRun done = run_tool(path("clip.partial.nut") + " " + path("clip.nut"));
-    ASSERT_EQ(done.exit_code, 0) << done.output;
-    EXPECT_EQ(test::read_clip(path("clip.partial.nut")).video_frames, 12);
-    EXPECT_EQ(test::read_clip(path("clip.nut")).video_frames, 12);
-    std::ifstream unrelated(path("out.partial.mkv"));
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(unrelated), {}), "unrelated");
-}
-
 TEST_F(VideoTool, AStopSignalEndsTheRunCleanly) {
     const std::string input = path("long.nut");
     test::make_clip(input, picture_, "yuv420p", 300, false);
@@ -280,16 +161,6 @@ TEST_F(VideoTool, AStopSignalEndsTheRunCleanly) {
         EXPECT_NE(run.output.find("stopped by signal"), std::string::npos) << run.output;
         EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << "nothing left behind";
     }
-}
-
-TEST_F(VideoTool, WritesABeforeAndAfterStill) {
-    const std::string input = clip();
-    const test::CommandRun run = run_tool("--still " + path("still.png") + " --still-at 0.2 " +
-                                          input + " " + path("out.mkv"));
-    ASSERT_EQ(run.exit_code, 0) << run.output;
-    const cv::Mat still = cv::imread(path("still.png"));
-    ASSERT_EQ(still.size(), cv::Size(1280, 360));
-    EXPECT_LT(face_detail(still.colRange(640, 1280)), 0.5 * face_detail(still.colRange(0, 640)));
 }
 
 } // namespace

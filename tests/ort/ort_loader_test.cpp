@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <future>
 #include <stdexcept>
 #include <string>
 
@@ -50,21 +49,6 @@ TEST(OrtLoader, ARuntimeWithoutApiVersion24IsRefused) {
     EXPECT_EQ(failure_of([] { OrtRuntime::environment(); }),
               "The bundled ONNX Runtime is too old: it lacks API version 24");
     EXPECT_EQ(OrtRuntime::api(), nullptr);
-}
-
-TEST(OrtLoader, ThreadsStartingAtOnceShareOneLibraryAndEnvironment) {
-    auto start = [] {
-        OrtEnvironment& environment = OrtRuntime::environment();
-        return std::make_pair(OrtRuntime::library(), &environment);
-    };
-    auto first = std::async(std::launch::async, start);
-    auto second = std::async(std::launch::async, start);
-    const auto a = first.get();
-    const auto b = second.get();
-    EXPECT_EQ(a.first, b.first);
-    EXPECT_EQ(a.second, b.second);
-    EXPECT_NE(a.second->env, nullptr);
-    EXPECT_EQ(&OrtRuntime::environment(), a.second);
 }
 
 } // namespace

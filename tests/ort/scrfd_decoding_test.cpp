@@ -75,14 +75,6 @@ TEST(ScrfdDecoding, AnchorCentresAndDistancesGiveTheBox) {
     }
 }
 
-TEST(ScrfdDecoding, BoxesAreClippedToTheImageAndThoseInThePaddingDropped) {
-    SyntheticOutputs outputs;
-    outputs
-        .anchor(1, 21, 10, 0, 0.9f, {1, 1, 1, 3})  // centre (160, 336): crosses row 360
-        .anchor(1, 30, 30, 0, 0.8f, {1, 1, 1, 1}); // centre (480, 480): in the padding
-    EXPECT_EQ(outputs.decode(0.5f, 20, {640, 360}), (std::vector<cv::Rect>{{144, 320, 32, 40}}));
-}
-
 TEST(ScrfdDecoding, OverlapAboveFourTenthsSuppressesTheWeakerBox) {
     // A is (0, 0, 14, 10); B overlaps it by exactly 0.4, C by 90 / 190.
     SyntheticOutputs exact;
@@ -94,20 +86,6 @@ TEST(ScrfdDecoding, OverlapAboveFourTenthsSuppressesTheWeakerBox) {
     more.anchor(0, 1, 1, 0, 0.9f, {1, 1, 0.75f, 0.25f})
         .anchor(0, 1, 2, 0, 0.95f, {1.375f, 1, 0.5f, 0.25f});
     EXPECT_EQ(more.decode(), (std::vector<cv::Rect>{{5, 0, 15, 10}}));
-}
-
-TEST(ScrfdDecoding, BestFirstUpToTheFaceLimit) {
-    SyntheticOutputs outputs;
-    outputs.anchor(0, 10, 10, 0, 0.6f, {1, 1, 1, 1})
-        .anchor(1, 20, 20, 1, 0.9f, {1, 1, 1, 1})
-        .anchor(2, 15, 15, 0, 0.7f, {1, 1, 1, 1});
-    const std::vector<cv::Rect> all = outputs.decode();
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0], cv::Rect(304, 304, 32, 32));
-    EXPECT_EQ(all[1], cv::Rect(448, 448, 64, 64));
-    EXPECT_EQ(all[2], cv::Rect(72, 72, 16, 16));
-    EXPECT_EQ(outputs.decode(0.5f, 1), std::vector<cv::Rect>{all[0]});
-    EXPECT_TRUE(outputs.decode(0.95f).empty());
 }
 
 TEST(ScrfdDecoding, NonFiniteDistancesDropOnlyThatAnchor) {
