@@ -66,20 +66,16 @@ TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
             int found = 0;
             for (const test::LabelledPhoto& photo : test::labelled_photos()) {
                 const double scale = face_size / photo.faces.front().width;
-                cv::Mat picture;
-                cv::resize(photo.image, picture, cv::Size(), scale, scale, cv::INTER_AREA);
-                std::vector<cv::Rect> labels;
+                const test::LabelledPhoto shown =
+                    test::scaled(photo, cv::Size(cvRound(photo.image.cols * scale),
+                                                 cvRound(photo.image.rows * scale)));
                 FaceTracker tracker(0.0f, 0.12f, 24);
-                for (const cv::Rect& face : photo.faces) {
-                    labels.emplace_back(cv::Rect2d(face.x * scale, face.y * scale,
-                                                   face.width * scale, face.height * scale));
-                }
-                tracker.update(labels);
-                TestFrame frame = test::make_frame(picture, VIDEO_FORMAT_BGR3);
+                tracker.update(shown.faces);
+                TestFrame frame = test::make_frame(shown.image, VIDEO_FORMAT_BGR3);
                 RegionScratch scratch;
                 obscure_frame(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), tracker.tracks(), 0,
                               settings, scratch);
-                found += faces_still_found(frame.plane_bytes(0).reshape(3), labels);
+                found += faces_still_found(frame.plane_bytes(0).reshape(3), shown.faces);
             }
             EXPECT_EQ(found, 0) << "mode " << mode.obscure_mode << ", strength " << mode.blur_radius
                                 << ", faces " << face_size << " px";

@@ -1,5 +1,4 @@
 #include "filter/frame_pipeline.hpp"
-#include "filter/region_obscuring.hpp"
 #include "plugin/filter_callbacks.hpp"
 #include "support/frames.hpp"
 #include "support/log_capture.hpp"
@@ -14,16 +13,6 @@ namespace {
 
 using test::TestFilter;
 using test::TestFrame;
-
-std::vector<cv::Rect> hidden_regions(TestFilter& filter, const TestFrame& frame) {
-    std::vector<cv::Rect> regions;
-    const cv::Size size(static_cast<int>(frame.frame.width), static_cast<int>(frame.frame.height));
-    for (const FaceTrack& track : filter.instance().tracker.tracks()) {
-        regions.push_back(padded_face_rect(hidden_box(track, filter.instance().frame_index),
-                                           filter.instance().settings.padding_percent, size));
-    }
-    return regions;
-}
 
 // Mean neighbour differences below this are flat colour, with nothing to hide
 // (and block edges alone would exceed half of it).
@@ -59,8 +48,9 @@ TEST_P(EveryFormat, HidesEveryLabelledFaceAndTouchesNothingElse) {
                     EXPECT_LT(test::detail(frame, plane, face), 0.5 * before)
                         << where << ", plane " << plane << ", face " << face;
                 }
-                EXPECT_EQ(test::changed_bytes_outside(original, frame, plane,
-                                                      hidden_regions(filter, frame)),
+                EXPECT_EQ(test::changed_bytes_outside(
+                              original, frame, plane,
+                              test::hidden_regions(filter.instance(), frame.size())),
                           0)
                     << where << ", plane " << plane;
             }

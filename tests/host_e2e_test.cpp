@@ -2,13 +2,16 @@
 // Xvfb, an async source feeds frames through "veilcam_filter", and the
 // rendered output comes back through the raw video callback.
 #include "filter/filter_instance.hpp"
-#include "filter/region_obscuring.hpp"
+#include "settings/settings_schema.hpp"
+#include "support/clips.hpp"
 #include "support/frames.hpp"
 #include "support/log_capture.hpp"
 #include "support/obs_host.hpp"
 #include "support/samples.hpp"
+#include "support/test_filter.hpp"
 
 #include <gtest/gtest.h>
+#include <obs-module.h>
 #include <obs.h>
 #include <opencv2/imgproc.hpp>
 #include <util/platform.h>
@@ -19,17 +22,21 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <set>
 #include <thread>
 
 namespace veilcam {
 namespace {
 
 namespace fs = std::filesystem;
+using test::grey_detail;
 
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
 const fs::path kPluginDir = fs::path(VEILCAM_TEST_PREFIX) / "obs-veilcam";
+const fs::path kModuleFile = kPluginDir / "bin/64bit/obs-veilcam.so";
 
 // A 1280 x 720 picture of the four labelled photos, and where their faces are.
 struct Composite {
@@ -83,7 +90,7 @@ class RealHost : public ::testing::Test {
         // Kept mapped after libobs closes them, so that a leak check at exit
         // can name whose memory it finds.
         dlopen("libobs-opengl.so", RTLD_NOW | RTLD_NODELETE);
-        dlopen((kPluginDir / "bin/64bit/obs-veilcam.so").c_str(), RTLD_NOW | RTLD_NODELETE);
+        dlopen(kModuleFile.c_str(), RTLD_NOW | RTLD_NODELETE);
         host_ = std::make_unique<test::ObsHost>();
         ASSERT_TRUE(host_->started()) << host_->error();
         obs_video_info video = {};
@@ -98,11 +105,9 @@ class RealHost : public ::testing::Test {
         video.range = VIDEO_RANGE_FULL;
         video.scale_type = OBS_SCALE_BILINEAR;
         ASSERT_EQ(obs_reset_video(&video), OBS_VIDEO_SUCCESS);
-        obs_module_t* module = nullptr;
-        ASSERT_EQ(obs_open_module(&module, (kPluginDir / "bin/64bit/obs-veilcam.so").c_str(),
-                                  (kPluginDir / "data").c_str()),
+        ASSERT_EQ(obs_open_module(&module_, kModuleFile.c_str(), (kPluginDir / "data").c_str()),
                   MODULE_SUCCESS);
-        ASSERT_TRUE(obs_init_module(module));
+        ASSERT_TRUE(obs_init_module(module_));
         register_test_sources();
         obs_add_raw_video_callback(nullptr, &RealHost::on_output, this);
     }
@@ -144,11 +149,8 @@ class RealHost : public ::testing::Test {
 
     // The faces of the photos are small for a 1280 x 720 frame: detection at
     // full size keeps this about the host, not about the detector's reach.
-    SourcePtr attach_filter(obs_source_t* input, obs_data_t* settings = nullptr) {
+    SourcePtr attach_filter(obs_source_t* input) {
         DataPtr own(obs_data_create(), obs_data_release);
-        if (settings) {
-            obs_data_apply(own.get(), settings);
-        }
         obs_data_set_int(own.get(), "detection_max_dimension", 1280);
         SourcePtr filter(obs_source_create_private("veilcam_filter", "veil", own.get()),
                          obs_source_release);
@@ -172,24 +174,6 @@ class RealHost : public ::testing::Test {
         return wait_for_output();
     }
 
-    static std::vector<cv::Rect> hidden_regions(obs_source_t* filter, cv::Size frame_size) {
-        auto* instance = static_cast<FilterInstance*>(obs_obj_get_data(filter));
-        std::lock_guard<std::mutex> lock(instance->mutex);
-        std::vector<cv::Rect> regions;
-        for (const FaceTrack& track : instance->tracker.tracks()) {
-            regions.push_back(padded_face_rect(hidden_box(track, instance->frame_index),
-                                               instance->settings.padding_percent, frame_size));
-        }
-        return regions;
-    }
-
-    static double detail(const cv::Mat& bgr, const cv::Rect& r) {
-        cv::Mat grey, dx;
-        cv::cvtColor(bgr(r), grey, cv::COLOR_BGR2GRAY);
-        cv::absdiff(grey.colRange(1, grey.cols), grey.colRange(0, grey.cols - 1), dx);
-        return cv::mean(dx)[0];
-    }
-
     // The largest channel difference outside the regions (widened by `margin`).
     static double largest_difference_outside(const cv::Mat& a, const cv::Mat& b,
                                              const std::vector<cv::Rect>& regions, int margin) {
@@ -208,11 +192,85 @@ class RealHost : public ::testing::Test {
 
     test::LogCapture log_;
     std::unique_ptr<test::ObsHost> host_;
+    obs_module_t* module_ = nullptr;
     std::mutex output_mutex_;
     std::condition_variable output_ready_;
     cv::Mat output_;
     long outputs_ = 0;
 };
+
+TEST(InstallLayout, HoldsTheFilesWhereOBSLooksAndTheModuleExportsTheSevenFunctions) {
+    for (const char* file :
+         {"bin/64bit/obs-veilcam.so", "bin/64bit/libonnxruntime.so.1", "data/locale/en-US.ini",
+          "data/models/det_500m.onnx", "data/models/face_detection_yunet_2023mar.onnx",
+          "data/models/face_detection_yunet_2023mar_any_size.onnx",
+          "data/models/det_500m_any_size.onnx"}) {
+        EXPECT_TRUE(fs::is_regular_file(kPluginDir / file)) << file;
+    }
+    const test::CommandRun nm =
+        test::run_command("nm -D --defined-only --format=just-symbols " + kModuleFile.string());
+    ASSERT_EQ(nm.exit_code, 0) << nm.output;
+    EXPECT_EQ(nm.output, "obs_module_description\nobs_module_free_locale\nobs_module_get_string\n"
+                         "obs_module_load\nobs_module_set_locale\nobs_module_set_pointer\n"
+                         "obs_module_ver\n");
+}
+
+// The panel as libobs builds it from the loaded module: the schema's settings
+// in its order, with its controls and ranges, every label in the locale file.
+TEST_F(RealHost, RegistersTheAsyncFilterWithEverySettingOfTheSchemaInItsPanel) {
+    const char* id = nullptr;
+    bool listed = false;
+    for (size_t i = 0; obs_enum_filter_types(i, &id); ++i) {
+        listed = listed || std::string(id) == "veilcam_filter";
+    }
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(obs_get_source_output_flags("veilcam_filter"), OBS_SOURCE_VIDEO | OBS_SOURCE_ASYNC);
+    EXPECT_STREQ(obs_source_get_display_name("veilcam_filter"), "Face Anonymizer (veilcam)");
+    EXPECT_STREQ(obs_get_module_description(module_),
+                 "Automatic face tracking and pixelation demo filter");
+    std::ifstream maps("/proc/self/maps");
+    const std::string mapped(std::istreambuf_iterator<char>(maps), {});
+    EXPECT_EQ(mapped.find("libonnxruntime"), std::string::npos)
+        << "nothing is loaded before a detector on the runtime is asked for";
+
+    std::ifstream locale(kPluginDir / "data" / "locale/en-US.ini");
+    std::set<std::string> locale_keys;
+    for (std::string line; std::getline(locale, line);) {
+        locale_keys.insert(line.substr(0, line.find('=')));
+    }
+    obs_properties_t* props = obs_get_source_properties("veilcam_filter");
+    ASSERT_NE(props, nullptr);
+    obs_property_t* property = obs_properties_first(props);
+    for (const SettingSpec& spec : settings_schema()) {
+        ASSERT_NE(property, nullptr) << "missing " << spec.key;
+        EXPECT_STREQ(obs_property_name(property), spec.key);
+        EXPECT_TRUE(locale_keys.count(spec.label)) << spec.label;
+        EXPECT_NE(std::string(obs_property_description(property)), spec.label) << spec.key;
+        if (obs_property_get_type(property) == OBS_PROPERTY_LIST) {
+            EXPECT_EQ(obs_property_list_item_count(property), spec.choices.size()) << spec.key;
+        }
+        for (const SettingChoice& choice : spec.choices) {
+            EXPECT_TRUE(locale_keys.count(choice.label)) << choice.label;
+        }
+        obs_property_next(&property);
+    }
+    EXPECT_EQ(property, nullptr) << "more properties than settings";
+    // No DXGI on Linux: the three CPU detectors are the only devices.
+    obs_property_t* devices = obs_properties_get(props, "tracking_device");
+    ASSERT_EQ(obs_property_list_item_count(devices), 3u);
+    const std::pair<const char*, const char*> cpu_items[] = {
+        {"CPU (YuNet)", "cpu"},
+        {"CPU, fast (YuNet on ONNX Runtime)", "cpu-ort"},
+        {"CPU, more faces (SCRFD on ONNX Runtime)", "cpu-scrfd"}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_STREQ(obs_property_list_item_name(devices, i), cpu_items[i].first);
+        EXPECT_STREQ(obs_property_list_item_string(devices, i), cpu_items[i].second);
+    }
+    EXPECT_EQ(obs_property_list_item_int(obs_properties_get(props, "obscure_mode"), 1), 1);
+    EXPECT_STREQ(obs_property_path_filter(obs_properties_get(props, "model_path")),
+                 "YuNet ONNX (*.onnx)");
+    obs_properties_destroy(props);
+}
 
 TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
     const Composite& c = composite();
@@ -227,7 +285,8 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
         SourcePtr plain = make_input("plain");
         obs_set_output_source(0, plain.get());
         const cv::Mat unfiltered = render(plain.get(), c.picture, format.format);
-        ASSERT_GT(detail(unfiltered, c.faces.front()), 1.0) << format.name << ": nothing rendered";
+        ASSERT_GT(grey_detail(unfiltered, c.faces.front()), 1.0)
+            << format.name << ": nothing rendered";
 
         SourcePtr input = make_input("veiled");
         SourcePtr filter = attach_filter(input.get());
@@ -236,13 +295,17 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
         obs_set_output_source(0, nullptr);
 
         for (const cv::Rect& face : c.faces) {
-            EXPECT_LT(detail(filtered, face), 0.5 * detail(unfiltered, face))
+            EXPECT_LT(grey_detail(filtered, face), 0.5 * grey_detail(unfiltered, face))
                 << format.name << ", face " << face;
         }
         // Chroma is interpolated across region edges when the picture is drawn.
-        EXPECT_LE(largest_difference_outside(filtered, unfiltered,
-                                             hidden_regions(filter.get(), c.picture.size()), 4),
-                  3.0)
+        EXPECT_LE(
+            largest_difference_outside(
+                filtered, unfiltered,
+                test::hidden_regions(*static_cast<FilterInstance*>(obs_obj_get_data(filter.get())),
+                                     c.picture.size()),
+                4),
+            3.0)
             << format.name;
     }
     EXPECT_EQ(log_.count("[obs-veilcam] loaded v0.6.0", LOG_INFO), 1);
@@ -271,15 +334,15 @@ TEST_F(RealHost, RemovingTheFilterWhileFramesFlowIsClean) {
     filter.reset();
     // The frames queued before the removal may still come out for a while.
     cv::Mat shown = wait_for_output(2);
-    for (int i = 0; i < 60 && detail(shown, face) < 0.8 * detail(c.picture, face); ++i) {
+    for (int i = 0; i < 60 && grey_detail(shown, face) < 0.8 * grey_detail(c.picture, face); ++i) {
         shown = wait_for_output(2);
     }
     running = false;
     sender.join();
     obs_set_output_source(0, nullptr);
 
-    EXPECT_LT(detail(hidden, face), 0.5 * detail(c.picture, face));
-    EXPECT_GT(detail(shown, face), 0.8 * detail(c.picture, face));
+    EXPECT_LT(grey_detail(hidden, face), 0.5 * grey_detail(c.picture, face));
+    EXPECT_GT(grey_detail(shown, face), 0.8 * grey_detail(c.picture, face));
     EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR), 0);
 }
 

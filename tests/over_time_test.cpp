@@ -20,26 +20,14 @@ double unchanged_share(const TestFrame& before, const TestFrame& after, const cv
     return cv::countNonZero(same.reshape(1)) / (3.0 * inside.area());
 }
 
-// A photo scaled to `size`, with its labelled faces scaled along.
-test::LabelledPhoto scaled(const test::LabelledPhoto& photo, cv::Size size) {
-    test::LabelledPhoto result{photo.file, {}, {}};
-    cv::resize(photo.image, result.image, size, 0, 0, cv::INTER_AREA);
-    const double sx = static_cast<double>(size.width) / photo.image.cols;
-    const double sy = static_cast<double>(size.height) / photo.image.rows;
-    for (const cv::Rect& face : photo.faces) {
-        result.faces.emplace_back(
-            cv::Rect2d(face.x * sx, face.y * sy, face.width * sx, face.height * sy));
-    }
-    return result;
-}
-
 TEST(OverTime, ACutOnAFrameBetweenDetectionsIsDetectedOnThatFrame) {
     test::TestFilter filter([](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 100); });
     const auto& photos = test::labelled_photos();
-    TestFrame first = test::make_frame(scaled(photos[0], {640, 480}).image, VIDEO_FORMAT_BGR3);
+    TestFrame first =
+        test::make_frame(test::scaled(photos[0], {640, 480}).image, VIDEO_FORMAT_BGR3);
     filter.run(first);
     for (const size_t next : {2, 3, 1}) {
-        const test::LabelledPhoto shot = scaled(photos[next], {640, 480});
+        const test::LabelledPhoto shot = test::scaled(photos[next], {640, 480});
         const TestFrame before = test::make_frame(shot.image, VIDEO_FORMAT_BGR3);
         TestFrame frame = before;
         filter.run(frame);

@@ -42,15 +42,10 @@ class VideoTool : public ::testing::Test {
         return file;
     }
     // How much of the labelled faces' detail survives in a frame.
-    double face_detail(const cv::Mat& frame) const {
-        cv::Mat grey;
-        cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+    static double face_detail(const cv::Mat& frame) {
         double sum = 0;
         for (const cv::Rect& face : test::labelled_photos()[3].faces) {
-            cv::Mat dx;
-            cv::absdiff(grey(face).colRange(1, face.width), grey(face).colRange(0, face.width - 1),
-                        dx);
-            sum += cv::mean(dx)[0];
+            sum += test::grey_detail(frame, face);
         }
         return sum;
     }

@@ -37,6 +37,9 @@ struct TestFrame {
     TestFrame(const TestFrame& other);
     TestFrame& operator=(const TestFrame& other);
 
+    cv::Size size() const {
+        return {static_cast<int>(frame.width), static_cast<int>(frame.height)};
+    }
     // One plane as an image of bytes (row_bytes() wide), sharing the storage.
     cv::Mat plane_bytes(int plane) const;
 };

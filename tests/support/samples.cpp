@@ -3,6 +3,7 @@
 #include "tracking/box_geometry.hpp"
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <fstream>
 #include <map>
@@ -79,6 +80,25 @@ const std::vector<LabelledPhoto>& labelled_photos() {
         return result;
     }();
     return photos;
+}
+
+LabelledPhoto scaled(const LabelledPhoto& photo, cv::Size size) {
+    LabelledPhoto result{photo.file, {}, {}};
+    cv::resize(photo.image, result.image, size, 0, 0, cv::INTER_AREA);
+    const double sx = static_cast<double>(size.width) / photo.image.cols;
+    const double sy = static_cast<double>(size.height) / photo.image.rows;
+    for (const cv::Rect& face : photo.faces) {
+        result.faces.emplace_back(
+            cv::Rect2d(face.x * sx, face.y * sy, face.width * sx, face.height * sy));
+    }
+    return result;
+}
+
+double grey_detail(const cv::Mat& bgr, const cv::Rect& r) {
+    cv::Mat grey, dx;
+    cv::cvtColor(bgr(r), grey, cv::COLOR_BGR2GRAY);
+    cv::absdiff(grey.colRange(1, grey.cols), grey.colRange(0, grey.cols - 1), dx);
+    return cv::mean(dx)[0];
 }
 
 int labels_found(const std::vector<cv::Rect>& labels, const std::vector<cv::Rect>& boxes,

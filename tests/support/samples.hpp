@@ -24,6 +24,13 @@ cv::Mat load_sample(const std::string& file);
 // The four photos of faces.csv with their labelled faces.
 const std::vector<LabelledPhoto>& labelled_photos();
 
+// The photo resized to `size`, its labelled faces along with it.
+LabelledPhoto scaled(const LabelledPhoto& photo, cv::Size size);
+
+// The mean step between horizontal neighbours in the grey of a BGR picture
+// inside `r`: how much detail a region shows.
+double grey_detail(const cv::Mat& bgr, const cv::Rect& r);
+
 // How many labels some box overlaps with an IoU of at least `min_iou`.
 int labels_found(const std::vector<cv::Rect>& labels, const std::vector<cv::Rect>& boxes,
                  float min_iou = 0.3f);

@@ -27,8 +27,7 @@ cxx=(x86_64-w64-mingw32-g++-posix -std=c++17 -O1 -Wall -Wextra -Werror -I"$root"
 } >"$work/obs.def"
 "${cxx[@]}" -shared "$here/obs_stand_in.cpp" "$work/obs.def" -o "$work/host/obs.dll" \
     -Wl,--out-implib,"$work/libobs_stand_in.a"
-"${cxx[@]}" "$here/test_host.cpp" "$work/libobs_stand_in.a" -lshell32 \
-    -o "$work/host/veilcam-test-host.exe"
+"${cxx[@]}" "$here/test_host.cpp" "$work/libobs_stand_in.a" -o "$work/host/veilcam-test-host.exe"
 
 # The plug-in as the zip lays it out, its runtime set aside for the host to
 # put in place half-way; its data again under a name with an accent, as under
@@ -40,10 +39,9 @@ mv "$work/obs-veilcam/bin/64bit/onnxruntime.dll" "$work/onnxruntime.dll"
 photo=2007_007763.jpg
 "$root/scripts/in-sysroot.sh" ffmpeg -v error -y -i "$root/../shared/samples/$photo" \
     -f rawvideo -pix_fmt bgra "$work/photo.bgra"
-read -r width height < <(awk -F, -v p="$photo" '$1 == p { print $2, $3; exit }' \
-    "$root/../shared/samples/faces.csv")
-mapfile -t faces < <(awk -F, -v p="$photo" '$1 == p { print $4 "," $5 "," $6 "," $7 }' \
-    "$root/../shared/samples/faces.csv")
+# Its size, then each labelled face.
+awk -F, -v p="$photo" '$1 == p { if (!n++) print $2, $3; print $4, $5, $6, $7 }' \
+    "$root/../shared/samples/faces.csv" >"$work/photo.txt"
 
 export WINEPREFIX="$VEILCAM_CACHE/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [[ ! -f "$WINEPREFIX/.veilcam-ready" ]]; then
@@ -63,9 +61,7 @@ windows_path() { echo "Z:${1//\//\\}"; }
 wineserver -k 2>/dev/null || true
 run_host() { # mode
     xvfb-run -a -s "-screen 0 1280x720x24" timeout 300 wine "$work/host/veilcam-test-host.exe" \
-        "$1" "$(windows_path "$work/obs-veilcam")" "$(windows_path "$work/données")" \
-        "$(windows_path "$work/onnxruntime.dll")" \
-        "$(windows_path "$work/photo.bgra")" "$width" "$height" "${faces[@]}"
+        "$1" "$(windows_path "$work")"
 }
 
 log "Wine checks"

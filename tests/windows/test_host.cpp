@@ -2,16 +2,16 @@
 // obs-veilcam.dll beside the stand-in obs.dll (OBS itself cannot run here)
 // and drives the filter as OBS would, printing one line per check and
 // returning the number of failed checks.
-//   veilcam-test-host.exe checks|directml PLUGIN_DIR SPARE_RUNTIME PHOTO.bgra WIDTH HEIGHT
-//   X,Y,W,H...
-// PLUGIN_DIR is laid out as the zip lays it out. "checks" expects its
-// bin\64bit to lack onnxruntime.dll and copies SPARE_RUNTIME in half-way.
+//   veilcam-test-host.exe checks|directml WORK_DIR
+// WORK_DIR, as tests/windows/run.sh prepares it, holds the plug-in laid out as
+// the zip lays it out (obs-veilcam), a copy of its data (données), the photo
+// (photo.bgra, and photo.txt: width, height, then x y w h of each face) and
+// onnxruntime.dll, which "checks" puts in place half-way.
 #include "tests/windows/obs_stand_in.hpp"
 
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -109,39 +109,24 @@ std::string list_items(const obs_source_info& info) {
 
 } // namespace
 
-int main() {
-    // The arguments as UTF-16, then UTF-8 as libobs passes paths: the ANSI
-    // argv would lose the accents of a data folder's name.
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::string> args;
-    for (int i = 0; i < count; ++i) {
-        char utf8[MAX_PATH * 3];
-        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8, sizeof(utf8), nullptr, nullptr);
-        args.emplace_back(utf8);
-    }
-    LocalFree(wide);
-    if (args.size() < 9) {
-        std::fprintf(stderr, "usage: veilcam-test-host checks|directml PLUGIN_DIR DATA_COPY "
-                             "SPARE_RUNTIME PHOTO.bgra WIDTH HEIGHT X,Y,W,H...\n");
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: veilcam-test-host checks|directml WORK_DIR\n");
         return 100;
     }
-    const std::string mode = args[1];
-    const std::string plugin = args[2];
-    const std::string binaries = plugin + "\\bin\\64bit\\";
+    const std::string mode = argv[1], work = std::string(argv[2]) + "\\";
+    const std::string plugin = work + "obs-veilcam", binaries = plugin + "\\bin\\64bit\\";
+    // libobs passes paths in UTF-8, as this literal is.
+    const std::string data_copy = work + "données";
     Photo photo;
-    std::ifstream file(args[5], std::ios::binary);
-    photo.bgra.assign(std::istreambuf_iterator<char>(file), {});
-    photo.width = std::atoi(args[6].c_str());
-    photo.height = std::atoi(args[7].c_str());
-    for (size_t i = 8; i < args.size(); ++i) {
-        Rect r{};
-        std::sscanf(args[i].c_str(), "%d,%d,%d,%d", &r.x, &r.y, &r.width, &r.height);
+    std::ifstream pixels(work + "photo.bgra", std::ios::binary), labels(work + "photo.txt");
+    photo.bgra.assign(std::istreambuf_iterator<char>(pixels), {});
+    labels >> photo.width >> photo.height;
+    for (Rect r{}; labels >> r.x >> r.y >> r.width >> r.height;) {
         photo.faces.push_back(r);
     }
-    if (photo.bgra.size() != static_cast<size_t>(photo.width) * photo.height * 4) {
-        std::fprintf(stderr, "%s is not a %dx%d BGRA picture\n", args[5].c_str(), photo.width,
-                     photo.height);
+    if (photo.faces.empty() || photo.bgra.size() != size_t{4} * photo.width * photo.height) {
+        std::fprintf(stderr, "%s holds no labelled BGRA photo\n", work.c_str());
         return 100;
     }
 
@@ -149,13 +134,6 @@ int main() {
     check(module != nullptr, "obs-veilcam.dll loads with the stand-in obs.dll");
     if (!module) {
         return g_failures;
-    }
-    const char* exports[] = {"obs_module_load",        "obs_module_set_pointer",
-                             "obs_module_ver",         "obs_module_set_locale",
-                             "obs_module_free_locale", "obs_module_get_string",
-                             "obs_module_description"};
-    for (const char* name : exports) {
-        check(GetProcAddress(module, name) != nullptr, std::string("exports ") + name);
     }
     stand_in_set_data_dir((plugin + "\\data").c_str());
     static int module_stand_in;
@@ -179,9 +157,9 @@ int main() {
     }
 
     check(hides_faces(info, photo, "cpu"), "the CPU detector hides the faces");
-    stand_in_set_data_dir(args[3].c_str());
+    stand_in_set_data_dir(data_copy.c_str());
     check(hides_faces(info, photo, "cpu") && count_in_log("YuNet CPU load failed") == 0,
-          "so it does with the data in " + args[3]);
+          "so it does with the data in " + data_copy);
     stand_in_set_data_dir((plugin + "\\data").c_str());
     const std::string items = list_items(info);
     std::printf("%s", items.c_str());
@@ -191,7 +169,8 @@ int main() {
     const std::string missing = "Could not load bundled onnxruntime.dll";
     check(hides_faces(info, photo, "cpu-ort") && count_in_log(missing) == 1,
           "without onnxruntime.dll: \"" + missing + "\", and YuNet on OpenCV hides the faces");
-    check(CopyFileA(args[4].c_str(), (binaries + "onnxruntime.dll").c_str(), TRUE) != 0,
+    check(CopyFileA((work + "onnxruntime.dll").c_str(), (binaries + "onnxruntime.dll").c_str(),
+                    TRUE) != 0,
           "onnxruntime.dll put in place");
     check(hides_faces(info, photo, "cpu-ort") &&
               count_in_log("YuNet detector ready on ONNX Runtime's CPU provider") == 1,
