@@ -6,12 +6,12 @@
 #include "support/clips.hpp"
 #include "support/frames.hpp"
 #include "support/log_capture.hpp"
-#include "support/obs_host.hpp"
 #include "support/samples.hpp"
 #include "support/test_filter.hpp"
 
 #include <gtest/gtest.h>
 #include <obs-module.h>
+#include <obs-nix-platform.h>
 #include <obs.h>
 #include <opencv2/imgproc.hpp>
 #include <util/platform.h>
@@ -26,6 +26,8 @@
 #include <memory>
 #include <set>
 #include <thread>
+
+#include <X11/Xlib.h> // last: its macros would rename what the headers above declare
 
 namespace veilcam {
 namespace {
@@ -91,8 +93,12 @@ class RealHost : public ::testing::Test {
         // can name whose memory it finds.
         dlopen("libobs-opengl.so", RTLD_NOW | RTLD_NODELETE);
         dlopen(kModuleFile.c_str(), RTLD_NOW | RTLD_NODELETE);
-        host_ = std::make_unique<test::ObsHost>();
-        ASSERT_TRUE(host_->started()) << host_->error();
+        // One X connection for the process: each test starts libobs afresh.
+        static Display* display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr) << "no X display: run the tests under Xvfb (README)";
+        obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
+        obs_set_nix_platform_display(display);
+        ASSERT_TRUE(started_ = obs_startup("en-US", nullptr, nullptr));
         obs_video_info video = {};
         video.graphics_module = "libobs-opengl";
         video.fps_num = 30;
@@ -113,11 +119,11 @@ class RealHost : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (host_ && host_->started()) {
+        if (started_) {
             obs_remove_raw_video_callback(&RealHost::on_output, this);
             obs_set_output_source(0, nullptr);
+            obs_shutdown();
         }
-        host_.reset();
     }
 
     static void on_output(void* param, video_data* frame) {
@@ -191,7 +197,7 @@ class RealHost : public ::testing::Test {
     }
 
     test::LogCapture log_;
-    std::unique_ptr<test::ObsHost> host_;
+    bool started_ = false;
     obs_module_t* module_ = nullptr;
     std::mutex output_mutex_;
     std::condition_variable output_ready_;
