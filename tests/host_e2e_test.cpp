@@ -40,27 +40,13 @@ constexpr int kHeight = 720;
 const fs::path kPluginDir = fs::path(VEILCAM_TEST_PREFIX) / "obs-veilcam";
 const fs::path kModuleFile = kPluginDir / "bin/64bit/obs-veilcam.so";
 
-// A 1280 x 720 picture of the four labelled photos, and where their faces are.
-struct Composite {
-    cv::Mat picture;
-    std::vector<cv::Rect> faces;
-};
-
-const Composite& composite() {
-    static const Composite made = [] {
-        Composite c{cv::Mat(kHeight, kWidth, CV_8UC3, cv::Scalar(60, 70, 80)), {}};
-        const cv::Point places[] = {{0, 0}, {640, 0}, {0, 360}, {860, 240}};
-        const auto& photos = test::labelled_photos();
-        for (size_t i = 0; i < photos.size(); ++i) {
-            const cv::Mat& photo = photos[i].image;
-            const cv::Rect area(places[i], cv::Size(std::min(photo.cols, kWidth - places[i].x),
-                                                    std::min(photo.rows, kHeight - places[i].y)));
-            photo(cv::Rect(cv::Point(0, 0), area.size())).copyTo(c.picture(area));
-            for (const cv::Rect& face : photos[i].faces) {
-                if (((face + places[i]) & area) == face + places[i]) {
-                    c.faces.push_back(face + places[i]);
-                }
-            }
+// A 1280 x 720 picture of the photo of seven faces, enlarged, and where they are.
+const test::LabelledPhoto& composite() {
+    static const test::LabelledPhoto made = [] {
+        test::LabelledPhoto c = test::scaled(test::labelled_photos()[0], {960, kHeight});
+        cv::copyMakeBorder(c.image, c.image, 0, 0, 160, 160, cv::BORDER_CONSTANT, {60, 70, 80});
+        for (cv::Rect& face : c.faces) {
+            face.x += 160;
         }
         return c;
     }();
@@ -84,7 +70,6 @@ void register_test_sources() {
 }
 
 using SourcePtr = std::unique_ptr<obs_source_t, decltype(&obs_source_release)>;
-using DataPtr = std::unique_ptr<obs_data_t, decltype(&obs_data_release)>;
 
 class RealHost : public ::testing::Test {
   protected:
@@ -153,12 +138,8 @@ class RealHost : public ::testing::Test {
         return input;
     }
 
-    // The faces of the photos are small for a 1280 x 720 frame: detection at
-    // full size keeps this about the host, not about the detector's reach.
     SourcePtr attach_filter(obs_source_t* input) {
-        DataPtr own(obs_data_create(), obs_data_release);
-        obs_data_set_int(own.get(), "detection_max_dimension", 1280);
-        SourcePtr filter(obs_source_create_private("veilcam_filter", "veil", own.get()),
+        SourcePtr filter(obs_source_create_private("veilcam_filter", "veil", nullptr),
                          obs_source_release);
         obs_source_filter_add(input, filter.get());
         return filter;
@@ -279,7 +260,7 @@ TEST_F(RealHost, RegistersTheAsyncFilterWithEverySettingOfTheSchemaInItsPanel) {
 }
 
 TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
-    const Composite& c = composite();
+    const test::LabelledPhoto& c = composite();
     int formats = 0;
     for (const FrameFormat& format : frame_formats()) {
         // libobs 32 takes these in but cannot draw them yet: the formats test
@@ -290,14 +271,14 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
         ++formats;
         SourcePtr plain = make_input("plain");
         obs_set_output_source(0, plain.get());
-        const cv::Mat unfiltered = render(plain.get(), c.picture, format.format);
+        const cv::Mat unfiltered = render(plain.get(), c.image, format.format);
         ASSERT_GT(grey_detail(unfiltered, c.faces.front()), 1.0)
             << format.name << ": nothing rendered";
 
         SourcePtr input = make_input("veiled");
         SourcePtr filter = attach_filter(input.get());
         obs_set_output_source(0, input.get());
-        const cv::Mat filtered = render(input.get(), c.picture, format.format);
+        const cv::Mat filtered = render(input.get(), c.image, format.format);
         obs_set_output_source(0, nullptr);
 
         for (const cv::Rect& face : c.faces) {
@@ -309,7 +290,7 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
             largest_difference_outside(
                 filtered, unfiltered,
                 test::hidden_regions(*static_cast<FilterInstance*>(obs_obj_get_data(filter.get())),
-                                     c.picture.size()),
+                                     c.image.size()),
                 4),
             3.0)
             << format.name;
@@ -321,14 +302,14 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
 }
 
 TEST_F(RealHost, RemovingTheFilterWhileFramesFlowIsClean) {
-    const Composite& c = composite();
+    const test::LabelledPhoto& c = composite();
     SourcePtr input = make_input("veiled");
     SourcePtr filter = attach_filter(input.get());
     obs_set_output_source(0, input.get());
 
     std::atomic<bool> running{true};
     std::thread sender([&] {
-        test::TestFrame frame = test::make_frame(c.picture, VIDEO_FORMAT_I420);
+        test::TestFrame frame = test::make_frame(c.image, VIDEO_FORMAT_I420);
         while (running) {
             feed(input.get(), frame);
             std::this_thread::sleep_for(std::chrono::milliseconds(15));
@@ -340,15 +321,15 @@ TEST_F(RealHost, RemovingTheFilterWhileFramesFlowIsClean) {
     filter.reset();
     // The frames queued before the removal may still come out for a while.
     cv::Mat shown = wait_for_output(2);
-    for (int i = 0; i < 60 && grey_detail(shown, face) < 0.8 * grey_detail(c.picture, face); ++i) {
+    for (int i = 0; i < 60 && grey_detail(shown, face) < 0.8 * grey_detail(c.image, face); ++i) {
         shown = wait_for_output(2);
     }
     running = false;
     sender.join();
     obs_set_output_source(0, nullptr);
 
-    EXPECT_LT(grey_detail(hidden, face), 0.5 * grey_detail(c.picture, face));
-    EXPECT_GT(grey_detail(shown, face), 0.8 * grey_detail(c.picture, face));
+    EXPECT_LT(grey_detail(hidden, face), 0.5 * grey_detail(c.image, face));
+    EXPECT_GT(grey_detail(shown, face), 0.8 * grey_detail(c.image, face));
     EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR), 0);
 }
 

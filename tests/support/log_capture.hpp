@@ -6,14 +6,10 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veilcam::test {
-
-struct LogLine {
-    int level;
-    std::string text;
-};
 
 // Collects what libobs's blog() writes while it is alive.
 class LogCapture {
@@ -26,18 +22,12 @@ class LogCapture {
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    std::vector<LogLine> lines() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-
     // How many lines hold `text` (at `level`, unless it is -1).
     int count(const std::string& text, int level = -1) const {
+        std::lock_guard<std::mutex> lock(mutex_);
         int n = 0;
-        for (const LogLine& line : lines()) {
-            if (line.text.find(text) != std::string::npos && (level < 0 || line.level == level)) {
-                ++n;
-            }
+        for (const auto& [line_level, line] : lines_) {
+            n += line.find(text) != std::string::npos && (level < 0 || line_level == level);
         }
         return n;
     }
@@ -48,13 +38,13 @@ class LogCapture {
         vsnprintf(text, sizeof(text), format, args);
         auto* self = static_cast<LogCapture*>(param);
         std::lock_guard<std::mutex> lock(self->mutex_);
-        self->lines_.push_back(LogLine{level, text});
+        self->lines_.emplace_back(level, text);
     }
 
     log_handler_t previous_handler_ = nullptr;
     void* previous_param_ = nullptr;
     mutable std::mutex mutex_;
-    std::vector<LogLine> lines_;
+    std::vector<std::pair<int, std::string>> lines_;
 };
 
 } // namespace veilcam::test
