@@ -1,10 +1,7 @@
-/* Stand-ins for a broken ONNX Runtime library, built as libonnxruntime.so.1:
- * with NULL_API it hands out an API base whose GetApi yields no table (a
- * runtime older than the one we need); without it, it lacks OrtGetApiBase. */
+/* A stand-in for an ONNX Runtime older than the one we need, built as
+ * libonnxruntime.so.1: its API base hands out no table for our version. */
 #include <stddef.h>
 #include <stdint.h>
-
-#ifdef NULL_API
 
 typedef struct {
     const void* (*GetApi)(uint32_t version);
@@ -25,11 +22,3 @@ static const FakeApiBase base = {no_api, version};
 const FakeApiBase* OrtGetApiBase(void) {
     return &base;
 }
-
-#else
-
-int NotTheRuntime(void) {
-    return 0;
-}
-
-#endif

@@ -2,11 +2,11 @@
 // obs-veilcam.dll beside the stand-in obs.dll (OBS itself cannot run here)
 // and drives the filter as OBS would, printing one line per check and
 // returning the number of failed checks.
-//   veilcam-test-host.exe checks|directml WORK_DIR
+//   veilcam-test-host.exe WORK_DIR
 // WORK_DIR, as tests/windows/run.sh prepares it, holds the plug-in laid out as
 // the zip lays it out (obs-veilcam), a copy of its data (données), the photo
 // (photo.bgra, and photo.txt: width, height, then x y w h of each face) and
-// onnxruntime.dll, which "checks" puts in place half-way.
+// onnxruntime.dll, which the host puts in place half-way.
 #include "tests/windows/obs_stand_in.hpp"
 
 #include <windows.h>
@@ -100,21 +100,14 @@ template <typename Function> Function module_function(HMODULE module, const char
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-std::string list_items(const obs_source_info& info) {
-    obs_properties_t* props = info.get_properties(nullptr);
-    const std::string items = stand_in_list_items();
-    obs_properties_destroy(props);
-    return items;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: veilcam-test-host checks|directml WORK_DIR\n");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: veilcam-test-host WORK_DIR\n");
         return 100;
     }
-    const std::string mode = argv[1], work = std::string(argv[2]) + "\\";
+    const std::string work = std::string(argv[1]) + "\\";
     const std::string plugin = work + "obs-veilcam", binaries = plugin + "\\bin\\64bit\\";
     // libobs passes paths in UTF-8, as this literal is.
     const std::string data_copy = work + "données";
@@ -148,20 +141,13 @@ int main(int argc, char** argv) {
         return g_failures;
     }
 
-    if (mode == "directml") {
-        // DirectML on Wine's lavapipe adapter: informational until Wine runs it.
-        check(hides_faces(info, photo, "dml:0"), "dml:0 hides the faces");
-        check(count_in_log("SCRFD") > 0 && count_in_log("failed") == 0,
-              "dml:0 runs SCRFD on DirectML without falling back");
-        return g_failures;
-    }
-
     check(hides_faces(info, photo, "cpu"), "the CPU detector hides the faces");
     stand_in_set_data_dir(data_copy.c_str());
     check(hides_faces(info, photo, "cpu") && count_in_log("YuNet CPU load failed") == 0,
           "so it does with the data in " + data_copy);
     stand_in_set_data_dir((plugin + "\\data").c_str());
-    const std::string items = list_items(info);
+    obs_properties_destroy(info.get_properties(nullptr));
+    const std::string items = stand_in_list_items();
     std::printf("%s", items.c_str());
     check(items.find("tracking_device: dml:0 = ") != std::string::npos,
           "the GPU list holds Wine's adapter as dml:0");
