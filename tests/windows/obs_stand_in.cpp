@@ -50,11 +50,6 @@ template <typename T> const T* get(obs_data_t* data, const char* name) {
     return nullptr;
 }
 
-obs_property_t* add(obs_properties_t* props, const char* name) {
-    props->properties.push_back(std::make_unique<obs_property>(obs_property{name}));
-    return props->properties.back().get();
-}
-
 } // namespace
 
 extern "C" {
@@ -99,11 +94,12 @@ void obs_data_set_default_string(obs_data_t* data, const char* name, const char*
     data->defaults[name] = std::string(value);
 }
 
-obs_source_t* obs_filter_get_parent(const obs_source_t*) {
+// What the checks do not need: obs.def exports obs_filter_get_parent,
+// obs_source_release_frame, the locale's functions (no translations: the
+// module then shows its keys) as this, which answers null, false or nothing.
+void* stand_in_nothing(void) {
     return nullptr;
 }
-
-void obs_source_release_frame(obs_source_t*, obs_source_frame*) {}
 
 // libobs gives paths in UTF-8, as here.
 char* obs_find_module_file(obs_module_t*, const char* file) {
@@ -114,15 +110,6 @@ char* obs_find_module_file(obs_module_t*, const char* file) {
         return nullptr;
     }
     return strdup(path.c_str());
-}
-
-// No translations: the module then shows its keys.
-lookup_t* obs_module_load_locale(obs_module_t*, const char*, const char*) {
-    return nullptr;
-}
-void text_lookup_destroy(lookup_t*) {}
-bool text_lookup_getstr(lookup_t*, const char*, const char**) {
-    return false;
 }
 
 void obs_register_source_s(const obs_source_info* info, size_t size) {
@@ -136,28 +123,11 @@ obs_properties_t* obs_properties_create(void) {
 void obs_properties_destroy(obs_properties_t* props) {
     delete props;
 }
-obs_property_t* obs_properties_add_bool(obs_properties_t* props, const char* name, const char*) {
-    return add(props, name);
-}
-obs_property_t* obs_properties_add_int_slider(obs_properties_t* props, const char* name,
-                                              const char*, int, int, int) {
-    return add(props, name);
-}
-obs_property_t* obs_properties_add_float_slider(obs_properties_t* props, const char* name,
-                                                const char*, double, double, double) {
-    return add(props, name);
-}
-obs_property_t* obs_properties_add_text(obs_properties_t* props, const char* name, const char*,
-                                        enum obs_text_type) {
-    return add(props, name);
-}
-obs_property_t* obs_properties_add_path(obs_properties_t* props, const char* name, const char*,
-                                        enum obs_path_type, const char*, const char*) {
-    return add(props, name);
-}
-obs_property_t* obs_properties_add_list(obs_properties_t* props, const char* name, const char*,
-                                        enum obs_combo_type, enum obs_combo_format) {
-    return add(props, name);
+// Every obs_properties_add_* is exported as this: on x64 the properties and
+// the name come first in every one of them, and the rest is left unread.
+obs_property_t* stand_in_add_property(obs_properties_t* props, const char* name) {
+    props->properties.push_back(std::make_unique<obs_property>(obs_property{name}));
+    return props->properties.back().get();
 }
 size_t obs_property_list_add_string(obs_property_t* p, const char* name, const char* value) {
     g_list_items += p->name + ": " + value + " = " + name + "\n";

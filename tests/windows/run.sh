@@ -19,9 +19,11 @@ mkdir -p "$work/host"
 cxx=(x86_64-w64-mingw32-g++-posix -std=c++17 -O1 -Wall -Wextra -Werror -I"$root"
     -isystem "$VEILCAM_SYSROOT/usr/include/obs" -static)
 # Exactly the libobs functions the module imports (the link fails when one is
-# missing here), and the host's own.
+# missing here), some of them under a shared function, and the host's own.
 {
-    cat "$build/libobs/obs.def"
+    sed -E 's/^(obs_properties_add_[a-z_]+)$/\1=stand_in_add_property/
+        s/^(obs_filter_get_parent|obs_source_release_frame|obs_module_load_locale|text_lookup_[a-z]+)$/\1=stand_in_nothing/' \
+        "$build/libobs/obs.def"
     grep -o 'stand_in_[a-z_]*' "$here/obs_stand_in.hpp" | sort -u
 } >"$work/obs.def"
 "${cxx[@]}" -shared "$here/obs_stand_in.cpp" "$work/obs.def" -o "$work/host/obs.dll" \
