@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Windows build under Wine: builds the test host and the stand-in obs.dll
-# with mingw-w64, then runs the checks of test_host.cpp on a copy of the
+# The Windows build under Wine: builds the stand-in obs.dll that holds the
+# checks, and its launcher, with mingw-w64, then runs them on a copy of the
 # staged plug-in, on Xvfb with Mesa's lavapipe behind DXGI. (DirectML's own
 # inference is not among them: Wine cannot run it yet.)
 #   tests/windows/run.sh WINDOWS_BUILD_DIR
@@ -19,16 +19,16 @@ mkdir -p "$work/host"
 cxx=(x86_64-w64-mingw32-g++-posix -std=c++17 -O1 -Wall -Wextra -Werror -I"$root"
     -isystem "$VEILCAM_SYSROOT/usr/include/obs" -static)
 # Exactly the libobs functions the module imports (the link fails when one is
-# missing here), some of them under a shared function, and the host's own.
+# missing here), some of them under a shared function, and the checks.
 {
     sed -E 's/^(obs_properties_add_[a-z_]+)$/\1=stand_in_add_property/
         s/^(obs_filter_get_parent|obs_source_release_frame|obs_module_load_locale|text_lookup_[a-z]+)$/\1=stand_in_nothing/' \
         "$build/libobs/obs.def"
-    grep -o 'stand_in_[a-z_]*' "$here/obs_stand_in.hpp" | sort -u
+    echo run_checks
 } >"$work/obs.def"
-"${cxx[@]}" -shared "$here/obs_stand_in.cpp" "$work/obs.def" -o "$work/host/obs.dll" \
+"${cxx[@]}" -shared "$here/stand_in_host.cpp" "$work/obs.def" -o "$work/host/obs.dll" \
     -Wl,--out-implib,"$work/libobs_stand_in.a"
-"${cxx[@]}" "$here/test_host.cpp" "$work/libobs_stand_in.a" -o "$work/host/veilcam-test-host.exe"
+"${cxx[@]}" "$here/launcher.cpp" "$work/libobs_stand_in.a" -o "$work/host/veilcam-test-host.exe"
 
 # The plug-in as the zip lays it out, its runtime set aside for the host to
 # put in place half-way; its data again under a name with an accent, as under
