@@ -99,46 +99,38 @@ TEST(Settings, DeviceChoicesAreNormalisedAndOnlyDmlWithAnInt32IsAGpu) {
 TEST(SettingsUpdate, OnlyADeviceOrModelChangeRebuildsTheDetectorAndOnlyADeviceRetriesTheGpu) {
     test::LogCapture log;
     test::TestFilter filter([](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 1); });
-    test::TestFrame frame =
+    const test::TestFrame frame =
         test::make_frame(test::load_sample("2008_001322.jpg"), VIDEO_FORMAT_BGR3);
-    auto update_and_run = [&](const test::SettingsEdit& edit) {
-        filter.update(edit);
-        test::TestFrame copy = frame;
-        filter.run(copy);
-    };
-    const char* ready = "[veilcam] YuNet detector ready on CPU: ";
-    const char* gpu = "[veilcam] DirectML GPU 'dml:";
+    const std::string model = VEILCAM_MODELS_DIR "/./face_detection_yunet_2023mar.onnx";
     struct Step {
-        const char* what;
-        test::SettingsEdit edit;
+        const char* key;
+        std::string text; // else the number
+        double number;
         int ready_lines, gpu_warnings;
     };
+    // clang-format off
     const Step steps[] = {
-        {"first frame", [](obs_data_t*) {}, 1, 0},
-        {"confidence and limits",
-         [](obs_data_t* s) {
-             obs_data_set_double(s, "confidence", 0.9);
-             obs_data_set_int(s, "max_faces", 3);
-         },
-         1, 0},
-        {"a GPU device", [](obs_data_t* s) { obs_data_set_string(s, "tracking_device", "dml:0"); },
-         2, 1},
-        {"the model",
-         [](obs_data_t* s) {
-             obs_data_set_string(s, "model_path",
-                                 (VEILCAM_MODELS_DIR "/./face_detection_yunet_2023mar.onnx"));
-         },
-         3, 1},
-        {"the same GPU again",
-         [](obs_data_t* s) { obs_data_set_string(s, "tracking_device", "dml:0"); }, 3, 1},
-        {"another GPU", [](obs_data_t* s) { obs_data_set_string(s, "tracking_device", "dml:1"); },
-         4, 2},
+        {"excluded_face_ids", "", 0, 1, 0}, {"confidence", "", 0.9, 1, 0},
+        {"max_faces", "", 3, 1, 0},         {"tracking_device", "dml:0", 0, 2, 1},
+        {"model_path", model, 0, 3, 1},     {"tracking_device", "dml:0", 0, 3, 1},
+        {"tracking_device", "dml:1", 0, 4, 2},
     };
+    // clang-format on
     for (const Step& step : steps) {
-        update_and_run(step.edit);
-        EXPECT_EQ(log.count(ready, LOG_INFO), step.ready_lines) << step.what;
-        EXPECT_EQ(log.count(gpu, LOG_WARNING), step.gpu_warnings) << step.what;
-        EXPECT_FALSE(filter.instance().tracker.tracks().empty()) << step.what;
+        filter.update([&](obs_data_t* s) {
+            if (step.number != 0) {
+                obs_data_set_double(s, step.key, step.number);
+            } else {
+                obs_data_set_string(s, step.key, step.text.c_str());
+            }
+        });
+        test::TestFrame copy = frame;
+        filter.run(copy);
+        EXPECT_EQ(log.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), step.ready_lines)
+            << step.key << " " << step.text << step.number;
+        EXPECT_EQ(log.count("[veilcam] DirectML GPU 'dml:", LOG_WARNING), step.gpu_warnings)
+            << step.key << " " << step.text;
+        EXPECT_FALSE(filter.instance().tracker.tracks().empty()) << step.key;
     }
 }
 

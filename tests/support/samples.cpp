@@ -5,6 +5,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -57,21 +58,19 @@ const std::vector<LabelledPhoto>& labelled_photos() {
         }
         std::map<std::string, std::vector<cv::Rect>> faces;
         std::vector<std::string> order;
-        std::string line;
-        std::getline(csv, line); // header
-        while (std::getline(csv, line)) {
+        for (std::string line; std::getline(csv, line);) {
+            std::replace(line.begin(), line.end(), ',', ' ');
             std::istringstream fields(line);
-            std::string file, value;
-            std::getline(fields, file, ',');
-            int numbers[6];
-            for (int& number : numbers) {
-                std::getline(fields, value, ',');
-                number = std::stoi(value);
+            std::string file;
+            int width, height;
+            cv::Rect face;
+            if (fields >> file >> width >> height >> face.x >> face.y >> face.width >>
+                face.height) {
+                if (!faces.count(file)) {
+                    order.push_back(file);
+                }
+                faces[file].push_back(face);
             }
-            if (!faces.count(file)) {
-                order.push_back(file);
-            }
-            faces[file].emplace_back(numbers[2], numbers[3], numbers[4], numbers[5]);
         }
         std::vector<LabelledPhoto> result;
         for (const std::string& file : order) {

@@ -184,9 +184,8 @@ double detail(const std::vector<uint8_t>& bgra, int width, const Rect& r) {
 }
 
 size_t count_in_log(const std::string& text) {
-    const std::string& log = g_log;
     size_t count = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+    for (size_t at = g_log.find(text); at != std::string::npos; at = g_log.find(text, at + 1)) {
         ++count;
     }
     return count;
