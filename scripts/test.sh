@@ -35,7 +35,7 @@ run_ctest "$root/build-asan"
 
 echo "== ThreadSanitizer"
 sanitizer_env=(TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1)
-VEILCAM_BUILD_TARGETS=veilcam_concurrency_tests \
+VEILCAM_BUILD_TARGETS=veilcam_unit_tests \
     "$here/build.sh" "$root/build-tsan" -DVEILCAM_SANITIZE=thread
 run_ctest "$root/build-tsan" -R '^Concurrency\.' --fixture-exclude-setup installed_plugin
 

@@ -1,12 +1,11 @@
 // The installed plug-in in a real, headless OBS: libobs renders on Mesa under
 // Xvfb, an async source feeds frames through "veilcam_filter", and the
 // rendered output comes back through the raw video callback.
-#include "filter/filter_instance.hpp"
+#include "filter/frame_formats.hpp"
 #include "settings/settings_schema.hpp"
 #include "support/frames.hpp"
 #include "support/log_capture.hpp"
 #include "support/samples.hpp"
-#include "support/test_filter.hpp"
 
 #include <gtest/gtest.h>
 #include <obs-module.h>
@@ -160,22 +159,6 @@ class RealHost : public ::testing::Test {
         return wait_for_output();
     }
 
-    // The largest channel difference outside the regions (widened by `margin`).
-    static double largest_difference_outside(const cv::Mat& a, const cv::Mat& b,
-                                             const std::vector<cv::Rect>& regions, int margin) {
-        cv::Mat diff;
-        cv::absdiff(a, b, diff);
-        for (const cv::Rect& r : regions) {
-            const cv::Rect wide =
-                cv::Rect(r.x - margin, r.y - margin, r.width + 2 * margin, r.height + 2 * margin) &
-                cv::Rect(0, 0, a.cols, a.rows);
-            diff(wide).setTo(cv::Scalar::all(0));
-        }
-        double largest = 0;
-        cv::minMaxLoc(diff.reshape(1), nullptr, &largest);
-        return largest;
-    }
-
     test::LogCapture log_;
     bool started_ = false;
     obs_module_t* module_ = nullptr;
@@ -252,7 +235,7 @@ TEST_F(RealHost, RegistersTheAsyncFilterWithEverySettingOfTheSchemaInItsPanel) {
     obs_properties_destroy(props);
 }
 
-TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
+TEST_F(RealHost, EveryFormatComesOutWithTheFacesHidden) {
     const test::LabelledPhoto& c = composite();
     int formats = 0;
     for (const FrameFormat& format : frame_formats()) {
@@ -278,15 +261,6 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHiddenAndTheRestAsRendered) {
             EXPECT_LT(grey_detail(filtered, face), 0.5 * grey_detail(unfiltered, face))
                 << format.name << ", face " << face;
         }
-        // Chroma is interpolated across region edges when the picture is drawn.
-        EXPECT_LE(
-            largest_difference_outside(
-                filtered, unfiltered,
-                test::hidden_regions(*static_cast<FilterInstance*>(obs_obj_get_data(filter.get())),
-                                     c.image.size()),
-                4),
-            3.0)
-            << format.name;
     }
     EXPECT_EQ(log_.count("[obs-veilcam] loaded v0.6.0", LOG_INFO), 1);
     EXPECT_EQ(log_.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), formats);

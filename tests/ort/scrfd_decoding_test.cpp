@@ -29,7 +29,8 @@ class SyntheticOutputs {
         return *this;
     }
 
-    ScrfdOutputs view() const {
+    // The boxes found at threshold 0.5, at most 20.
+    std::vector<cv::Rect> decode() const {
         ScrfdOutputs outputs;
         for (size_t k = 0; k < 3; ++k) {
             outputs.scores[k] = scores_[k].data();
@@ -37,17 +38,13 @@ class SyntheticOutputs {
             outputs.boxes[k] = boxes_[k].data();
             outputs.box_counts[k] = boxes_[k].size();
         }
-        return outputs;
-    }
-
-    std::vector<cv::Rect> decode(float threshold = 0.5f, int32_t max_faces = 20,
-                                 cv::Size image = {640, 640}) const {
         std::vector<ScrfdCandidate> candidates;
         std::vector<cv::Rect> result;
-        decode_scrfd(view(), image, threshold, max_faces, candidates, result);
+        decode_scrfd(outputs, {640, 640}, 0.5f, 20, candidates, result);
         return result;
     }
 
+  private:
     std::array<std::vector<float>, 3> scores_;
     std::array<std::vector<float>, 3> boxes_;
 };
