@@ -16,14 +16,12 @@
 
 #include <dlfcn.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
-#include <thread>
 
 #include <X11/Xlib.h> // last: its macros would rename what the headers above declare
 
@@ -117,18 +115,6 @@ class RealHost : public ::testing::Test {
         self->output_ready_.notify_all();
     }
 
-    // The rendered picture once `frames` more have come out after now.
-    cv::Mat wait_for_output(int frames = 12) {
-        std::unique_lock<std::mutex> lock(output_mutex_);
-        const long target = outputs_ + frames;
-        const bool arrived = output_ready_.wait_for(lock, std::chrono::seconds(20),
-                                                    [&] { return outputs_ >= target; });
-        EXPECT_TRUE(arrived) << "no output from OBS";
-        cv::Mat bgr;
-        cv::cvtColor(output_, bgr, cv::COLOR_BGRA2BGR);
-        return bgr;
-    }
-
     SourcePtr make_input(const char* name) {
         SourcePtr input(obs_source_create("veilcam_test_input", name, nullptr, nullptr),
                         obs_source_release);
@@ -143,20 +129,24 @@ class RealHost : public ::testing::Test {
         return filter;
     }
 
-    static void feed(obs_source_t* input, test::TestFrame& frame) {
+    // What `input` shows for `picture` sent in `format`, once 12 more frames
+    // have come out.
+    cv::Mat render(obs_source_t* input, const cv::Mat& picture, video_format format) {
+        test::TestFrame frame = test::make_frame(picture, format);
         video_format_get_parameters_for_format(
             VIDEO_CS_709, VIDEO_RANGE_FULL, frame.frame.format, frame.frame.color_matrix,
             frame.frame.color_range_min, frame.frame.color_range_max);
         frame.frame.full_range = true;
         frame.frame.timestamp = os_gettime_ns();
         obs_source_output_video(input, &frame.frame);
-    }
-
-    // What `input` shows for `picture` sent in `format`.
-    cv::Mat render(obs_source_t* input, const cv::Mat& picture, video_format format) {
-        test::TestFrame frame = test::make_frame(picture, format);
-        feed(input, frame);
-        return wait_for_output();
+        std::unique_lock<std::mutex> lock(output_mutex_);
+        const long target = outputs_ + 12;
+        EXPECT_TRUE(output_ready_.wait_for(lock, std::chrono::seconds(20), [&] {
+            return outputs_ >= target;
+        })) << "no output from OBS";
+        cv::Mat bgr;
+        cv::cvtColor(output_, bgr, cv::COLOR_BGRA2BGR);
+        return bgr;
     }
 
     test::LogCapture log_;
@@ -181,12 +171,6 @@ TEST(InstallLayout, HoldsTheFilesWhereOBSLooksForThem) {
 // The panel as libobs builds it from the loaded module: the schema's settings
 // in its order, with its controls and ranges, every label in the locale file.
 TEST_F(RealHost, RegistersTheAsyncFilterWithEverySettingOfTheSchemaInItsPanel) {
-    const char* id = nullptr;
-    bool listed = false;
-    for (size_t i = 0; obs_enum_filter_types(i, &id); ++i) {
-        listed = listed || std::string(id) == "veilcam_filter";
-    }
-    EXPECT_TRUE(listed);
     EXPECT_EQ(obs_get_source_output_flags("veilcam_filter"), OBS_SOURCE_VIDEO | OBS_SOURCE_ASYNC);
     EXPECT_STREQ(obs_source_get_display_name("veilcam_filter"), "Face Anonymizer (veilcam)");
     EXPECT_STREQ(obs_get_module_description(module_),
@@ -266,38 +250,6 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHidden) {
     EXPECT_EQ(log_.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), formats);
     EXPECT_EQ(log_.count("[veilcam] First face detection succeeded (", LOG_INFO), formats);
     EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR) + log_.count("[veilcam]", LOG_WARNING), 0);
-}
-
-TEST_F(RealHost, RemovingTheFilterWhileFramesFlowIsClean) {
-    const test::LabelledPhoto& c = composite();
-    SourcePtr input = make_input("veiled");
-    SourcePtr filter = attach_filter(input.get());
-    obs_set_output_source(0, input.get());
-
-    std::atomic<bool> running{true};
-    std::thread sender([&] {
-        test::TestFrame frame = test::make_frame(c.image, VIDEO_FORMAT_I420);
-        while (running) {
-            feed(input.get(), frame);
-            std::this_thread::sleep_for(std::chrono::milliseconds(15));
-        }
-    });
-    const cv::Rect face = c.faces.front();
-    const cv::Mat hidden = wait_for_output(10);
-    obs_source_filter_remove(input.get(), filter.get());
-    filter.reset();
-    // The frames queued before the removal may still come out for a while.
-    cv::Mat shown = wait_for_output(2);
-    for (int i = 0; i < 60 && grey_detail(shown, face) < 0.8 * grey_detail(c.image, face); ++i) {
-        shown = wait_for_output(2);
-    }
-    running = false;
-    sender.join();
-    obs_set_output_source(0, nullptr);
-
-    EXPECT_LT(grey_detail(hidden, face), 0.5 * grey_detail(c.image, face));
-    EXPECT_GT(grey_detail(shown, face), 0.8 * grey_detail(c.image, face));
-    EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR), 0);
 }
 
 } // namespace

@@ -29,10 +29,8 @@ class VideoTool : public ::testing::Test {
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder_);
         fs::create_directories(folder_);
-        picture_ = cv::Mat(360, 640, CV_8UC3, cv::Scalar(60, 60, 60));
-        test::labelled_photos()[3]
-            .image(cv::Rect(0, 0, 500, 360))
-            .copyTo(picture_(cv::Rect(0, 0, 500, 360)));
+        cv::copyMakeBorder(test::labelled_photos()[3].image(cv::Rect(0, 0, 500, 360)), picture_, 0,
+                           0, 0, 140, cv::BORDER_CONSTANT, {60, 60, 60});
     }
     void TearDown() override { fs::remove_all(folder_); }
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
