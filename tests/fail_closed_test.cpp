@@ -150,16 +150,14 @@ TEST(FailClosed, ExtremeAndNonFiniteSettingsStillHideEveryFace) {
 }
 
 TEST(FailClosed, DetectorBoxesThatAreNoNumbersAreDropped) {
+    // clang-format off
     const std::pair<cv::Rect2f, bool> boxes[] = {
-        {{10, 20, 30, 40}, true},
-        {{NAN, 20, 30, 40}, false},
-        {{10, kInf, 30, 40}, false},
-        {{10, 20, -kInf, 40}, false},
-        {{1e30f, 20, 30, 40}, false},
-        {{10, 20, 30, 3e9f}, false},
+        {{10, 20, 30, 40}, true}, {{NAN, 20, 30, 40}, false}, {{10, kInf, 30, 40}, false},
+        {{10, 20, -kInf, 40}, false}, {{1e30f, 20, 30, 40}, false}, {{10, 20, 30, 3e9f}, false},
         {{-2e9f, -2e9f, 4e9f, 4e9f}, false},
         {{10, 20, 30, 4}, false}, // 8 pixels high in the frame: too small
     };
+    // clang-format on
     for (const auto& [box, kept] : boxes) {
         std::vector<FaceDetection> out;
         add_detector_box(box, 0.5, 640, 12, out);
