@@ -158,7 +158,10 @@ class RealHost : public ::testing::Test {
     long outputs_ = 0;
 };
 
-TEST(InstallLayout, HoldsTheFilesWhereOBSLooksForThem) {
+// The install as OBS finds it, and the panel as libobs builds it from the
+// loaded module: the schema's settings in its order, with its controls and
+// ranges, every label in the locale file.
+TEST_F(RealHost, InstallsAndRegistersTheAsyncFilterWithEverySettingOfTheSchemaInItsPanel) {
     for (const char* file :
          {"bin/64bit/obs-veilcam.so", "bin/64bit/libonnxruntime.so.1", "data/locale/en-US.ini",
           "data/models/det_500m.onnx", "data/models/face_detection_yunet_2023mar.onnx",
@@ -166,11 +169,6 @@ TEST(InstallLayout, HoldsTheFilesWhereOBSLooksForThem) {
           "data/models/det_500m_any_size.onnx"}) {
         EXPECT_TRUE(fs::is_regular_file(kPluginDir / file)) << file;
     }
-}
-
-// The panel as libobs builds it from the loaded module: the schema's settings
-// in its order, with its controls and ranges, every label in the locale file.
-TEST_F(RealHost, RegistersTheAsyncFilterWithEverySettingOfTheSchemaInItsPanel) {
     EXPECT_EQ(obs_get_source_output_flags("veilcam_filter"), OBS_SOURCE_VIDEO | OBS_SOURCE_ASYNC);
     EXPECT_STREQ(obs_source_get_display_name("veilcam_filter"), "Face Anonymizer (veilcam)");
     EXPECT_STREQ(obs_get_module_description(module_),

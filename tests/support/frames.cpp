@@ -87,6 +87,34 @@ cv::Mat pack_v210(const uint8_t* const data[4], const int linesize[4], int width
     return packed;
 }
 
+// The plane that holds a component; -1 where the format has no such component.
+int component_plane(video_format format, int component) {
+    if (format == VIDEO_FORMAT_V210 || format == VIDEO_FORMAT_R10L) {
+        return component < 3 ? 0 : -1;
+    }
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(ffmpeg_format(format));
+    return component < desc->nb_components ? desc->comp[component].plane : -1;
+}
+
+// A plane rectangle that surely holds everything the filter may change in
+// that plane for a frame region `r`.
+cv::Rect plane_rect(const TestFrame& t, int plane, const cv::Rect& r) {
+    const PlaneShape& s = t.shapes[plane];
+    const int w = static_cast<int>(t.frame.width), h = static_cast<int>(t.frame.height);
+    const int x0 = r.x * s.width / w;
+    const int y0 = r.y * s.height / h;
+    const int x1 = ((r.x + r.width) * s.width + w - 1) / w;
+    const int y1 = ((r.y + r.height) * s.height + h - 1) / h;
+    return cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1) & cv::Rect(0, 0, s.width, s.height);
+}
+
+// The bytes of a plane rectangle: whole groups of pixels.
+cv::Rect byte_rect(const PlaneShape& s, const cv::Rect& p) {
+    const int x0 = p.x / s.group_pixels * s.group_bytes;
+    const int x1 = (p.x + p.width + s.group_pixels - 1) / s.group_pixels * s.group_bytes;
+    return {x0, p.y, x1 - x0, p.height};
+}
+
 } // namespace
 
 TestFrame::TestFrame(const TestFrame& other) {
@@ -175,14 +203,6 @@ bool is_rgb(video_format format) {
            (av_pix_fmt_desc_get(ffmpeg_format(format))->flags & AV_PIX_FMT_FLAG_RGB);
 }
 
-int component_plane(video_format format, int component) {
-    if (format == VIDEO_FORMAT_V210 || format == VIDEO_FORMAT_R10L) {
-        return component < 3 ? 0 : -1;
-    }
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(ffmpeg_format(format));
-    return component < desc->nb_components ? desc->comp[component].plane : -1;
-}
-
 int misplaced_bits(const TestFrame& t) {
     if (t.frame.format == VIDEO_FORMAT_V210 || t.frame.format == VIDEO_FORMAT_R10L) {
         return 0;
@@ -233,27 +253,6 @@ int sample_at(const TestFrame& t, int component, int x, int y) {
     const int raw = c.depth + c.shift > 8 ? at[0] | at[1] << 8 : at[0];
     return raw >> c.shift & ((1 << c.depth) - 1);
 }
-
-cv::Rect plane_rect(const TestFrame& t, int plane, const cv::Rect& r) {
-    const PlaneShape& s = t.shapes[plane];
-    const int w = static_cast<int>(t.frame.width), h = static_cast<int>(t.frame.height);
-    const int x0 = r.x * s.width / w;
-    const int y0 = r.y * s.height / h;
-    const int x1 = ((r.x + r.width) * s.width + w - 1) / w;
-    const int y1 = ((r.y + r.height) * s.height + h - 1) / h;
-    return cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1) & cv::Rect(0, 0, s.width, s.height);
-}
-
-namespace {
-
-// The bytes of a plane rectangle: whole groups of pixels.
-cv::Rect byte_rect(const PlaneShape& s, const cv::Rect& p) {
-    const int x0 = p.x / s.group_pixels * s.group_bytes;
-    const int x1 = (p.x + p.width + s.group_pixels - 1) / s.group_pixels * s.group_bytes;
-    return {x0, p.y, x1 - x0, p.height};
-}
-
-} // namespace
 
 double detail(const TestFrame& t, int plane, const cv::Rect& r) {
     const int scale = 1 << (sample_depth(t.frame.format) - 8);

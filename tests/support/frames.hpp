@@ -56,18 +56,11 @@ int sample_at(const TestFrame& frame, int component, int x, int y);
 // Samples with bits set below the bits they hold (P010 keeps its ten on top).
 int misplaced_bits(const TestFrame& frame);
 
-// The plane that holds a component; -1 where the format has no such component.
-int component_plane(video_format format, int component);
-
 // The bit depth of the format's components.
 int sample_depth(video_format format);
 
 // Whether the format holds RGB rather than YUV.
 bool is_rgb(video_format format);
-
-// A plane rectangle that surely holds everything the filter may change in
-// that plane for a frame region `r`.
-cv::Rect plane_rect(const TestFrame& frame, int plane, const cv::Rect& r);
 
 // Mean absolute difference between horizontal neighbours of the colour
 // components that a plane holds, inside frame region `r`, on the 8-bit scale:

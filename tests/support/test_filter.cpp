@@ -1,6 +1,5 @@
 #include "support/test_filter.hpp"
 
-#include "filter/region_obscuring.hpp"
 #include "plugin/filter_callbacks.hpp"
 #include "support/samples.hpp"
 
@@ -35,16 +34,6 @@ void TestFilter::update(const SettingsEdit& edit) {
 
 obs_source_frame* TestFilter::run(TestFrame& frame) {
     return filter_video(instance_, &frame.frame);
-}
-
-std::vector<cv::Rect> hidden_regions(FilterInstance& instance, cv::Size frame_size) {
-    std::lock_guard<std::mutex> lock(instance.mutex);
-    std::vector<cv::Rect> regions;
-    for (const FaceTrack& track : instance.tracker.tracks()) {
-        regions.push_back(padded_face_rect(hidden_box(track, instance.frame_index),
-                                           instance.settings.padding_percent, frame_size));
-    }
-    return regions;
 }
 
 } // namespace veilcam::test

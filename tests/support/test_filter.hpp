@@ -30,7 +30,4 @@ class TestFilter {
     FilterInstance* instance_;
 };
 
-// The frame regions the filter hides at its latest frame.
-std::vector<cv::Rect> hidden_regions(FilterInstance& instance, cv::Size frame_size);
-
 } // namespace veilcam::test
