@@ -4,11 +4,11 @@
 // just enough behaviour (settings with defaults, properties whose list items
 // can be read back, a log to search, the one source the module registers),
 // then drives the filter as OBS would, printing one line per check.
-// veilcam-test-host.exe WORK_DIR (launcher.cpp) runs the checks on a work folder as
-// tests/windows/run.sh prepares it: the plug-in laid out as the zip lays it
-// out (obs-veilcam), a copy of its data (données), the photo (photo.bgra, and
-// photo.txt: width, height, then x y w h of each face) and onnxruntime.dll,
-// which the checks put in place half-way.
+// `veilcam-test-host.exe WORK_DIR` (launcher.cpp) runs the checks on a work
+// folder as tests/windows/run.sh prepares it: the plug-in laid out as the zip
+// lays it out (obs-veilcam), a copy of its data (données), the photo
+// (photo.bgra, and photo.txt: width, height, then x y w h of each face) and
+// onnxruntime.dll, which the checks put in place half-way.
 #include <obs-module.h>
 #include <windows.h>
 
