@@ -50,9 +50,9 @@ struct FrameFormat {
     std::array<PlaneFormat, 4> planes;
     int luma_channel;  // the channel of plane 0 that holds luma where it holds more; else -1
     int alpha_channel; // the channel of plane 0 that holds alpha; else -1
-    // The detection image: plane 0 at 8 bits converted to BGR with `to_bgr`
-    // (-1: copied as it is; COLOR_GRAY2BGR: kept grey, from the luma channel
-    // where plane 0 has more).
+    // The detection image: plane 0 at 8 bits converted to BGR with `to_bgr`,
+    // or kept as it is (-1): BGR, or grey (the luma channel where plane 0
+    // holds more).
     int to_bgr;
     // Shrink plane 0 before converting it for detection: the same picture,
     // for less work where plane 0 has no more channels than the BGR image.

@@ -21,7 +21,7 @@ cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& form
                           DetectionImages& images) {
     const cv::Rect whole(0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height));
     const cv::Mat plane0 = load_area(frame, format, 0, whole, images.unpacked);
-    if (format.to_bgr == cv::COLOR_GRAY2BGR && plane0.channels() > 1) {
+    if (format.to_bgr < 0 && format.luma_channel >= 0) {
         cv::extractChannel(plane0, images.luma, format.luma_channel);
         return images.luma;
     }

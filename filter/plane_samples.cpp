@@ -94,8 +94,7 @@ void convert_for_detection(const cv::Mat& samples, const FrameFormat& format, cv
         samples.convertTo(eight_bit, CV_8U, 1.0 / format.samples.level_scale);
         source = &eight_bit;
     }
-    // Grey stays grey: the networks take it as it is, with no BGR copy.
-    if (format.to_bgr < 0 || format.to_bgr == cv::COLOR_GRAY2BGR) {
+    if (format.to_bgr < 0) {
         source->copyTo(image);
     } else {
         cv::cvtColor(*source, image, format.to_bgr);
