@@ -143,7 +143,7 @@ void detection_image_stage(benchmark::State& state, cv::Size size, video_format 
     const test::TestFrame& frame = frame_of(size, 5, format);
     DetectionImages images;
     for (auto _ : state) {
-        make_detection_image(frame.frame, *frame_format(format), 640.0 / size.width, images);
+        make_detection_image(frame.frame, *frame_format(format), 640.0 / size.width, false, images);
         benchmark::DoNotOptimize(images.detection.data);
     }
 }

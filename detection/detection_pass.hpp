@@ -19,7 +19,7 @@ struct DetectionState {
     std::vector<FaceDetection> raw_detections;
     int32_t profile_pass_counter = 0;
     FailureLog cpu_failures;
-    bool face_limit_logged = false;
+    FailureLog face_limit;
 };
 
 // The factor that takes a frame of `frame_size` to the detection image: the
@@ -35,8 +35,8 @@ bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSet
                   const cv::Mat& image, double scale, cv::Size frame_size);
 
 // Appends a detector's box (in the detection image) to `out` in frame pixels,
-// unless it is not a number, absurdly far out, or smaller than
-// `minimum_face_size`.
+// unless it is not a number, absurdly far out, or the face it holds is
+// smaller than `minimum_face_size`.
 void add_detector_box(const cv::Rect2f& box, double scale, int mirror_width,
                       int32_t minimum_face_size, std::vector<FaceDetection>& out);
 

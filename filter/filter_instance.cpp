@@ -30,6 +30,20 @@ void apply_settings(FilterInstance& f, FilterSettings settings) {
         choice.model_path = model;
         reset_detectors(f.detector);
     }
+    for (const uint64_t id : f.settings.selection.ids) {
+        f.tracker.continue_ids_from(id == UINT64_MAX ? id : id + 1);
+    }
+    f.started = true;
+}
+
+uint64_t next_face_id(FilterInstance& f) {
+    std::lock_guard<std::mutex> lock(f.mutex);
+    return f.tracker.next_id();
+}
+
+void continue_face_ids(FilterInstance& f, uint64_t next_id) {
+    std::lock_guard<std::mutex> lock(f.mutex);
+    f.tracker.continue_ids_from(next_id);
 }
 
 } // namespace veilcam

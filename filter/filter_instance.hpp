@@ -41,6 +41,9 @@ struct FilterInstance {
     int32_t frame_counter = 0; // the detection cadence
     uint64_t frame_index = 0;  // frames handled so far, for the tracks' motion
     Thumbnail thumbnail, previous_thumbnail;
+    // Settings applied: a filter whose settings could not be read when it
+    // was made hides the whole picture until they can.
+    bool started = false;
     bool unsupported_format_logged = false;
     bool detection_failed = false; // no detector, or the latest pass failed
     FailureLog detection_failures;
@@ -51,8 +54,14 @@ struct FilterInstance {
 };
 
 // Takes over newly read settings; drops the detector when the device or the
-// YuNet model changes (a new device also gets a fresh GPU attempt).
+// YuNet model changes (a new device also gets a fresh GPU attempt). Ids on
+// the list that this filter has not handed out are never handed out.
 void apply_settings(FilterInstance& instance, FilterSettings settings);
+
+// The first face id not yet handed out, kept with the filter's saved state:
+// an id listed in an earlier session then names nobody in this one.
+uint64_t next_face_id(FilterInstance& instance);
+void continue_face_ids(FilterInstance& instance, uint64_t next_id);
 
 // Detects on every `detection_interval`-th frame, then hides the selected
 // faces and draws the overlay, in place; frames the filter does not handle

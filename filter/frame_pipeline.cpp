@@ -1,5 +1,6 @@
 #include "filter/frame_pipeline.hpp"
 
+#include "filter/detection_colour.hpp"
 #include "filter/filter_instance.hpp"
 #include "filter/plane_samples.hpp"
 #include "filter/region_obscuring.hpp"
@@ -34,8 +35,15 @@ cv::Size shrunk_size(cv::Size size, double scale) {
             std::max(1, static_cast<int>(std::lround(size.height * scale)))};
 }
 
-// False when no detector could run or it failed: the tracks then age as
-// after a pass that found nothing, so a face stays hidden where it was seen.
+// Boxes found in the upright picture of a flipped frame, put back on its rows.
+void flip_rows(std::vector<FaceDetection>& detections, int frame_height) {
+    for (FaceDetection& box : detections) {
+        box.y = frame_height - box.y - box.height;
+    }
+}
+
+// False when no detector could run or it failed: the tracks are then left
+// as they are, so that every face stays hidden where it was last seen.
 bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format,
                       bool new_shot) {
     bool detected = false;
@@ -50,18 +58,23 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
             const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
             const double scale =
                 detection_scale(f.detector, f.settings.detection_max_dimension, size);
-            make_detection_image(frame, format, scale, f.images);
-            detected =
-                detect_faces(f.detector, f.detection, f.settings, f.images.detection, scale, size);
+            const cv::Mat& image = make_detection_image(frame, format, scale,
+                                                        f.detector.model->wants_colour(), f.images);
+            detected = detect_faces(f.detector, f.detection, f.settings, image, scale, size);
             if (f.detector.model) {
                 break;
             }
         }
     } catch (const std::exception& e) {
-        f.detection.detections.clear();
+        detected = false;
         f.detection_failures.report(LOG_ERROR, "Detection failed", e.what());
     }
-    f.tracker.update(f.detection.detections, f.frame_index, new_shot);
+    if (detected) {
+        if (frame.flip) {
+            flip_rows(f.detection.detections, static_cast<int>(frame.height));
+        }
+        f.tracker.update(f.detection.detections, f.frame_index, new_shot);
+    }
     return detected;
 }
 
@@ -77,7 +90,9 @@ void make_working_image(const obs_source_frame& frame, const FrameFormat& format
     convert_for_detection(plane0, format, images.eight_bit, images.working);
 }
 
-void make_detection_image(const obs_source_frame& frame, const FrameFormat& format, double scale,
+namespace {
+
+void shrink_for_detection(const obs_source_frame& frame, const FrameFormat& format, double scale,
                           DetectionImages& images) {
     if (scale < 1.0 && format.shrinks_before_conversion) {
         // A fraction of the work of converting the whole frame, same picture.
@@ -97,9 +112,32 @@ void make_detection_image(const obs_source_frame& frame, const FrameFormat& form
     }
 }
 
+} // namespace
+
+cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& format,
+                              double scale, bool colour, DetectionImages& images) {
+    shrink_for_detection(frame, format, scale, images);
+    cv::Mat* image = &images.detection;
+    if (colour && !image->empty() && detects_colour_as_grey(format)) {
+        colour_detection_image(frame, format, images);
+        image = &images.colour;
+    }
+    // Bottom-up frames (Windows capture devices, "Flip Vertically") are
+    // searched the right way up: the networks miss faces upside down.
+    if (frame.flip && !image->empty()) {
+        cv::flip(*image, *image, 0);
+    }
+    return *image;
+}
+
 bool process_frame(FilterInstance& f, obs_source_frame& frame) {
     std::lock_guard<std::mutex> lock(f.mutex);
-    if (!f.settings.enabled || !frame.data[0] || frame.width == 0 || frame.height == 0) {
+    if (f.started && !f.settings.enabled) {
+        // The picture may be another by the time the filter is on again.
+        f.frame_counter = 0;
+        return true;
+    }
+    if (!frame.data[0] || frame.width == 0 || frame.height == 0) {
         return true;
     }
     const FrameFormat* format = frame_format(frame.format);
@@ -110,10 +148,14 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
             f.unsupported_format_logged = true;
         }
         // A picture that cannot be hidden is not shown when the user asked so.
-        return !f.settings.hide_all_on_failure;
+        return f.started && !f.settings.hide_all_on_failure;
+    }
+    check_rows(frame, *format);
+    if (!f.started) {
+        obscure_whole_frame(frame, *format, f.settings.pixel_size, f.region_scratch);
+        return true;
     }
 
-    check_rows(frame, *format);
     const int32_t cadence = f.frame_counter % f.settings.detection_interval;
     f.frame_counter = static_cast<int32_t>(static_cast<uint32_t>(f.frame_counter) + 1u);
     ++f.frame_index;
@@ -121,6 +163,13 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
     f.previous_thumbnail = f.thumbnail;
     make_thumbnail(frame, *format, f.thumbnail);
     const bool new_shot = is_new_shot(f.previous_thumbnail, f.thumbnail);
+    if (new_shot) {
+        // A shown face is not handed to whoever stands at its place in the
+        // new shot: that may be someone else.
+        f.tracker.end_tracks_if([&](const FaceTrack& track) {
+            return !should_obscure(f.settings.selection, track.id, track.crossed);
+        });
+    }
     if (cadence == 0 || new_shot) {
         f.detection_failed = !detect_and_track(f, frame, *format, new_shot);
     }

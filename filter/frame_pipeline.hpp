@@ -5,6 +5,8 @@
 #include <obs.h>
 #include <opencv2/core/mat.hpp>
 
+#include <array>
+
 namespace veilcam {
 
 // Kept between detection frames, so that making the detection image
@@ -15,7 +17,11 @@ struct DetectionImages {
     cv::Mat shrunk;    // plane 0 shrunk, before its conversion
     cv::Mat eight_bit; // samples of more than 8 bits brought to 8
     cv::Mat working;   // the whole frame at 8 bits, grey or BGR
-    cv::Mat detection; // what the detector gets
+    cv::Mat detection; // the frame shrunk, grey or BGR as the format is detected
+    // The detection image in colour where it is grey but the frame is not:
+    // the chroma at its size, and the YUV image joined from both.
+    std::array<cv::Mat, 2> chroma;
+    cv::Mat resized, yuv, colour;
 };
 
 // The whole frame as 8-bit grey or BGR (as the format is detected) in
@@ -23,9 +29,10 @@ struct DetectionImages {
 void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
                         DetectionImages& images);
 
-// The working image shrunk by `scale` (copied when scale is 1) in
-// `images.detection`.
-void make_detection_image(const obs_source_frame& frame, const FrameFormat& format, double scale,
-                          DetectionImages& images);
+// The working image shrunk by `scale` (copied when scale is 1), in colour
+// where `colour` asks for it and the frame has any, upright when the frame is
+// flipped: what the detector gets, one of `images`.
+cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& format,
+                              double scale, bool colour, DetectionImages& images);
 
 } // namespace veilcam

@@ -66,10 +66,14 @@ void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
     }
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
     const double level = format.samples.level_scale;
-    for (const FaceTrack& track : tracks) {
+    // Faces past the limit are hidden all the same, without a label; the
+    // longest-followed come first.
+    const size_t labelled = std::min(tracks.size(), static_cast<size_t>(settings.max_faces));
+    for (size_t i = 0; i < labelled; ++i) {
+        const FaceTrack& track = tracks[i];
         const cv::Rect box =
             padded_face_rect(hidden_box(track, frame_index), settings.padding_percent, size);
-        const bool obscured = should_obscure(settings.selection, track.id);
+        const bool obscured = should_obscure(settings.selection, track.id, track.crossed);
         make_label(scratch.label, track.id, obscured);
         const cv::Point origin(box.x, std::max(box.y - kLabelGap, kLabelMinBaseline));
         const cv::Rect area = drawn_area(box, scratch.label, origin, size);

@@ -24,15 +24,40 @@ cv::Rect packed_groups(const FrameFormat& format, const cv::Rect& area) {
     return {x0, area.y, x1 - x0, area.height};
 }
 
+// Whether the samples can be used where they are. 16-bit samples whose rows
+// start at odd bytes cannot: OpenCV refuses such a step, and reading them
+// there would be misaligned. They are copied out and back instead.
+bool samples_in_place(const obs_source_frame& frame, const FrameFormat& format, int plane) {
+    const auto start = reinterpret_cast<uintptr_t>(frame.data[plane]);
+    return (start | frame.linesize[plane]) % static_cast<uintptr_t>(format.samples.bytes) == 0;
+}
+
+// Copies `area`'s rows between the plane and `samples`, one way or the other.
+void copy_sample_rows(const obs_source_frame& frame, int plane, const cv::Rect& area,
+                      cv::Mat& samples, bool to_frame) {
+    const size_t pixel_bytes = samples.elemSize();
+    for (int y = 0; y < area.height; ++y) {
+        uint8_t* row = frame.data[plane] + static_cast<size_t>(area.y + y) * frame.linesize[plane] +
+                       static_cast<size_t>(area.x) * pixel_bytes;
+        uint8_t* copy = samples.ptr(y);
+        std::memcpy(to_frame ? row : copy, to_frame ? copy : row, area.width * pixel_bytes);
+    }
+}
+
 } // namespace
 
 cv::Mat load_area(const obs_source_frame& frame, const FrameFormat& format, int plane,
                   const cv::Rect& area, cv::Mat& unpacked) {
     if (format.packing == Packing::Samples) {
-        const cv::Size size = plane_size(format, plane, static_cast<int>(frame.width),
-                                         static_cast<int>(frame.height));
-        return cv::Mat(size, sample_type(format, plane), frame.data[plane],
-                       frame.linesize[plane])(area);
+        if (samples_in_place(frame, format, plane)) {
+            const cv::Size size = plane_size(format, plane, static_cast<int>(frame.width),
+                                             static_cast<int>(frame.height));
+            return cv::Mat(size, sample_type(format, plane), frame.data[plane],
+                           frame.linesize[plane])(area);
+        }
+        cv::Mat samples = reused_image(unpacked, area.size(), sample_type(format, plane));
+        copy_sample_rows(frame, plane, area, samples, false);
+        return samples;
     }
     const cv::Rect groups = packed_groups(format, area);
     cv::Mat samples = reused_image(unpacked, groups.size(), sample_type(format, plane));
@@ -43,6 +68,10 @@ cv::Mat load_area(const obs_source_frame& frame, const FrameFormat& format, int 
 void store_area(obs_source_frame& frame, const FrameFormat& format, int plane, const cv::Rect& area,
                 cv::Mat& unpacked) {
     if (format.packing == Packing::Samples) {
+        if (!samples_in_place(frame, format, plane)) {
+            cv::Mat samples = reused_image(unpacked, area.size(), sample_type(format, plane));
+            copy_sample_rows(frame, plane, area, samples, true);
+        }
         return;
     }
     const cv::Rect groups = packed_groups(format, area);

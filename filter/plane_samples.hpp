@@ -9,13 +9,13 @@
 namespace veilcam {
 
 // `area` (in plane pixels) of one plane as an image of its samples: the
-// frame's own bytes where each sample has bytes of its own; otherwise the
-// groups holding `area` unpacked into `unpacked`, which store_area then
-// writes back.
+// frame's own bytes where each sample has bytes of its own and sits aligned;
+// otherwise the samples (or the groups holding `area`, unpacked) copied into
+// `unpacked`, which store_area then writes back.
 cv::Mat load_area(const obs_source_frame& frame, const FrameFormat& format, int plane,
                   const cv::Rect& area, cv::Mat& unpacked);
 
-// Writes back what load_area unpacked for the same area; nothing to do for
+// Writes back what load_area copied for the same area; nothing to do for
 // samples that are the frame's own bytes.
 void store_area(obs_source_frame& frame, const FrameFormat& format, int plane, const cv::Rect& area,
                 cv::Mat& unpacked);

@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kMinRegionSide = 3;
 constexpr int kBlurMode = 1;
+// Many more small blocks than this across a face still show who it is.
+constexpr int kMostBlocksAcross = 6;
 
 // The view is reduced to a handful of samples across, whatever its size, so
 // that no face keeps a likeness: from 4 at the weakest strength down to 2 at
@@ -98,7 +100,7 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
                    const FilterSettings& settings, RegionScratch& scratch) {
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
     for (const FaceTrack& track : tracks) {
-        if (!should_obscure(settings.selection, track.id)) {
+        if (!should_obscure(settings.selection, track.id, track.crossed)) {
             continue;
         }
         const cv::Rect region =
@@ -113,15 +115,15 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
 
 void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int32_t pixel_size,
                          RegionScratch& scratch) {
-    // Blocks at least a 24th of the picture: coarse enough for the largest face.
-    const int block =
-        std::max<int>(pixel_size, static_cast<int>(std::max(frame.width, frame.height) / 24));
+    // A face may fill the picture's height: no more blocks across it than
+    // across any hidden face.
     for (int plane = 0; plane < format.plane_count; ++plane) {
         const cv::Size size = plane_size(format, plane, static_cast<int>(frame.width),
                                          static_cast<int>(frame.height));
-        const int plane_block = std::max(block >> format.planes[plane].x_shift, 2);
+        const int block = std::max({pixel_size >> format.planes[plane].x_shift,
+                                    (size.height + kMostBlocksAcross - 1) / kMostBlocksAcross, 2});
         obscure_area(frame, format, plane, cv::Rect(cv::Point(), size), scratch,
-                     [&](cv::Mat& view) { pixelate_view(view, plane_block, scratch.resample); });
+                     [&](cv::Mat& view) { pixelate_view(view, block, scratch.resample); });
     }
 }
 
@@ -134,7 +136,6 @@ void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch
     } else {
         // However small the blocks asked for, a large face gets no more than a
         // handful across: many small blocks still show who it is.
-        constexpr int kMostBlocksAcross = 6;
         const int longer = std::max(view.cols, view.rows);
         const int fewest_pixels = (longer + kMostBlocksAcross - 1) / kMostBlocksAcross;
         pixelate_view(view, std::max(settings.pixel_size, fewest_pixels), scratch);

@@ -21,6 +21,9 @@ class FaceModel {
 
     // The longest image side the network takes; frames are shrunk to it.
     virtual int largest_side() const = 0;
+
+    // Whether the network finds faces better in colour than in grey.
+    virtual bool wants_colour() const { return false; }
 };
 
 } // namespace veilcam

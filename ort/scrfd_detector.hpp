@@ -28,6 +28,8 @@ class ScrfdDetector : public FaceModel {
     const std::vector<cv::Rect2f>& detect(const cv::Mat& image, float score_threshold,
                                           int32_t max_faces) override;
     int largest_side() const override;
+    // SCRFD misses faces in grey that it finds in colour; YuNet does not.
+    bool wants_colour() const override { return true; }
 
   private:
     OrtProvider provider;

@@ -8,8 +8,9 @@
 
 #include <obs-module.h>
 
+#include <algorithm>
 #include <exception>
-#include <memory>
+#include <mutex>
 #include <utility>
 
 namespace veilcam {
@@ -42,6 +43,21 @@ FilterInstance& instance(void* data) {
     return *static_cast<FilterInstance*>(data);
 }
 
+// Where the next face id is kept with the filter's settings.
+constexpr const char* kNextFaceIdKey = "next_face_id";
+
+// Turned on again in OBS, the filter detects on its first frame: the
+// picture may have changed meanwhile.
+void on_enable(void* data, calldata_t* call) {
+    if (calldata_bool(call, "enabled")) {
+        FilterInstance& f = instance(data);
+        guarded("enable failed", &f.callback_failures, [&] {
+            std::lock_guard<std::mutex> lock(f.mutex);
+            f.frame_counter = 0;
+        });
+    }
+}
+
 obs_source_info make_filter_info() {
     obs_source_info info = {};
     info.id = kFilterId;
@@ -54,6 +70,8 @@ obs_source_info make_filter_info() {
     info.get_defaults = get_defaults;
     info.get_properties = get_properties;
     info.update = filter_update;
+    info.save = save;
+    info.load = load;
     info.filter_video = filter_video;
     return info;
 }
@@ -77,17 +95,46 @@ void* create(obs_data_t* settings, obs_source_t* source) {
 
 void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledModels models) {
     FilterInstance* created = nullptr;
-    guarded("create failed", nullptr, [&] {
-        auto made = std::make_unique<FilterInstance>(std::move(models));
-        made->source = source;
-        apply_settings(*made, read_filter_settings(settings));
-        created = made.release();
-    });
+    if (!guarded("create failed", nullptr, [&] {
+            created = new FilterInstance(std::move(models));
+            created->source = source;
+        })) {
+        return nullptr; // not even the instance could be had: no memory
+    }
+    // Whatever goes wrong from here, the host gets a filter: one it skipped
+    // would show every face.
+    guarded("Filter could not start; the whole picture is hidden until its settings are applied",
+            nullptr, [&] {
+                apply_settings(*created, read_filter_settings(settings));
+                load(created, settings);
+                if (source) {
+                    signal_handler_connect(obs_source_get_signal_handler(source), "enable",
+                                           on_enable, created);
+                }
+            });
     return created;
 }
 
 void destroy(void* data) {
-    delete static_cast<FilterInstance*>(data);
+    auto* f = static_cast<FilterInstance*>(data);
+    if (f->source) {
+        signal_handler_disconnect(obs_source_get_signal_handler(f->source), "enable", on_enable, f);
+    }
+    delete f;
+}
+
+void save(void* data, obs_data_t* settings) {
+    guarded("save failed", &instance(data).callback_failures, [&] {
+        obs_data_set_int(settings, kNextFaceIdKey,
+                         static_cast<long long>(next_face_id(instance(data))));
+    });
+}
+
+void load(void* data, obs_data_t* settings) {
+    guarded("load failed", &instance(data).callback_failures, [&] {
+        const long long stored = obs_data_get_int(settings, kNextFaceIdKey);
+        continue_face_ids(instance(data), static_cast<uint64_t>(std::max(stored, 0LL)));
+    });
 }
 
 void get_defaults(obs_data_t* settings) {
@@ -101,8 +148,11 @@ obs_properties_t* get_properties(void*) {
 }
 
 void filter_update(void* data, obs_data_t* settings) {
-    guarded("update failed", &instance(data).callback_failures,
-            [&] { apply_settings(instance(data), read_filter_settings(settings)); });
+    guarded("update failed", &instance(data).callback_failures, [&] {
+        apply_settings(instance(data), read_filter_settings(settings));
+        // Kept in the settings themselves, which a copy of the filter takes.
+        save(data, settings);
+    });
 }
 
 // A frame whose faces could not be hidden is dropped, never shown; the host

@@ -16,6 +16,9 @@ void destroy(void* data);
 void get_defaults(obs_data_t* settings);
 obs_properties_t* get_properties(void* data);
 void filter_update(void* data, obs_data_t* settings);
+// The filter's own state kept with its settings: the next face id.
+void save(void* data, obs_data_t* settings);
+void load(void* data, obs_data_t* settings);
 obs_source_frame* filter_video(void* data, obs_source_frame* frame);
 
 // What `create` does with the models of the module's data folder; the video

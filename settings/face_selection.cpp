@@ -58,9 +58,9 @@ std::unordered_set<uint64_t> parse_face_ids(const char* text) {
     return ids;
 }
 
-bool should_obscure(const FaceSelection& selection, uint64_t face_id) {
+bool should_obscure(const FaceSelection& selection, uint64_t face_id, bool crossed) {
     const bool listed = selection.ids.count(face_id) != 0;
-    return selection.mode == 1 ? listed : !listed;
+    return selection.mode == 1 ? listed || crossed : !listed;
 }
 
 } // namespace veilcam

@@ -17,7 +17,9 @@ struct FaceSelection {
 // dropped silently.
 std::unordered_set<uint64_t> parse_face_ids(const char* text);
 
-// The one rule that decides whether a track is hidden.
-bool should_obscure(const FaceSelection& selection, uint64_t face_id);
+// The one rule that decides whether a track is hidden. A face that has
+// crossed another (`crossed`) may carry the other's id: hiding only the
+// listed ids, it is hidden whatever its id.
+bool should_obscure(const FaceSelection& selection, uint64_t face_id, bool crossed);
 
 } // namespace veilcam

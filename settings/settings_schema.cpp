@@ -59,9 +59,9 @@ std::vector<SettingSpec> make_schema() {
         flag("enabled", "Enabled", true, &S::enabled),
         choice("obscure_mode", "ObscureMode", {{"ModePixelate", 0}, {"ModeBlur", 1}},
                &S::obscure_mode),
-        number("pixel_size", "PixelSize", 20, 2, kUnbounded, {4, 100, 1}, &S::pixel_size),
+        number("pixel_size", "PixelSize", 20, 2, 100, {4, 100, 1}, &S::pixel_size),
         // Stored even; reading makes every strength odd, as a blur kernel is.
-        number("blur_radius", "BlurRadius", 70, 3, kUnbounded, {3, 151, 2}, &S::blur_radius),
+        number("blur_radius", "BlurRadius", 70, 3, 151, {3, 151, 2}, &S::blur_radius),
         flag("show_boxes", "ShowBoxes", false, &S::show_boxes),
         choice("face_selection_mode", "FaceSelectionMode",
                {{"SelectionExclude", 0}, {"SelectionInclude", 1}}, {}),
@@ -75,18 +75,17 @@ std::vector<SettingSpec> make_schema() {
         number("detection_max_dimension", "DetectionSize", 640, 320, 1280, {320, 1280, 64},
                &S::detection_max_dimension),
         number("confidence", "Confidence", 0.5, 0.25, 0.95, {0.25, 0.95, 0.01}, &S::confidence),
-        number("detection_interval", "DetectionInterval", 2, 1, kUnbounded, {1, 15, 1},
+        number("detection_interval", "DetectionInterval", 2, 1, 15, {1, 15, 1},
                &S::detection_interval),
-        number("minimum_face_size", "MinimumFaceSize", 20, 12, kUnbounded, {12, 300, 1},
+        number("minimum_face_size", "MinimumFaceSize", 20, 12, 300, {12, 300, 1},
                &S::minimum_face_size),
-        number("max_faces", "MaxFaces", 20, 1, kUnbounded, {1, 50, 1}, &S::max_faces),
-        number("hold_frames", "HoldFrames", 24, 0, kUnbounded, {0, 120, 1}, &S::hold_frames),
+        number("max_faces", "MaxFaces", 20, 1, 50, {1, 50, 1}, &S::max_faces),
+        number("hold_frames", "HoldFrames", 24, 0, 120, {0, 120, 1}, &S::hold_frames),
         // A negative margin would hide less than the face.
-        number("padding_percent", "Padding", 35.0, 0, kUnbounded, {0, 100, 1}, &S::padding_percent),
-        number("smoothing", "Smoothing", 0.72, -kUnbounded, kUnbounded, {0, 0.98, 0.01},
-               &S::smoothing),
+        number("padding_percent", "Padding", 35.0, 0, 100, {0, 100, 1}, &S::padding_percent),
+        number("smoothing", "Smoothing", 0.72, 0, 0.98, {0, 0.98, 0.01}, &S::smoothing),
         text("model_path", "ModelPath", K::Path, "", &S::model_path),
-        flag("hide_all_on_failure", "HideAllOnFailure", false, &S::hide_all_on_failure),
+        flag("hide_all_on_failure", "HideAllOnFailure", true, &S::hide_all_on_failure),
     };
 }
 

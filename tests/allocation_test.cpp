@@ -1,6 +1,7 @@
 // Counts every heap allocation of the calling thread, whoever makes it
 // (our code, OpenCV, the C++ library), by standing in for glibc's allocator
 // entry points in this executable.
+#include "plugin/filter_callbacks.hpp"
 #include "support/frames.hpp"
 #include "support/samples.hpp"
 #include "support/test_filter.hpp"
@@ -21,38 +22,32 @@ void* __libc_memalign(size_t alignment, size_t size);
 namespace {
 thread_local bool g_counting = false;
 thread_local long g_allocations = 0;
+thread_local long g_failing = 0; // the counted allocation that fails; 0 for none
 
-void note_allocation() {
-    if (g_counting) {
-        ++g_allocations;
-    }
+// True when this allocation is to fail.
+bool note_allocation() {
+    return g_counting && ++g_allocations == g_failing;
 }
 } // namespace
 
 extern "C" {
 void* malloc(size_t size) {
-    note_allocation();
-    return __libc_malloc(size);
+    return note_allocation() ? nullptr : __libc_malloc(size);
 }
 void* calloc(size_t count, size_t size) {
-    note_allocation();
-    return __libc_calloc(count, size);
+    return note_allocation() ? nullptr : __libc_calloc(count, size);
 }
 void* realloc(void* old, size_t size) {
-    note_allocation();
-    return __libc_realloc(old, size);
+    return note_allocation() ? nullptr : __libc_realloc(old, size);
 }
 void* memalign(size_t alignment, size_t size) {
-    note_allocation();
-    return __libc_memalign(alignment, size);
+    return note_allocation() ? nullptr : __libc_memalign(alignment, size);
 }
 void* aligned_alloc(size_t alignment, size_t size) {
-    note_allocation();
-    return __libc_memalign(alignment, size);
+    return note_allocation() ? nullptr : __libc_memalign(alignment, size);
 }
 int posix_memalign(void** out, size_t alignment, size_t size) {
-    note_allocation();
-    *out = __libc_memalign(alignment, size);
+    *out = note_allocation() ? nullptr : __libc_memalign(alignment, size);
     return *out ? 0 : ENOMEM;
 }
 }
@@ -95,6 +90,30 @@ TEST(Allocation, SteadyFramesThatAreNotDetectionFramesAllocateNothing) {
                 << format.name << (mode == 1 ? " blurred" : " pixelated");
         }
     }
+}
+
+// Out of memory while the filter starts: whichever allocation fails, the
+// filter OBS gets hides the faces. (Without the first, the filter itself,
+// there is no filter to give.)
+TEST(Allocation, AFilterThatCannotStartHidesThePicture) {
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    const test::TestFrame original = test::make_frame(photo.image, VIDEO_FORMAT_NV12);
+    obs_data_t* settings = obs_data_create();
+    get_defaults(settings);
+    obs_data_set_string(settings, "model_path", test::yunet_model().c_str());
+    for (long failing = 2, made = failing; made >= failing; ++failing) {
+        void* filter = nullptr;
+        g_failing = failing;
+        made = allocations_during([&] { filter = create_with_models(settings, nullptr, {}); });
+        g_failing = 0;
+        ASSERT_NE(filter, nullptr) << "allocation " << failing << " failed";
+        test::TestFrame frame = original;
+        EXPECT_EQ(filter_video(filter, &frame.frame), &frame.frame);
+        EXPECT_EQ(test::faces_left_visible(original, frame, photo.faces), 0)
+            << "allocation " << failing << " failed";
+        destroy(filter);
+    }
+    obs_data_release(settings);
 }
 
 } // namespace

@@ -41,16 +41,6 @@ int faces_still_found(const cv::Mat& bgr, const std::vector<cv::Rect>& labels) {
     return test::labels_found(labels, boxes);
 }
 
-// How many of the labelled faces of `photo` still show their detail.
-int faces_left_visible(const TestFrame& before, const TestFrame& after,
-                       const std::vector<cv::Rect>& faces) {
-    int visible = 0;
-    for (const cv::Rect& face : faces) {
-        visible += test::detail(after, 0, face) > 0.5 * test::detail(before, 0, face);
-    }
-    return visible;
-}
-
 TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
     struct Mode {
         int obscure_mode;
@@ -91,23 +81,24 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
     for (const bool hide_all : {false, true}) {
         TestFilter filter([&](obs_data_t* s) {
             obs_data_set_int(s, "detection_interval", 1);
-            obs_data_set_bool(s, "hide_all_on_failure", hide_all);
+            if (!hide_all) { // on by default
+                obs_data_set_bool(s, "hide_all_on_failure", false);
+            }
         });
         TestFrame frame = original;
         ASSERT_EQ(filter.run(frame), &frame.frame);
         // A model path the file system refuses: no detector, yet the faces
-        // seen before stay hidden, or the whole picture is.
+        // seen before stay hidden as long as it lasts, or the whole picture is.
         filter.update(
             [&](obs_data_t* s) { obs_data_set_string(s, "model_path", too_long.c_str()); });
-        for (int pass = 0; pass < 3; ++pass) {
+        for (int pass = 0; pass < 100; ++pass) {
             frame = original;
             ASSERT_EQ(filter.run(frame), &frame.frame);
-            EXPECT_EQ(faces_left_visible(original, frame, photo.faces), 0) << "pass " << pass;
+            EXPECT_EQ(test::faces_left_visible(original, frame, photo.faces), 0) << "pass " << pass;
             const cv::Rect corner(0, 0, 40, 40);
             EXPECT_EQ(test::detail(frame, 0, corner) < 0.5 * test::detail(original, 0, corner),
                       hide_all);
         }
-        EXPECT_EQ(filter.instance().tracker.tracks().front().missed, 3) << "the tracks age";
 
         // Rows too short for their pixels: never read past, the frame is dropped.
         for (const video_format format : {VIDEO_FORMAT_I420, VIDEO_FORMAT_V210}) {
@@ -143,7 +134,7 @@ TEST(FailClosed, ExtremeAndNonFiniteSettingsStillHideEveryFace) {
         for (int pass = 0; pass < 2; ++pass) {
             TestFrame frame = original;
             ASSERT_EQ(filter.run(frame), &frame.frame);
-            EXPECT_EQ(faces_left_visible(original, frame, photo.faces), 0)
+            EXPECT_EQ(test::faces_left_visible(original, frame, photo.faces), 0)
                 << c.key << " = " << c.value << ", pass " << pass;
         }
     }
@@ -155,7 +146,8 @@ TEST(FailClosed, DetectorBoxesThatAreNoNumbersAreDropped) {
         {{10, 20, 30, 40}, true}, {{NAN, 20, 30, 40}, false}, {{10, kInf, 30, 40}, false},
         {{10, 20, -kInf, 40}, false}, {{1e30f, 20, 30, 40}, false}, {{10, 20, 30, 3e9f}, false},
         {{-2e9f, -2e9f, 4e9f, 4e9f}, false},
-        {{10, 20, 30, 4}, false}, // 8 pixels high in the frame: too small
+        // Boxes 6 and 8 pixels high in the frame: faces of about 10 and 13.
+        {{10, 20, 30, 3}, false}, {{10, 20, 30, 4}, true},
     };
     // clang-format on
     for (const auto& [box, kept] : boxes) {

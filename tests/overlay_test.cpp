@@ -31,6 +31,7 @@ struct Drawn {
         FilterSettings settings;
         settings.show_boxes = show_boxes;
         settings.selection.ids = {2};
+        settings.max_faces = 2;
         FaceTracker tracker(0.72f, 0.12f, 24);
         tracker.update(boxes);
         draw_overlay(frame.frame, *frame_format(format), tracker.tracks(), 0, settings, scratch);
@@ -70,6 +71,9 @@ TEST(Overlay, EachFormatIsDrawnInItsOwnWayAndOnlyWhenAsked) {
     EXPECT_EQ(grey.pixels().at<uint8_t>(145, 300), 150) << "the visible face's outline";
     cv::Mat grey_drawn;
     grey.pixels().convertTo(grey_drawn, CV_32S);
+    // Past "Most faces" (2) a face is hidden, but neither outlined nor labelled.
+    const Drawn three(VIDEO_FORMAT_Y800, {kTwoBoxes[0], kTwoBoxes[1], {500, 200, 50, 50}});
+    EXPECT_EQ(cv::countNonZero(three.changed()(cv::Rect(480, 150, 100, 120))), 0);
 
     for (const FrameFormat& format : frame_formats()) {
         const Drawn off(format.format, kTwoBoxes, cv::Mat(360, 640, CV_8UC3, cv::Scalar(7)), false);

@@ -45,6 +45,9 @@ TEST(Settings, DefaultsAndBoundsAsReadFromAStoredSettingsObject) {
         {"detection_max_dimension", 100, &FilterSettings::detection_max_dimension, 320},
         {"detection_max_dimension", 5000, &FilterSettings::detection_max_dimension, 1280},
         {"minimum_face_size", 5, &FilterSettings::minimum_face_size, 12},
+        // Past the panel's range, a number from a scene file stops nothing.
+        {"minimum_face_size", 100000, &FilterSettings::minimum_face_size, 300},
+        {"detection_interval", 2147483647, &FilterSettings::detection_interval, 15},
         // Integers are stored as 64 bits; only the low 32 count.
         {"pixel_size", (1LL << 32) + 40, &FilterSettings::pixel_size, 40},
     };

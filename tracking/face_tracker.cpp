@@ -67,13 +67,27 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
     for (size_t i = 0; i < detections.size(); ++i) {
         if (!taken_[i]) {
             const cv::Rect2f found(detections[i]);
-            tracks_.push_back(FaceTrack{next_id_++, found, 0, found, frame, {}});
+            tracks_.push_back(FaceTrack{next_id_++, found, 0, found, frame, {}, false, false});
         }
     }
 
-    tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(),
-                                 [this](const FaceTrack& t) { return t.missed > hold_frames_; }),
-                  tracks_.end());
+    end_tracks_if([this](const FaceTrack& t) { return t.missed > hold_frames_; });
+    renumber_crossing_tracks();
+}
+
+void FaceTracker::renumber_crossing_tracks() {
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+        bool overlapping = false;
+        for (size_t j = 0; j < tracks_.size() && !overlapping; ++j) {
+            overlapping = j != i && (tracks_[i].box & tracks_[j].box).area() > 0.0f;
+        }
+        FaceTrack& track = tracks_[i];
+        if (overlapping && !track.overlapping) {
+            track.id = next_id_++;
+            track.crossed = true;
+        }
+        track.overlapping = overlapping;
+    }
 }
 
 } // namespace veilcam

@@ -2,6 +2,7 @@
 
 #include <opencv2/core/types.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -14,9 +15,11 @@ struct FaceTrack {
     uint64_t id = 0;
     cv::Rect2f box; // smoothed from pass to pass
     int32_t missed = 0;
-    cv::Rect2f seen;      // the latest detection of the face, as found
-    uint64_t seen_at = 0; // the frame it was found on
-    cv::Point2f velocity; // pixels per frame between its latest two detections
+    cv::Rect2f seen;          // the latest detection of the face, as found
+    uint64_t seen_at = 0;     // the frame it was found on
+    cv::Point2f velocity;     // pixels per frame between its latest two detections
+    bool overlapping = false; // its box overlaps another track's now
+    bool crossed = false;     // it has overlapped another: who is who may have swapped
 };
 
 // What to hide for a track on `frame`: its box and where the face was last
@@ -26,7 +29,9 @@ cv::Rect2f hidden_box(const FaceTrack& track, uint64_t frame);
 
 // Gives faces stable ids from one detection pass to the next, smooths their
 // boxes and keeps a lost face for `hold_frames` passes so that a missed
-// detection never uncovers it.
+// detection never uncovers it. No id is handed out twice, and two tracks
+// whose boxes come to overlap (faces crossing) both get new ids: boxes
+// alone cannot tell which face went where.
 class FaceTracker {
   public:
     FaceTracker(float smoothing, float match_threshold, int32_t hold_frames);
@@ -37,6 +42,14 @@ class FaceTracker {
     void update(const std::vector<FaceDetection>& detections, uint64_t frame = 0,
                 bool new_shot = false);
 
+    // Ends the tracks that `ended` picks.
+    template <typename Predicate> void end_tracks_if(Predicate ended) {
+        tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(), ended), tracks_.end());
+    }
+    // Hands out no id below `next` from now on.
+    void continue_ids_from(uint64_t next) { next_id_ = std::max(next_id_, next); }
+    uint64_t next_id() const { return next_id_; }
+
     const std::vector<FaceTrack>& tracks() const { return tracks_; }
     float smoothing() const { return smoothing_; }
     float match_threshold() const { return match_threshold_; }
@@ -45,6 +58,8 @@ class FaceTracker {
     uint64_t ids_issued() const { return next_id_ - 1; }
 
   private:
+    void renumber_crossing_tracks();
+
     float smoothing_ = 0.0f;
     float match_threshold_ = 0.0f;
     int32_t hold_frames_ = 0;

@@ -274,6 +274,15 @@ double detail(const TestFrame& t, int plane, const cv::Rect& r) {
     return count ? sum / count / scale : 0.0;
 }
 
+int faces_left_visible(const TestFrame& before, const TestFrame& after,
+                       const std::vector<cv::Rect>& faces) {
+    int visible = 0;
+    for (const cv::Rect& face : faces) {
+        visible += detail(after, 0, face) > 0.5 * detail(before, 0, face);
+    }
+    return visible;
+}
+
 int changed_bytes_outside(const TestFrame& before, const TestFrame& after, int plane,
                           const std::vector<cv::Rect>& regions) {
     const PlaneShape& s = before.shapes[plane];

@@ -67,6 +67,11 @@ bool is_rgb(video_format format);
 // how much detail the region shows.
 double detail(const TestFrame& frame, int plane, const cv::Rect& r);
 
+// How many of `faces` keep more than half their detail in plane 0 from
+// `before` to `after`.
+int faces_left_visible(const TestFrame& before, const TestFrame& after,
+                       const std::vector<cv::Rect>& faces);
+
 // Byte positions of a plane that differ between two frames, outside the given
 // frame regions (padding bytes at the end of rows included).
 int changed_bytes_outside(const TestFrame& before, const TestFrame& after, int plane,

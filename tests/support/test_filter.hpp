@@ -21,6 +21,8 @@ class TestFilter {
     TestFilter& operator=(const TestFilter&) = delete;
 
     FilterInstance& instance() { return *instance_; }
+    // The settings as the host keeps them, with what the filter stored there.
+    obs_data_t* settings() { return settings_; }
     // Changes settings and hands them to the filter through `update`.
     void update(const SettingsEdit& edit);
     obs_source_frame* run(TestFrame& frame);

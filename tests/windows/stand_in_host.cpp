@@ -103,7 +103,8 @@ void obs_data_set_default_string(obs_data_t* data, const char* name, const char*
 
 // What the checks do not need: obs.def exports obs_filter_get_parent,
 // obs_source_release_frame, the locale's functions (no translations: the
-// module then shows its keys) as this, which answers null, false or nothing.
+// module then shows its keys), the source's signals and obs_data_set_int as
+// this, which answers null, false or nothing.
 void* stand_in_nothing(void) {
     return nullptr;
 }

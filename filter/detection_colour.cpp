@@ -1,0 +1,57 @@
+#include "filter/detection_colour.hpp"
+
+#include "filter/plane_samples.hpp"
+#include "filter/reused_image.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+namespace veilcam {
+namespace {
+
+// A plane's samples resized to `size` at 8 bits, into `out`.
+void resized_to_8_bits(const cv::Mat& samples, cv::Size size, int level_scale, cv::Mat& resized,
+                       cv::Mat& out) {
+    cv::resize(samples, resized, size, 0, 0, cv::INTER_AREA);
+    resized.convertTo(out, CV_8U, 1.0 / level_scale);
+}
+
+cv::Mat whole_plane(const obs_source_frame& frame, const FrameFormat& format, int plane,
+                    cv::Mat& unpacked) {
+    const cv::Size size =
+        plane_size(format, plane, static_cast<int>(frame.width), static_cast<int>(frame.height));
+    return load_area(frame, format, plane, cv::Rect(cv::Point(), size), unpacked);
+}
+
+} // namespace
+
+bool detects_colour_as_grey(const FrameFormat& format) {
+    const bool grey = format.to_bgr < 0 && format.planes[0].channels != 3;
+    return grey &&
+           ((format.plane_count > 1 && format.planes[1].hidden) || format.luma_channel >= 0);
+}
+
+void colour_detection_image(const obs_source_frame& frame, const FrameFormat& format,
+                            DetectionImages& images) {
+    const cv::Size size = images.detection.size();
+    const int level = format.samples.level_scale;
+    cv::Mat yuv = reused_image(images.yuv, size, CV_8UC3);
+    if (format.luma_channel >= 0) {
+        // AYUV: bytes V, U, Y and alpha, which read as BGRA give Y, U, V as RGB.
+        resized_to_8_bits(whole_plane(frame, format, 0, images.unpacked), size, level,
+                          images.resized, images.chroma[0]);
+        cv::cvtColor(images.chroma[0], yuv, cv::COLOR_BGRA2RGB);
+    } else {
+        // Chroma in one plane of pairs (NV12, P010, ...) or in two planes.
+        const int chroma_planes = format.planes[1].channels == 2 ? 1 : 2;
+        for (int c = 0; c < chroma_planes; ++c) {
+            resized_to_8_bits(whole_plane(frame, format, 1 + c, images.unpacked), size, level,
+                              images.resized, images.chroma[c]);
+        }
+        const cv::Mat sources[] = {images.detection, images.chroma[0], images.chroma[1]};
+        const int from_to[] = {0, 0, 1, 1, 2, 2};
+        cv::mixChannels(sources, 1 + chroma_planes, &yuv, 1, from_to, 3);
+    }
+    cv::cvtColor(yuv, images.colour, cv::COLOR_YUV2BGR);
+}
+
+} // namespace veilcam
