@@ -212,9 +212,10 @@ int misplaced_bits(const TestFrame& t) {
     for (int plane = 0; shift > 0 && plane < t.plane_count; ++plane) {
         const cv::Mat bytes = t.plane_bytes(plane);
         for (int y = 0; y < bytes.rows; ++y) {
-            const uint16_t* row = bytes.ptr<uint16_t>(y);
             for (int i = 0; i < bytes.cols / 2; ++i) {
-                misplaced += (row[i] & ((1 << shift) - 1)) != 0;
+                uint16_t sample; // rows may start at odd bytes
+                std::memcpy(&sample, bytes.ptr(y) + 2 * i, 2);
+                misplaced += (sample & ((1 << shift) - 1)) != 0;
             }
         }
     }
