@@ -58,6 +58,15 @@ void on_enable(void* data, calldata_t* call) {
     }
 }
 
+// The user's settings and the next face id stored beside them: ids that an
+// earlier session (or the filter this one was copied from) handed out are not
+// handed out again.
+void take_settings(FilterInstance& f, obs_data_t* settings) {
+    apply_settings(f, read_filter_settings(settings));
+    const long long stored = obs_data_get_int(settings, kNextFaceIdKey);
+    continue_face_ids(f, static_cast<uint64_t>(std::max(stored, 0LL)));
+}
+
 obs_source_info make_filter_info() {
     obs_source_info info = {};
     info.id = kFilterId;
@@ -101,17 +110,13 @@ void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledMode
         })) {
         return nullptr; // not even the instance could be had: no memory
     }
+    if (source) {
+        signal_handler_connect(obs_source_get_signal_handler(source), "enable", on_enable, created);
+    }
     // Whatever goes wrong from here, the host gets a filter: one it skipped
     // would show every face.
     guarded("Filter could not start; the whole picture is hidden until its settings are applied",
-            nullptr, [&] {
-                apply_settings(*created, read_filter_settings(settings));
-                load(created, settings);
-                if (source) {
-                    signal_handler_connect(obs_source_get_signal_handler(source), "enable",
-                                           on_enable, created);
-                }
-            });
+            nullptr, [&] { take_settings(*created, settings); });
     return created;
 }
 
@@ -131,10 +136,8 @@ void save(void* data, obs_data_t* settings) {
 }
 
 void load(void* data, obs_data_t* settings) {
-    guarded("load failed", &instance(data).callback_failures, [&] {
-        const long long stored = obs_data_get_int(settings, kNextFaceIdKey);
-        continue_face_ids(instance(data), static_cast<uint64_t>(std::max(stored, 0LL)));
-    });
+    guarded("load failed", &instance(data).callback_failures,
+            [&] { take_settings(instance(data), settings); });
 }
 
 void get_defaults(obs_data_t* settings) {
@@ -149,7 +152,7 @@ obs_properties_t* get_properties(void*) {
 
 void filter_update(void* data, obs_data_t* settings) {
     guarded("update failed", &instance(data).callback_failures, [&] {
-        apply_settings(instance(data), read_filter_settings(settings));
+        take_settings(instance(data), settings);
         // Kept in the settings themselves, which a copy of the filter takes.
         save(data, settings);
     });

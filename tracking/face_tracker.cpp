@@ -68,6 +68,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
         if (!taken_[i]) {
             const cv::Rect2f found(detections[i]);
             tracks_.push_back(FaceTrack{next_id_++, found, 0, found, frame, {}, false, false});
+            ++tracks_started_;
         }
     }
 

@@ -54,8 +54,9 @@ class FaceTracker {
     float smoothing() const { return smoothing_; }
     float match_threshold() const { return match_threshold_; }
     int32_t hold_frames() const { return hold_frames_; }
-    // How many faces have been given an id so far.
-    uint64_t ids_issued() const { return next_id_ - 1; }
+    // How many faces have been followed so far: new ids after a crossing, and
+    // ids skipped, count no new face.
+    uint64_t tracks_started() const { return tracks_started_; }
 
   private:
     void renumber_crossing_tracks();
@@ -64,6 +65,7 @@ class FaceTracker {
     float match_threshold_ = 0.0f;
     int32_t hold_frames_ = 0;
     uint64_t next_id_ = 1;
+    uint64_t tracks_started_ = 0;
     std::vector<FaceTrack> tracks_;
     std::vector<bool> taken_;
 };

@@ -205,7 +205,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
     Summary summary;
     summary.frames = index;
     summary.damaged_packets = reader.damaged_packets();
-    summary.faces_tracked = filter->tracker.ids_issued();
+    summary.faces_tracked = filter->tracker.tracks_started();
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return summary;
