@@ -11,22 +11,6 @@
 namespace veilcam {
 namespace {
 
-// YuNet as a filter builds it, and the state its passes keep.
-struct Detection {
-    FaceDetector detector;
-    DetectionState state;
-    FilterSettings settings;
-
-    explicit Detection(FilterSettings s) : settings(std::move(s)) {
-        const DetectorChoice choice{"cpu", test::yunet_model(), {}};
-        EXPECT_TRUE(ensure_detector(detector, choice, settings.confidence));
-    }
-    // One pass over a BGR picture as large as the frame.
-    void detect(const cv::Mat& bgr) {
-        EXPECT_TRUE(detect_faces(detector, state, settings, bgr, 1.0, bgr.size()));
-    }
-};
-
 TEST(MapToFrame, ScalesBackRoundingHalvesToEvenAndMirrors) {
     struct Case {
         cv::Rect box;
@@ -87,17 +71,18 @@ TEST(MirroredPass, RunsOnEveryFourthPassWithAtMostTwoFacesAndOnEveryEmptyPass) {
         {"setting off, no face", false, false, no_face, never},
     };
     for (const Case& c : cases) {
-        FilterSettings s;
-        s.confidence = 0.5f;
-        s.minimum_face_size = 20;
-        s.mirrored_profile_pass = c.setting;
-        s.crowd_mode = c.crowd;
-        Detection detection(s);
+        test::TestFilter filter([&](obs_data_t* s) {
+            obs_data_set_int(s, "detection_interval", 1);
+            obs_data_set_bool(s, "mirrored_profile_pass", c.setting);
+            obs_data_set_bool(s, "crowd_mode", c.crowd);
+        });
+        cv::Mat& mirror = filter.instance().detection.mirror_image;
         std::vector<bool> runs;
         for (int pass = 0; pass < 8; ++pass) {
-            detection.state.mirror_image.release();
-            detection.detect(c.image);
-            runs.push_back(!detection.state.mirror_image.empty());
+            mirror.release();
+            test::TestFrame frame = test::make_frame(c.image, VIDEO_FORMAT_BGR3);
+            filter.run(frame);
+            runs.push_back(!mirror.empty());
         }
         EXPECT_EQ(runs, c.runs) << c.what;
     }
@@ -110,23 +95,19 @@ TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
     struct Case {
         video_format format;
         const char* device;
-        int minimum_face_size, face_px; // 0: as photographed
+        int minimum_face_size;
+        double scale; // of the photos, whose smallest faces are 37 to 76 pixels wide
         bool flipped;
     };
-    const Case cases[] = {{VIDEO_FORMAT_I420, "cpu", 20, 22, false},
-                          {VIDEO_FORMAT_I420, "cpu-scrfd", 12, 13, false},
-                          {VIDEO_FORMAT_I420, "cpu", 20, 0, true},
-                          {VIDEO_FORMAT_YUY2, "cpu", 20, 0, true},
-                          {VIDEO_FORMAT_BGRA, "cpu", 20, 0, true}};
+    const Case cases[] = {{VIDEO_FORMAT_I420, "cpu", 20, 0.65, false},
+                          {VIDEO_FORMAT_I420, "cpu-scrfd", 12, 0.4, false},
+                          {VIDEO_FORMAT_I420, "cpu", 20, 1.0, true},
+                          {VIDEO_FORMAT_YUY2, "cpu", 20, 1.0, true},
+                          {VIDEO_FORMAT_BGRA, "cpu", 20, 1.0, true}};
     for (const Case& c : cases) {
         for (const test::LabelledPhoto& photo : test::labelled_photos()) {
-            int smallest = photo.image.cols;
-            for (const cv::Rect& face : photo.faces) {
-                smallest = std::min(smallest, face.width);
-            }
-            const double scale = c.face_px ? static_cast<double>(c.face_px) / smallest : 1.0;
             test::LabelledPhoto shown = test::scaled(
-                photo, {cvRound(photo.image.cols * scale), cvRound(photo.image.rows * scale)});
+                photo, {cvRound(photo.image.cols * c.scale), cvRound(photo.image.rows * c.scale)});
             if (c.flipped) {
                 cv::flip(shown.image, shown.image, 0);
                 for (cv::Rect& face : shown.faces) {

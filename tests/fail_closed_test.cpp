@@ -99,6 +99,16 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
             EXPECT_EQ(test::detail(frame, 0, corner) < 0.5 * test::detail(original, 0, corner),
                       hide_all);
         }
+        // The whole picture in blocks coarse enough for a face that fills
+        // it: at most six down every plane.
+        for (int plane = 0; hide_all && plane < 3; ++plane) {
+            const cv::Mat column = frame.plane_bytes(plane).col(0);
+            int blocks = 1;
+            for (int y = 1; y < column.rows; ++y) {
+                blocks += column.at<uint8_t>(y) != column.at<uint8_t>(y - 1);
+            }
+            EXPECT_LE(blocks, 6) << "plane " << plane;
+        }
 
         // Rows too short for their pixels: never read past, the frame is dropped.
         for (const video_format format : {VIDEO_FORMAT_I420, VIDEO_FORMAT_V210}) {
@@ -112,32 +122,6 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
         EXPECT_EQ(filter.run(frame) != nullptr, !hide_all);
     }
     EXPECT_EQ(log.count("[veilcam] filter_video failed: ", LOG_ERROR), 2) << "once per instance";
-}
-
-TEST(FailClosed, ExtremeAndNonFiniteSettingsStillHideEveryFace) {
-    const double nan = std::nan("");
-    struct Case {
-        const char* key;
-        double value;
-    };
-    const Case cases[] = {{"padding_percent", nan},  {"padding_percent", kInf},
-                          {"padding_percent", 1e37}, {"padding_percent", -50},
-                          {"smoothing", nan},        {"smoothing", 1e300},
-                          {"confidence", nan},       {"confidence", -kInf}};
-    const test::LabelledPhoto& photo = test::labelled_photos()[3];
-    const TestFrame original = test::make_frame(photo.image, VIDEO_FORMAT_NV12);
-    for (const Case& c : cases) {
-        TestFilter filter([&](obs_data_t* s) {
-            obs_data_set_double(s, c.key, c.value);
-            obs_data_set_int(s, "detection_interval", 1);
-        });
-        for (int pass = 0; pass < 2; ++pass) {
-            TestFrame frame = original;
-            ASSERT_EQ(filter.run(frame), &frame.frame);
-            EXPECT_EQ(test::faces_left_visible(original, frame, photo.faces), 0)
-                << c.key << " = " << c.value << ", pass " << pass;
-        }
-    }
 }
 
 TEST(FailClosed, DetectorBoxesThatAreNoNumbersAreDropped) {

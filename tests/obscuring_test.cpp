@@ -1,5 +1,4 @@
 #include "filter/region_obscuring.hpp"
-#include "support/frames.hpp"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
@@ -67,24 +66,6 @@ TEST(Pixelation, BlocksArePixelSizeSquareFromTheViewCornerWithTheirMeans) {
     }
     view.copyTo(before(cv::Rect(30, 20, 100, 60)));
     EXPECT_EQ(worst_difference(plane, before), 0) << "nothing outside the view changes";
-}
-
-TEST(WholePicture, IsPixelatedWithAtMostSixBlocksDownEveryPlane) {
-    cv::Mat gradient(720, 1280, CV_8UC3);
-    for (int y = 0; y < gradient.rows; ++y) {
-        gradient.row(y).setTo(cv::Scalar::all(y * 255 / 719));
-    }
-    test::TestFrame frame = test::make_frame(gradient, VIDEO_FORMAT_I420);
-    RegionScratch region_scratch;
-    obscure_whole_frame(frame.frame, *frame_format(VIDEO_FORMAT_I420), 20, region_scratch);
-    for (int plane = 0; plane < 3; ++plane) {
-        const cv::Mat column = frame.plane_bytes(plane).col(0);
-        int blocks = 1;
-        for (int y = 1; y < column.rows; ++y) {
-            blocks += column.at<uint8_t>(y) != column.at<uint8_t>(y - 1);
-        }
-        EXPECT_LE(blocks, 6) << "plane " << plane;
-    }
 }
 
 } // namespace

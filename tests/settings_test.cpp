@@ -56,6 +56,26 @@ TEST(Settings, DefaultsAndBoundsAsReadFromAStoredSettingsObject) {
                   c.expected)
             << c.key << " = " << c.stored;
     }
+    // Numbers no panel gives: NaN takes the default, the rest the nearest bound.
+    struct FloatCase {
+        const char* key;
+        double stored;
+        float FilterSettings::*field;
+        float expected;
+    };
+    const FloatCase float_cases[] = {
+        {"padding_percent", NAN, &FilterSettings::padding_percent, 35.0f},
+        {"padding_percent", INFINITY, &FilterSettings::padding_percent, 100.0f},
+        {"padding_percent", -50, &FilterSettings::padding_percent, 0.0f},
+        {"smoothing", NAN, &FilterSettings::smoothing, 0.72f},
+        {"smoothing", 1e300, &FilterSettings::smoothing, 0.98f},
+    };
+    for (const FloatCase& c : float_cases) {
+        EXPECT_EQ(read_with([&](obs_data_t* d) { obs_data_set_double(d, c.key, c.stored); }).*
+                      c.field,
+                  c.expected)
+            << c.key << " = " << c.stored;
+    }
 
     struct CrowdCase {
         bool crowd;
