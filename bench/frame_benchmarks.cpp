@@ -91,9 +91,11 @@ void steady_frame(benchmark::State& state, cv::Size size, int faces, video_forma
 }
 
 // A whole detection frame through filter_video: detection, tracking, hiding.
+// A large minimum face size leaves out the tile's closer look.
 void detection_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
-                     std::string device) {
+                     std::string device, int minimum_face_size) {
     test::TestFilter filter([&](obs_data_t* s) {
+        obs_data_set_int(s, "minimum_face_size", minimum_face_size);
         obs_data_set_int(s, "detection_interval", 1);
         obs_data_set_bool(s, "mirrored_profile_pass", false);
         obs_data_set_string(s, "tracking_device", device.c_str());
@@ -111,8 +113,9 @@ void detection_frame(benchmark::State& state, cv::Size size, int faces, video_fo
         static_cast<double>(filter.instance().detection.detections.size());
 }
 
-// The detector call alone, on the very image a detection frame of this scene
-// gives it: what the rest of a detection frame is measured against.
+// The detector calls alone, on the very images a detection frame of this
+// scene gives it (the whole picture, and the tile where the frame is large):
+// what the rest of a detection frame is measured against.
 void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
                        std::string device) {
     test::TestFilter filter([&](obs_data_t* s) {
@@ -125,6 +128,9 @@ void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_
     size_t found = 0;
     for (auto _ : state) {
         found = f.detector.model->detect(f.images.detection, f.settings.confidence, 1000).size();
+        if (!f.tile_images.detection.empty()) {
+            f.detector.model->detect(f.tile_images.detection, f.settings.confidence, 1000);
+        }
     }
     state.counters["faces_found"] = static_cast<double>(found);
 }
@@ -143,7 +149,8 @@ void detection_image_stage(benchmark::State& state, cv::Size size, video_format 
     const test::TestFrame& frame = frame_of(size, 5, format);
     DetectionImages images;
     for (auto _ : state) {
-        make_detection_image(frame.frame, *frame_format(format), 640.0 / size.width, false, images);
+        make_detection_image(frame.frame, *frame_format(format), cv::Rect(cv::Point(), size),
+                             640.0 / size.width, false, images);
         benchmark::DoNotOptimize(images.detection.data);
     }
 }
@@ -217,7 +224,7 @@ void register_all() {
                 RegisterBenchmark(("steady_frame/" + with).c_str(), steady_frame, size, faces,
                                   format.format, false);
                 RegisterBenchmark(("detection_frame/" + with).c_str(), detection_frame, size, faces,
-                                  format.format, kCpuDevice)
+                                  format.format, kCpuDevice, 20)
                     ->Unit(benchmark::kMillisecond);
                 if (faces == 5) {
                     RegisterBenchmark(("detector_on_frame/" + with).c_str(), detector_on_frame,
@@ -232,7 +239,10 @@ void register_all() {
         for (const char* device : {kCpuDevice, kCpuOrtDevice, kCpuScrfdDevice}) {
             const std::string where = std::string(device) + "/NV12/" + size_name(size) + "/5_faces";
             RegisterBenchmark(("device_detection_frame/" + where).c_str(), detection_frame, size, 5,
-                              VIDEO_FORMAT_NV12, device)
+                              VIDEO_FORMAT_NV12, device, 20)
+                ->Unit(benchmark::kMillisecond);
+            RegisterBenchmark(("device_whole_picture_only/" + where).c_str(), detection_frame, size,
+                              5, VIDEO_FORMAT_NV12, device, 300)
                 ->Unit(benchmark::kMillisecond);
             RegisterBenchmark(("device_detector_alone/" + where).c_str(), detector_on_frame, size,
                               5, VIDEO_FORMAT_NV12, device)

@@ -47,19 +47,24 @@ bool wants_profile_pass(DetectionState& state, const FilterSettings& s, size_t f
 }
 
 void find_faces(FaceDetector& detector, DetectionState& state, const FilterSettings& s,
-                const cv::Mat& image, double scale, const cv::Rect& frame_rect) {
-    // Both runs go through the same list and the same merge.
-    for (const bool mirrored : {false, true}) {
-        if (mirrored) {
+                const DetectionView& whole, const DetectionView& tile, const cv::Rect& frame_rect) {
+    // Every run goes through the same list and the same merge: a face seen
+    // whole and in the tile too is one face.
+    enum class Run { Whole, Mirrored, Tile };
+    for (const Run run : {Run::Whole, Run::Mirrored, Run::Tile}) {
+        const DetectionView& view = run == Run::Tile ? tile : whole;
+        if (run == Run::Mirrored) {
             if (!wants_profile_pass(state, s, state.detections.size())) {
-                return;
+                continue;
             }
-            cv::flip(image, state.mirror_image, 1);
+            cv::flip(whole.image, state.mirror_image, 1);
+        } else if (view.image.empty()) {
+            continue;
         }
-        run_detector(detector, s, mirrored ? state.mirror_image : image, scale, mirrored,
-                     state.raw_detections);
+        run_detector(detector, s, run == Run::Mirrored ? state.mirror_image : view.image,
+                     view.scale, run == Run::Mirrored, state.raw_detections);
         for (const FaceDetection& box : state.raw_detections) {
-            merge_detection(state.detections, box & frame_rect, kMergeThreshold);
+            merge_detection(state.detections, (box + view.origin) & frame_rect, kMergeThreshold);
         }
     }
 }
@@ -120,15 +125,15 @@ double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::
 }
 
 bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSettings& s,
-                  const cv::Mat& image, double scale, cv::Size frame_size) {
+                  const DetectionView& whole, const DetectionView& tile, cv::Size frame_size) {
     state.detections.clear();
     // Nothing as thin as this holds a face, and the networks cannot take it.
     constexpr int kSmallestImage = 8;
-    if (image.cols < kSmallestImage || image.rows < kSmallestImage) {
+    if (whole.image.cols < kSmallestImage || whole.image.rows < kSmallestImage) {
         return true;
     }
     try {
-        find_faces(detector, state, s, image, scale, cv::Rect(cv::Point(), frame_size));
+        find_faces(detector, state, s, whole, tile, cv::Rect(cv::Point(), frame_size));
     } catch (const std::exception& e) {
         state.detections.clear();
         if (detector.active_device == kCpuDevice) {

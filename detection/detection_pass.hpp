@@ -18,6 +18,7 @@ struct DetectionState {
     std::vector<FaceDetection> detections;
     std::vector<FaceDetection> raw_detections;
     int32_t profile_pass_counter = 0;
+    uint32_t tiles_searched = 0; // picks the next pass's tile
     FailureLog cpu_failures;
     FailureLog face_limit;
 };
@@ -27,12 +28,21 @@ struct DetectionState {
 // enlarged.
 double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::Size frame_size);
 
+// What a detector run searches: a part of the upright picture whose top
+// left corner is `origin` (in frame pixels), shrunk by `scale`.
+struct DetectionView {
+    cv::Mat image;
+    double scale = 1.0;
+    cv::Point origin;
+};
+
 // Finds the faces of one frame, in frame pixels, in the order the tracker
-// relies on, from `image` (the frame made BGR and shrunk by `scale`), into
-// `state.detections`. The detector must be built. False when the detector
-// failed (said in the log; a failed GPU also latches the CPU detector).
+// relies on, into `state.detections`: in `whole` (the whole picture) and in
+// `tile` (a part of it seen closer; none when its image is empty). The
+// detector must be built. False when the detector failed (said in the log; a
+// failed GPU also latches the CPU detector).
 bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSettings& settings,
-                  const cv::Mat& image, double scale, cv::Size frame_size);
+                  const DetectionView& whole, const DetectionView& tile, cv::Size frame_size);
 
 // Appends a detector's box (in the detection image) to `out` in frame pixels,
 // unless it is not a number, absurdly far out, or the face it holds is

@@ -1,6 +1,7 @@
 #include "filter/detection_colour.hpp"
 
 #include "filter/plane_samples.hpp"
+#include "filter/region_obscuring.hpp"
 #include "filter/reused_image.hpp"
 
 #include <opencv2/imgproc.hpp>
@@ -15,11 +16,12 @@ void resized_to_8_bits(const cv::Mat& samples, cv::Size size, int level_scale, c
     resized.convertTo(out, CV_8U, 1.0 / level_scale);
 }
 
-cv::Mat whole_plane(const obs_source_frame& frame, const FrameFormat& format, int plane,
-                    cv::Mat& unpacked) {
+cv::Mat plane_area(const obs_source_frame& frame, const FrameFormat& format, int plane,
+                   const cv::Rect& area, cv::Mat& unpacked) {
     const cv::Size size =
         plane_size(format, plane, static_cast<int>(frame.width), static_cast<int>(frame.height));
-    return load_area(frame, format, plane, cv::Rect(cv::Point(), size), unpacked);
+    return load_area(frame, format, plane,
+                     plane_region(format, plane, area) & cv::Rect(cv::Point(), size), unpacked);
 }
 
 } // namespace
@@ -31,20 +33,20 @@ bool detects_colour_as_grey(const FrameFormat& format) {
 }
 
 void colour_detection_image(const obs_source_frame& frame, const FrameFormat& format,
-                            DetectionImages& images) {
+                            const cv::Rect& area, DetectionImages& images) {
     const cv::Size size = images.detection.size();
     const int level = format.samples.level_scale;
     cv::Mat yuv = reused_image(images.yuv, size, CV_8UC3);
     if (format.luma_channel >= 0) {
         // AYUV: bytes V, U, Y and alpha, which read as BGRA give Y, U, V as RGB.
-        resized_to_8_bits(whole_plane(frame, format, 0, images.unpacked), size, level,
+        resized_to_8_bits(plane_area(frame, format, 0, area, images.unpacked), size, level,
                           images.resized, images.chroma[0]);
         cv::cvtColor(images.chroma[0], yuv, cv::COLOR_BGRA2RGB);
     } else {
         // Chroma in one plane of pairs (NV12, P010, ...) or in two planes.
         const int chroma_planes = format.planes[1].channels == 2 ? 1 : 2;
         for (int c = 0; c < chroma_planes; ++c) {
-            resized_to_8_bits(whole_plane(frame, format, 1 + c, images.unpacked), size, level,
+            resized_to_8_bits(plane_area(frame, format, 1 + c, area, images.unpacked), size, level,
                               images.resized, images.chroma[c]);
         }
         const cv::Mat sources[] = {images.detection, images.chroma[0], images.chroma[1]};

@@ -35,6 +35,7 @@ struct FilterInstance {
 
     // Kept between frames so that OpenCV and the resamplers reuse their buffers.
     DetectionImages images;
+    DetectionImages tile_images; // a second set: the tile keeps its own sizes
     RegionScratch region_scratch;
     OverlayScratch overlay;
 

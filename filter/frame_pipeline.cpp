@@ -1,5 +1,6 @@
 #include "filter/frame_pipeline.hpp"
 
+#include "detection/detection_tiles.hpp"
 #include "filter/detection_colour.hpp"
 #include "filter/filter_instance.hpp"
 #include "filter/plane_samples.hpp"
@@ -15,13 +16,12 @@
 namespace veilcam {
 namespace {
 
-// What detection starts from: plane 0's samples, or its luma channel alone
-// where the picture is detected in grey. Packed 4:2:2 shares chroma between
-// pixel pairs: an odd last column has no pair and is left out.
+// What detection starts from: `area` of plane 0's samples, or its luma
+// channel alone where the picture is detected in grey. Packed 4:2:2 shares
+// chroma between pixel pairs: an odd last column has no pair and is left out.
 cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& format,
-                          DetectionImages& images) {
-    const cv::Rect whole(0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height));
-    const cv::Mat plane0 = load_area(frame, format, 0, whole, images.unpacked);
+                          const cv::Rect& area, DetectionImages& images) {
+    const cv::Mat plane0 = load_area(frame, format, 0, area, images.unpacked);
     if (format.to_bgr < 0 && format.luma_channel >= 0) {
         cv::extractChannel(plane0, images.luma, format.luma_channel);
         return images.luma;
@@ -42,12 +42,24 @@ void flip_rows(std::vector<FaceDetection>& detections, int frame_height) {
     }
 }
 
+cv::Rect frame_rect(const obs_source_frame& frame) {
+    return {0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height)};
+}
+
+// Where `area` of the frame lies in the upright picture that is searched.
+cv::Point upright_origin(const cv::Rect& area, const obs_source_frame& frame) {
+    return {area.x, frame.flip ? static_cast<int>(frame.height) - area.y - area.height : area.y};
+}
+
 // False when no detector could run or it failed: the tracks are then left
 // as they are, so that every face stays hidden where it was last seen.
 bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format,
                       bool new_shot) {
     bool detected = false;
     f.detection.detections.clear();
+    const cv::Rect whole = frame_rect(frame);
+    double scale = 1.0;
+    DetectionTile tile;
     try {
         // A GPU that fails drops itself; the CPU detector then takes this
         // very frame, so that the failure leaves no frame unsearched.
@@ -55,12 +67,19 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
             if (!ensure_detector(f.detector, f.detector_choice, f.settings.confidence)) {
                 break;
             }
-            const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
-            const double scale =
-                detection_scale(f.detector, f.settings.detection_max_dimension, size);
-            const cv::Mat& image = make_detection_image(frame, format, scale,
-                                                        f.detector.model->wants_colour(), f.images);
-            detected = detect_faces(f.detector, f.detection, f.settings, image, scale, size);
+            const bool colour = f.detector.model->wants_colour();
+            scale = detection_scale(f.detector, f.settings.detection_max_dimension, whole.size());
+            tile = detection_tile(whole.size(), scale, f.settings.minimum_face_size,
+                                  f.detection.tiles_searched);
+            const DetectionView whole_view{
+                make_detection_image(frame, format, whole, scale, colour, f.images), scale, {}};
+            const DetectionView tile_view{
+                tile.count > 0 ? make_detection_image(frame, format, tile.area, tile.scale, colour,
+                                                      f.tile_images)
+                               : cv::Mat(),
+                tile.scale, upright_origin(tile.area, frame)};
+            detected = detect_faces(f.detector, f.detection, f.settings, whole_view, tile_view,
+                                    whole.size());
             if (f.detector.model) {
                 break;
             }
@@ -73,16 +92,21 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
         if (frame.flip) {
             flip_rows(f.detection.detections, static_cast<int>(frame.height));
         }
-        f.tracker.update(f.detection.detections, f.frame_index, new_shot);
+        f.detection.tiles_searched += tile.count > 0;
+        const PassReach reach{tile.count > 0 ? smallest_box_found_whole(scale) : 0.0f,
+                              cv::Rect2f(tile.area)};
+        f.tracker.update(f.detection.detections, f.frame_index, new_shot, reach);
     }
     return detected;
 }
 
 } // namespace
 
-void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
-                        DetectionImages& images) {
-    const cv::Mat plane0 = detectable_plane0(frame, format, images);
+namespace {
+
+void make_working_area(const obs_source_frame& frame, const FrameFormat& format,
+                       const cv::Rect& area, DetectionImages& images) {
+    const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
     if (plane0.empty()) {
         images.working.release();
         return;
@@ -90,18 +114,16 @@ void make_working_image(const obs_source_frame& frame, const FrameFormat& format
     convert_for_detection(plane0, format, images.eight_bit, images.working);
 }
 
-namespace {
-
-void shrink_for_detection(const obs_source_frame& frame, const FrameFormat& format, double scale,
-                          DetectionImages& images) {
+void shrink_for_detection(const obs_source_frame& frame, const FrameFormat& format,
+                          const cv::Rect& area, double scale, DetectionImages& images) {
     if (scale < 1.0 && format.shrinks_before_conversion) {
         // A fraction of the work of converting the whole frame, same picture.
-        const cv::Mat plane0 = detectable_plane0(frame, format, images);
+        const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
         cv::resize(plane0, images.shrunk, shrunk_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
         convert_for_detection(images.shrunk, format, images.eight_bit, images.detection);
         return;
     }
-    make_working_image(frame, format, images);
+    make_working_area(frame, format, area, images);
     if (images.working.empty()) {
         images.detection.release();
     } else if (scale < 1.0) {
@@ -114,12 +136,18 @@ void shrink_for_detection(const obs_source_frame& frame, const FrameFormat& form
 
 } // namespace
 
+void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
+                        DetectionImages& images) {
+    make_working_area(frame, format, frame_rect(frame), images);
+}
+
 cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& format,
-                              double scale, bool colour, DetectionImages& images) {
-    shrink_for_detection(frame, format, scale, images);
+                              const cv::Rect& area, double scale, bool colour,
+                              DetectionImages& images) {
+    shrink_for_detection(frame, format, area, scale, images);
     cv::Mat* image = &images.detection;
     if (colour && !image->empty() && detects_colour_as_grey(format)) {
-        colour_detection_image(frame, format, images);
+        colour_detection_image(frame, format, area, images);
         image = &images.colour;
     }
     // Bottom-up frames (Windows capture devices, "Flip Vertically") are

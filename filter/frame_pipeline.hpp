@@ -29,10 +29,12 @@ struct DetectionImages {
 void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
                         DetectionImages& images);
 
-// The working image shrunk by `scale` (copied when scale is 1), in colour
-// where `colour` asks for it and the frame has any, upright when the frame is
-// flipped: what the detector gets, one of `images`.
+// `area` of the working image shrunk by `scale` (copied when scale is 1), in
+// colour where `colour` asks for it and the frame has any, upright when the
+// frame is flipped: what the detector gets, one of `images`. Areas start on
+// even pixels, where chroma and pixel pairs begin.
 cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& format,
-                              double scale, bool colour, DetectionImages& images);
+                              const cv::Rect& area, double scale, bool colour,
+                              DetectionImages& images);
 
 } // namespace veilcam

@@ -130,5 +130,64 @@ TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
     }
 }
 
+TEST(FoundFaces, AreHiddenWhenSmallInAFullHdFrame) {
+    // Twelve photos on a 1920x1080 frame, scaled so that their smallest faces
+    // are 24 to 40 pixels wide (where the photo fits its cell).
+    cv::Mat picture(1080, 1920, CV_8UC3, cv::Scalar::all(90));
+    std::vector<cv::Rect> faces;
+    const auto& photos = test::labelled_photos();
+    for (int cell = 0; cell < 12; ++cell) {
+        const test::LabelledPhoto& photo = photos[cell % photos.size()];
+        int smallest = photo.image.cols;
+        for (const cv::Rect& face : photo.faces) {
+            smallest = std::min(smallest, face.width);
+        }
+        const double scale = std::min({(24.0 + 16.0 * cell / 11) / smallest,
+                                       476.0 / photo.image.cols, 356.0 / photo.image.rows});
+        const test::LabelledPhoto shown = test::scaled(
+            photo, {cvRound(photo.image.cols * scale), cvRound(photo.image.rows * scale)});
+        const cv::Point at(cell % 4 * 480, cell / 4 * 360);
+        shown.image.copyTo(picture(cv::Rect(at, shown.image.size())));
+        for (const cv::Rect& face : shown.faces) {
+            faces.push_back(face + at);
+        }
+    }
+    struct Case {
+        video_format format;
+        const char* device;
+        bool flipped;
+        int hold_frames; // a face looked for in another part is not missed
+    };
+    const Case cases[] = {{VIDEO_FORMAT_I420, "cpu", false, 24},
+                          {VIDEO_FORMAT_YUY2, "cpu", true, 24},
+                          {VIDEO_FORMAT_NV12, "cpu-scrfd", false, 24},
+                          {VIDEO_FORMAT_I420, "cpu", false, 1}};
+    for (const Case& c : cases) {
+        cv::Mat shown = picture.clone();
+        std::vector<cv::Rect> shown_faces = faces;
+        if (c.flipped) {
+            cv::flip(shown, shown, 0);
+            for (cv::Rect& face : shown_faces) {
+                face.y = shown.rows - face.y - face.height;
+            }
+        }
+        test::TestFilter filter([&](obs_data_t* s) {
+            obs_data_set_string(s, "tracking_device", c.device);
+            obs_data_set_int(s, "hold_frames", c.hold_frames);
+        });
+        const test::TestFrame original = test::make_frame(shown, c.format);
+        // Eighteen frames: nine detection passes, one for each ninth of the frame.
+        test::TestFrame frame = original;
+        for (int i = 0; i < 18; ++i) {
+            frame = original;
+            frame.frame.flip = c.flipped;
+            filter.run(frame);
+        }
+        EXPECT_EQ(test::faces_left_visible(original, frame, shown_faces), 0)
+            << c.device << " " << c.format << (c.flipped ? " flipped" : "") << " hold "
+            << c.hold_frames;
+    }
+}
+
 } // namespace
 } // namespace veilcam

@@ -23,7 +23,7 @@ cv::Rect2f hidden_box(const FaceTrack& track, uint64_t frame) {
 }
 
 void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t frame,
-                         bool new_shot) {
+                         bool new_shot, const PassReach& reach) {
     // Both reservations keep this update from reallocating once the face
     // count is steady.
     taken_.assign(detections.size(), false);
@@ -59,7 +59,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
             track.seen = found;
             track.seen_at = frame;
             taken_[best] = true;
-        } else {
+        } else if (reach.covers(track.box)) {
             ++track.missed;
         }
     }

@@ -27,6 +27,18 @@ struct FaceTrack {
 // between detection passes stays inside. Only ever more than the box.
 cv::Rect2f hidden_box(const FaceTrack& track, uint64_t frame);
 
+// Where a detection pass looked for faces: a face it could not have found
+// there does not count as missed. Faces whose box has a shorter side than
+// `smallest_box` are looked for only inside `tile`.
+struct PassReach {
+    float smallest_box = 0.0f;
+    cv::Rect2f tile;
+
+    bool covers(const cv::Rect2f& box) const {
+        return std::min(box.width, box.height) >= smallest_box || (box & tile) == box;
+    }
+};
+
 // Gives faces stable ids from one detection pass to the next, smooths their
 // boxes and keeps a lost face for `hold_frames` passes so that a missed
 // detection never uncovers it. No id is handed out twice, and two tracks
@@ -40,7 +52,7 @@ class FaceTracker {
     // One detection pass on `frame`; after a cut (`new_shot`) a matched box
     // takes its detection as it is, with no motion carried over.
     void update(const std::vector<FaceDetection>& detections, uint64_t frame = 0,
-                bool new_shot = false);
+                bool new_shot = false, const PassReach& reach = {});
 
     // Ends the tracks that `ended` picks.
     template <typename Predicate> void end_tracks_if(Predicate ended) {
