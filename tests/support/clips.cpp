@@ -35,19 +35,22 @@ CommandRun run_command(const std::string& command) {
     return run;
 }
 
-void make_clip(const std::string& path, const cv::Mat& picture, const std::string& pixel_format,
-               int frames, bool with_audio) {
-    const std::string still = path + ".png";
-    cv::imwrite(still, picture);
+void make_clip(const std::string& path, const std::vector<cv::Mat>& pictures,
+               const std::string& pixel_format, int frames, bool with_audio) {
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        cv::imwrite(path + "." + std::to_string(i) + ".png", pictures[i]);
+    }
     const std::string seconds = std::to_string(frames / 30.0);
-    checked("ffmpeg -v error -y -framerate 30 -loop 1 -i '" + still + "'" +
+    checked("ffmpeg -v error -y -framerate 30 -i '" + path + ".%d.png'" +
             (with_audio ? " -f lavfi -i sine=frequency=440:sample_rate=48000 -c:a pcm_s16le" : "") +
-            " -t " + seconds + " -frames:v " + std::to_string(frames) + " -pix_fmt " +
-            pixel_format + " -c:v rawvideo '" + path + "'");
-    std::remove(still.c_str());
+            " -vf tpad=stop=-1:stop_mode=clone -t " + seconds + " -frames:v " +
+            std::to_string(frames) + " -pix_fmt " + pixel_format + " -c:v rawvideo '" + path + "'");
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        std::remove((path + "." + std::to_string(i) + ".png").c_str());
+    }
 }
 
-ClipInfo read_clip(const std::string& path) {
+ClipInfo read_clip(const std::string& path, int frame) {
     ClipInfo info;
     const std::string video =
         checked("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
@@ -61,10 +64,11 @@ ClipInfo read_clip(const std::string& path) {
     if (audio.exit_code == 0) {
         info.audio_md5 = audio.output;
     }
-    const std::string first = path + ".first.png";
-    checked("ffmpeg -v error -y -i '" + path + "' -frames:v 1 '" + first + "'");
-    info.first_frame = cv::imread(first, cv::IMREAD_COLOR);
-    std::remove(first.c_str());
+    const std::string still = path + ".frame.png";
+    checked("ffmpeg -v error -y -i '" + path + "' -vf 'select=eq(n\\," + std::to_string(frame) +
+            ")' -frames:v 1 '" + still + "'");
+    info.frame = cv::imread(still, cv::IMREAD_COLOR);
+    std::remove(still.c_str());
     return info;
 }
 

@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 
 #include <string>
+#include <vector>
 
 // Clips made and read with FFmpeg's own command-line tools, so that the video
 // tool is checked against an independent reader and writer.
@@ -15,18 +16,20 @@ struct CommandRun {
 
 CommandRun run_command(const std::string& command);
 
-// Writes a NUT clip of `frames` frames of `picture` as raw video in FFmpeg's
-// `pixel_format`, with a 48 kHz PCM tone beside it when `with_audio`.
-void make_clip(const std::string& path, const cv::Mat& picture, const std::string& pixel_format,
-               int frames, bool with_audio);
+// Writes a NUT clip of `frames` frames as raw video in FFmpeg's
+// `pixel_format`: `pictures` in turn, then the last again; with a 48 kHz PCM
+// tone beside it when `with_audio`.
+void make_clip(const std::string& path, const std::vector<cv::Mat>& pictures,
+               const std::string& pixel_format, int frames, bool with_audio);
 
 struct ClipInfo {
     int video_frames = 0;
     std::string video_codec;
     std::string audio_md5; // of the audio packets as stored; empty without audio
-    cv::Mat first_frame;   // BGR
+    cv::Mat frame;         // BGR
 };
 
-ClipInfo read_clip(const std::string& path);
+// What a clip holds, with its frame number `frame`.
+ClipInfo read_clip(const std::string& path, int frame = 0);
 
 } // namespace veilcam::test

@@ -142,6 +142,9 @@ int main(int argc, char** argv) {
     base_set_log_handler(print_log_line, nullptr);
     const std::unique_ptr<obs_data_t, SettingsRelease> settings(obs_data_create());
     get_defaults(settings.get());
+    // A file has no frame deadline: every frame is searched, so that a face
+    // coming into the picture is hidden on its first frame.
+    obs_data_set_default_int(settings.get(), "detection_interval", 1);
 
     video::Options options;
     try {

@@ -159,7 +159,9 @@ std::string usage(obs_data_t* defaults) {
         text << "  --" << spec.key << " " << default_text(defaults, spec) << "\n";
     }
     text << "  (model_path empty: the model beside the tool, data/models/;\n"
-            "   tracking_device: cpu, cpu-ort (faster) or cpu-scrfd (more faces))\n";
+            "   tracking_device: cpu, cpu-ort (faster) or cpu-scrfd (more faces);\n"
+            "   detection_interval: 1 here, 2 in OBS, where a detection on every frame\n"
+            "   would cost dropped frames; a file has time to search every frame)\n";
     return text.str();
 }
 
