@@ -22,7 +22,8 @@ struct Thumbnail {
 void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format, Thumbnail& thumbnail);
 
 // Whether `now` shows another shot than `before`: a new size, or most of the
-// picture changed at once, as motion between two frames never does.
+// picture changed at once, as motion between two frames never does, however
+// dim or flat the pictures. A camera move of up to a cell is laid back first.
 bool is_new_shot(const Thumbnail& before, const Thumbnail& now);
 
 } // namespace veilcam

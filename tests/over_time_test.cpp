@@ -80,5 +80,86 @@ TEST(OverTime, TheFirstFrameAfterTheFilterIsTurnedOnAgainIsDetected) {
     EXPECT_EQ(test::faces_left_visible(before, frame, photo.faces), 0);
 }
 
+// A 1280x720 shot of a sample photo (on grey, its shape kept): seen through a
+// camera that has moved `shift` pixels and zoomed in `zoom` times, at a mean
+// level of 70 with its contrast times `contrast` (1: as it is). Labelled
+// faces go along.
+test::LabelledPhoto shot(const test::LabelledPhoto& photo, cv::Point shift, double zoom,
+                         double contrast) {
+    const double fit = std::min(1400.0 / photo.image.cols, 788.0 / photo.image.rows);
+    const test::LabelledPhoto fitted =
+        test::scaled(photo, {cvRound(photo.image.cols * fit), cvRound(photo.image.rows * fit)});
+    cv::Mat large(788, 1400, CV_8UC3, cv::Scalar::all(90));
+    const cv::Point at((1400 - fitted.image.cols) / 2, (788 - fitted.image.rows) / 2);
+    fitted.image.copyTo(large(cv::Rect(at, fitted.image.size())));
+    const cv::Rect seen(cv::Point(60, 34) + shift,
+                        cv::Size(cvRound(1280 / zoom), cvRound(720 / zoom)));
+    test::LabelledPhoto out{photo.file, {}, {}};
+    cv::resize(large(seen), out.image, {1280, 720}, 0, 0, cv::INTER_AREA);
+    if (contrast != 1.0) {
+        const cv::Scalar m = cv::mean(out.image);
+        out.image.convertTo(out.image, -1, contrast, 70 - contrast * (m[0] + m[1] + m[2]) / 3);
+    }
+    for (const cv::Rect& face : fitted.faces) {
+        out.faces.emplace_back(cv::Rect2d((face.x + at.x - seen.x) * zoom,
+                                          (face.y + at.y - seen.y) * zoom, face.width * zoom,
+                                          face.height * zoom));
+    }
+    return out;
+}
+
+TEST(OverTime, CutsAreFoundInAnyLightAndCameraMovesAreNot) {
+    const auto& photos = test::labelled_photos();
+    for (const double contrast : {1.0, 0.4}) {
+        // Cuts: the faces of the new shot are found on its first frame, long
+        // before the next detection frame.
+        for (const test::LabelledPhoto& from : photos) {
+            for (const test::LabelledPhoto& to : photos) {
+                if (&from == &to) {
+                    continue;
+                }
+                test::TestFilter filter(
+                    [](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 30); });
+                TestFrame frame =
+                    test::make_frame(shot(from, {}, 1.0, contrast).image, VIDEO_FORMAT_I420);
+                filter.run(frame);
+                const test::LabelledPhoto next = shot(to, {}, 1.0, contrast);
+                const TestFrame before = test::make_frame(next.image, VIDEO_FORMAT_I420);
+                frame = before;
+                filter.run(frame);
+                EXPECT_EQ(test::faces_left_visible(before, frame, next.faces), 0)
+                    << from.file << " to " << to.file << ", contrast " << contrast;
+            }
+        }
+        // Camera moves: faces made visible stay visible, as they do within a shot.
+        for (const test::LabelledPhoto& photo : photos) {
+            const std::pair<cv::Point, double> moves[] = {
+                {{40, 0}, 1.0}, {{0, 30}, 1.0}, {{-20, 0}, 1.06}};
+            for (const auto& [shift, zoom] : moves) {
+                test::TestFilter filter(
+                    [](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 30); });
+                TestFrame frame =
+                    test::make_frame(shot(photo, {}, 1.0, contrast).image, VIDEO_FORMAT_I420);
+                filter.run(frame);
+                std::string ids;
+                for (const FaceTrack& track : filter.instance().tracker.tracks()) {
+                    ids += std::to_string(track.id) + ",";
+                }
+                filter.update([&](obs_data_t* s) {
+                    obs_data_set_string(s, "excluded_face_ids", ids.c_str());
+                });
+                const test::LabelledPhoto moved = shot(photo, shift, zoom, contrast);
+                const TestFrame before = test::make_frame(moved.image, VIDEO_FORMAT_I420);
+                frame = before;
+                filter.run(frame);
+                EXPECT_EQ(test::faces_left_visible(before, frame, moved.faces),
+                          static_cast<int>(moved.faces.size()))
+                    << photo.file << " moved by " << shift << " x" << zoom << ", contrast "
+                    << contrast;
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace veilcam
