@@ -198,6 +198,10 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
             return !should_obscure(f.settings.selection, track.id, track.crossed);
         });
     }
+    // A face seen once whose place changes may be moving fast.
+    f.tracker.note_motion([&](const cv::Rect2f& seen) {
+        return changed_within(f.previous_thumbnail, f.thumbnail, seen);
+    });
     if (cadence == 0 || new_shot) {
         f.detection_failed = !detect_and_track(f, frame, *format, new_shot);
     }

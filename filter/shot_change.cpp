@@ -83,6 +83,31 @@ void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format,
     }
 }
 
+bool changed_within(const Thumbnail& before, const Thumbnail& now, const cv::Rect2f& area) {
+    // Mean change of the cells under the area, in 8-bit levels: a face that
+    // moves changes them by tens of levels, noise and light flicker by a few.
+    constexpr int kMotion = 8;
+    if (before.width != now.width || before.height != now.height || now.width == 0) {
+        return false;
+    }
+    const float cell_width = static_cast<float>(now.width) / Thumbnail::kColumns;
+    const float cell_height = static_cast<float>(now.height) / Thumbnail::kRows;
+    const int x0 = std::clamp(static_cast<int>(area.x / cell_width), 0, Thumbnail::kColumns - 1);
+    const int y0 = std::clamp(static_cast<int>(area.y / cell_height), 0, Thumbnail::kRows - 1);
+    const int x1 =
+        std::clamp(static_cast<int>(area.br().x / cell_width), x0, Thumbnail::kColumns - 1);
+    const int y1 =
+        std::clamp(static_cast<int>(area.br().y / cell_height), y0, Thumbnail::kRows - 1);
+    int sum = 0;
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const int i = y * Thumbnail::kColumns + x;
+            sum += std::abs(now.cells[i] - before.cells[i]);
+        }
+    }
+    return sum > kMotion * (x1 - x0 + 1) * (y1 - y0 + 1);
+}
+
 bool is_new_shot(const Thumbnail& before, const Thumbnail& now) {
     if (before.width != now.width || before.height != now.height) {
         return true;

@@ -3,6 +3,7 @@
 #include "filter/frame_formats.hpp"
 
 #include <obs.h>
+#include <opencv2/core/types.hpp>
 
 #include <array>
 #include <cstdint>
@@ -20,6 +21,10 @@ struct Thumbnail {
 // Fills `thumbnail` from a sparse grid of plane 0's pixels, each the mean of
 // its samples: a few thousand reads whatever the frame's size.
 void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format, Thumbnail& thumbnail);
+
+// Whether the picture changed inside `area` (frame pixels) between the two:
+// something moved there.
+bool changed_within(const Thumbnail& before, const Thumbnail& now, const cv::Rect2f& area);
 
 // Whether `now` shows another shot than `before`: a new size, or most of the
 // picture changed at once, as motion between two frames never does, however

@@ -80,6 +80,37 @@ TEST(OverTime, TheFirstFrameAfterTheFilterIsTurnedOnAgainIsDetected) {
     EXPECT_EQ(test::faces_left_visible(before, frame, photo.faces), 0);
 }
 
+TEST(OverTime, FastFacesStayInsideTheirRegionOnEveryFrame) {
+    // A labelled face with a margin, 150 pixels square (the face 100), moving
+    // right across a plain 1280x720 picture.
+    const test::LabelledPhoto& photo = test::labelled_photos()[2];
+    cv::Mat face;
+    cv::resize(photo.image(cv::Rect(photo.faces[0].tl() - cv::Point(19, 19), cv::Size(114, 114))),
+               face, {150, 150});
+    // Listed as visible after its first frame, it stays visible: followed
+    // under one id, however fast.
+    for (const bool listed : {false, true}) {
+        for (const int speed : {30, 50, 80}) {
+            test::TestFilter filter;
+            for (int x = 10, n = 0; x + 150 <= 1280; x += speed, ++n) {
+                cv::Mat picture(720, 1280, CV_8UC3, cv::Scalar::all(90));
+                face.copyTo(picture(cv::Rect(x, 300, 150, 150)));
+                const TestFrame before = test::make_frame(picture, VIDEO_FORMAT_I420);
+                TestFrame frame = before;
+                filter.run(frame);
+                if (listed && n == 0) {
+                    filter.update(
+                        [](obs_data_t* s) { obs_data_set_string(s, "excluded_face_ids", "1"); });
+                } else {
+                    EXPECT_EQ(test::faces_left_visible(before, frame, {{x + 25, 325, 100, 100}}),
+                              listed ? 1 : 0)
+                        << speed << " pixels a frame, frame " << n << (listed ? ", listed" : "");
+                }
+            }
+        }
+    }
+}
+
 // A 1280x720 shot of a sample photo (on grey, its shape kept): seen through a
 // camera that has moved `shift` pixels and zoomed in `zoom` times, at a mean
 // level of 70 with its contrast times `contrast` (1: as it is). Labelled

@@ -66,12 +66,14 @@ TEST(FaceTracker, MatchesSmoothsHoldsAndNumbersFaces) {
     }
 }
 
-// Between detections the hidden box sweeps on along the face's motion.
+// Between detections the hidden box sweeps on along the face's motion...
 TEST(FaceTracker, HiddenBoxFollowsTheMotionBetweenDetections) {
     FaceTracker tracker(0.72f, 0.12f, 24);
     tracker.update({{100, 100, 100, 100}}, 0);
     tracker.update({{120, 100, 100, 100}}, 4); // 5 pixels a frame
     EXPECT_EQ(hidden_box(tracker.tracks().front(), 12).br().x, 260.0f);
+    // but no further than twice the face's size from where it was seen.
+    EXPECT_EQ(hidden_box(tracker.tracks().front(), 1000).br().x, 420.0f);
 }
 
 } // namespace
