@@ -63,8 +63,18 @@ void find_faces(FaceDetector& detector, DetectionState& state, const FilterSetti
         }
         run_detector(detector, s, run == Run::Mirrored ? state.mirror_image : view.image,
                      view.scale, run == Run::Mirrored, state.raw_detections);
-        for (const FaceDetection& box : state.raw_detections) {
-            merge_detection(state.detections, (box + view.origin) & frame_rect, kMergeThreshold);
+        for (const FaceDetection& found : state.raw_detections) {
+            const FaceDetection box = (found + view.origin) & frame_rect;
+            // A face the whole picture shows too keeps the whole picture's
+            // box: it would otherwise change from pass to pass with the tile,
+            // and the tracker take that for motion.
+            if (run == Run::Tile && std::any_of(state.detections.begin(), state.detections.end(),
+                                                [&](const FaceDetection& d) {
+                                                    return box_iou(d, box) >= kMergeThreshold;
+                                                })) {
+                continue;
+            }
+            merge_detection(state.detections, box, kMergeThreshold);
         }
     }
 }
