@@ -97,18 +97,25 @@ bool start_onnx_cpu_detector(FaceDetector& f, const DetectorChoice& choice) {
 }
 
 bool start_cpu_detector(FaceDetector& f, const DetectorChoice& choice, float confidence) {
-    if (!model_file_exists(choice.model_path)) {
-        blog(LOG_ERROR, "[veilcam] Bundled YuNet model is missing: %s", choice.model_path.c_str());
-        return false;
+    if (!f.cpu_failed) {
+        if (!model_file_exists(choice.model_path)) {
+            f.cpu_failure = "Bundled YuNet model is missing";
+            f.cpu_failure_reason = choice.model_path;
+        } else {
+            try {
+                f.model = std::make_unique<YunetOpencvDetector>(choice.model_path, confidence);
+                log_ready_once(f, "[veilcam] YuNet detector ready on %s: %s", "CPU",
+                               choice.model_path.c_str());
+                return true;
+            } catch (const std::exception& e) {
+                f.cpu_failure = "YuNet CPU load failed";
+                f.cpu_failure_reason = e.what();
+            }
+        }
+        f.cpu_failed = true;
     }
-    try {
-        f.model = std::make_unique<YunetOpencvDetector>(choice.model_path, confidence);
-    } catch (const std::exception& e) {
-        blog(LOG_ERROR, "[veilcam] YuNet CPU load failed: %s", e.what());
-        return false;
-    }
-    log_ready_once(f, "[veilcam] YuNet detector ready on %s: %s", "CPU", choice.model_path.c_str());
-    return true;
+    f.cpu_failure_log.report(LOG_ERROR, f.cpu_failure, f.cpu_failure_reason.c_str());
+    return false;
 }
 
 } // namespace
@@ -142,6 +149,11 @@ void fall_back_to_cpu(FaceDetector& f, const char* what_failed) {
          what_failed);
     f.gpu_failed = true; // until the user picks another device
     reset_detectors(f);
+}
+
+void retry_cpu_detector(FaceDetector& f) {
+    f.cpu_failed = false;
+    f.cpu_failure_log.reset();
 }
 
 void reset_detectors(FaceDetector& f) {

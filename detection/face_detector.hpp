@@ -1,5 +1,6 @@
 #pragma once
 
+#include "detection/failure_log.hpp"
 #include "ort/face_model.hpp"
 #include "settings/device_choice.hpp"
 
@@ -40,11 +41,17 @@ struct FaceDetector {
     bool ready_logged = false;
     bool first_detection_logged = false;
     bool gpu_failed = false;
+    // YuNet on OpenCV could not start: not tried again until the settings
+    // change, so that a bad model file costs one attempt, not one a pass.
+    bool cpu_failed = false;
+    const char* cpu_failure = "";
+    std::string cpu_failure_reason;
+    FailureLog cpu_failure_log;
 };
 
 // Builds the detector on first use: the chosen one where it can run, else
-// YuNet on OpenCV. False when none could be built (the reason is already in
-// the log).
+// YuNet on OpenCV. False when none could be built (the reason is in the log,
+// at once and then counted).
 bool ensure_detector(FaceDetector& detector, const DetectorChoice& choice, float confidence);
 
 // Drops the detector after a chosen one failed: said once in the log, and
@@ -54,5 +61,8 @@ void fall_back_to_cpu(FaceDetector& detector, const char* what_failed);
 // Drops the detector and re-arms its log lines; the next detection pass
 // builds one afresh.
 void reset_detectors(FaceDetector& detector);
+
+// New settings: a CPU detector that could not start is tried again.
+void retry_cpu_detector(FaceDetector& detector);
 
 } // namespace veilcam

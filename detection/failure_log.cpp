@@ -22,4 +22,10 @@ void FailureLog::report(int level, const char* what, const char* reason,
     }
 }
 
+void FailureLog::reset() noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reported_ = false;
+    unreported_ = 0;
+}
+
 } // namespace veilcam

@@ -16,6 +16,8 @@ class FailureLog {
     // Writes "[veilcam] <what>: <reason>" or, for later failures, a count.
     void report(int level, const char* what, const char* reason,
                 Clock::time_point now = Clock::now()) noexcept;
+    // The next failure is a new one: written at once.
+    void reset() noexcept;
 
   private:
     std::mutex mutex_;

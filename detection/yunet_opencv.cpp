@@ -1,11 +1,11 @@
 #include "detection/yunet_opencv.hpp"
 
+#include "detection/model_file.hpp"
+
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <climits>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace veilcam {
@@ -18,23 +18,30 @@ constexpr float kNmsThreshold = 0.3f;
 // pass's result instead; this is OpenCV's own default.
 constexpr int kCandidateLimit = 5000;
 
-// Read here rather than by OpenCV, which opens a path as narrow text: on
-// Windows a data folder under an account name with accents would not load.
-std::vector<uchar> read_model(const std::string& path) {
-    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
-    std::vector<uchar> model{std::istreambuf_iterator<char>(file),
-                             std::istreambuf_iterator<char>()};
-    if (!file.good() && !file.eof()) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    return model;
+// OpenCV writes its own error lines to the standard error, where no OBS user
+// sees them, before it throws; what it throws is logged by the filter.
+class QuietOpencv {
+  public:
+    QuietOpencv() : level_(cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT)) {}
+    ~QuietOpencv() { cv::utils::logging::setLogLevel(level_); }
+    QuietOpencv(const QuietOpencv&) = delete;
+    QuietOpencv& operator=(const QuietOpencv&) = delete;
+
+  private:
+    cv::utils::logging::LogLevel level_;
+};
+
+cv::Ptr<cv::FaceDetectorYN> load_yunet(const std::string& model_path, float confidence) {
+    const std::vector<uchar> model = read_model_file(model_path);
+    const QuietOpencv quiet;
+    return cv::FaceDetectorYN::create("onnx", model, {}, cv::Size(320, 320), confidence,
+                                      kNmsThreshold, kCandidateLimit, 0, 0);
 }
 
 } // namespace
 
 YunetOpencvDetector::YunetOpencvDetector(const std::string& model_path, float confidence)
-    : yunet(cv::FaceDetectorYN::create("onnx", read_model(model_path), {}, cv::Size(320, 320),
-                                       confidence, kNmsThreshold, kCandidateLimit, 0, 0)) {
+    : yunet(load_yunet(model_path, confidence)) {
     if (yunet.empty()) {
         throw std::runtime_error("OpenCV made no detector of " + model_path);
     }

@@ -30,6 +30,7 @@ void apply_settings(FilterInstance& f, FilterSettings settings) {
         choice.model_path = model;
         reset_detectors(f.detector);
     }
+    retry_cpu_detector(f.detector);
     for (const uint64_t id : f.settings.selection.ids) {
         f.tracker.continue_ids_from(id == UINT64_MAX ? id : id + 1);
     }

@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace veilcam {
@@ -51,6 +52,33 @@ cv::Point upright_origin(const cv::Rect& area, const obs_source_frame& frame) {
     return {area.x, frame.flip ? static_cast<int>(frame.height) - area.y - area.height : area.y};
 }
 
+// How long a frame of this source lasts: from its timestamps, else OBS's
+// frame rate, else 30 frames a second.
+double frame_milliseconds(const FilterInstance& f) {
+    if (f.frame_duration_ns > 0) {
+        return static_cast<double>(f.frame_duration_ns) / 1e6;
+    }
+    // OBS's video settings exist only in a running OBS (not in the video tool).
+    obs_video_info video{};
+    if (obs_initialized() && obs_get_video_info(&video) && video.fps_num > 0) {
+        return 1000.0 * video.fps_den / video.fps_num;
+    }
+    return 1000.0 / 30.0;
+}
+
+// A detector is built on the video thread: a start-up that held the
+// picture up for longer than a frame is said, once for each start-up.
+void say_slow_start(const FilterInstance& f, std::chrono::steady_clock::duration took) {
+    const double milliseconds = std::chrono::duration<double, std::milli>(took).count();
+    const double frame = frame_milliseconds(f);
+    if (milliseconds > frame) {
+        blog(LOG_WARNING,
+             "[veilcam] Starting the detector on '%s' took %.0f ms, longer than a frame "
+             "(%.0f ms): the video waited meanwhile",
+             f.detector.active_device.c_str(), milliseconds, frame);
+    }
+}
+
 // False when no detector could run or it failed: the tracks are then left
 // as they are, so that every face stays hidden where it was last seen.
 bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format,
@@ -64,8 +92,13 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
         // A GPU that fails drops itself; the CPU detector then takes this
         // very frame, so that the failure leaves no frame unsearched.
         for (int attempt = 0; attempt < 2 && !detected; ++attempt) {
+            const bool starting = !f.detector.model;
+            const auto began = std::chrono::steady_clock::now();
             if (!ensure_detector(f.detector, f.detector_choice, f.settings.confidence)) {
                 break;
+            }
+            if (starting) {
+                say_slow_start(f, std::chrono::steady_clock::now() - began);
             }
             const bool colour = f.detector.model->wants_colour();
             scale = detection_scale(f.detector, f.settings.detection_max_dimension, whole.size());
@@ -160,6 +193,10 @@ cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& 
 
 bool process_frame(FilterInstance& f, obs_source_frame& frame) {
     std::lock_guard<std::mutex> lock(f.mutex);
+    if (frame.timestamp > f.last_timestamp && f.last_timestamp > 0) {
+        f.frame_duration_ns = frame.timestamp - f.last_timestamp;
+    }
+    f.last_timestamp = frame.timestamp;
     if (f.started && !f.settings.enabled) {
         // The picture may be another by the time the filter is on again.
         f.frame_counter = 0;

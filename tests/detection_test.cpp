@@ -1,5 +1,6 @@
 #include "detection/detection_pass.hpp"
 #include "support/frames.hpp"
+#include "support/log_capture.hpp"
 #include "support/samples.hpp"
 #include "support/test_filter.hpp"
 
@@ -91,6 +92,21 @@ TEST(MirroredPass, RunsOnEveryFourthPassWithAtMostTwoFacesAndOnEveryEmptyPass) {
 // Faces a detector can find are hidden: small ones at the minimum (and
 // small ones SCRFD misses in grey, on a frame whose detection image is grey),
 // and those of a frame that arrives bottom-up.
+TEST(DetectorStart, AStartUpLongerThanAFrameIsSaidOnce) {
+    test::LogCapture log;
+    test::TestFilter filter([](obs_data_t* s) { obs_data_set_bool(s, "enabled", false); });
+    const test::TestFrame original =
+        test::make_frame(test::labelled_photos()[0].image, VIDEO_FORMAT_I420);
+    // A source at 1000 frames a second; the filter is turned on after its first.
+    for (uint64_t n = 1; n <= 4; ++n) {
+        test::TestFrame frame = original;
+        frame.frame.timestamp = n * 1000000;
+        filter.run(frame);
+        filter.update([](obs_data_t* s) { obs_data_set_bool(s, "enabled", true); });
+    }
+    EXPECT_EQ(log.count("[veilcam] Starting the detector on 'cpu' took ", LOG_WARNING), 1);
+}
+
 TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
     struct Case {
         video_format format;

@@ -12,7 +12,15 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect/face.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <limits>
 
 namespace veilcam {
@@ -122,6 +130,43 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
         EXPECT_EQ(filter.run(frame) != nullptr, !hide_all);
     }
     EXPECT_EQ(log.count("[veilcam] filter_video failed: ", LOG_ERROR), 2) << "once per instance";
+}
+
+TEST(FailClosed, AModelPathToNoModelFileNeitherHoldsUpTheVideoNorFloodsTheLog) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::temp_directory_path() / ("veilcam-model-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const fs::path fifo = folder / "fifo.onnx", huge = folder / "huge.onnx";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(huge).close();
+    fs::resize_file(huge, 300ull << 20); // sparse: nothing is written
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    const TestFrame original = test::make_frame(photo.image, VIDEO_FORMAT_I420);
+    for (const fs::path& model : {fifo, huge}) {
+        test::LogCapture log;
+        TestFilter filter([&](obs_data_t* s) {
+            obs_data_set_int(s, "detection_interval", 1);
+            obs_data_set_string(s, "model_path", model.c_str());
+        });
+        auto frames = std::async(std::launch::async, [&] {
+            int visible = 0;
+            for (int pass = 0; pass < 5; ++pass) {
+                TestFrame frame = original;
+                filter.run(frame);
+                visible += test::faces_left_visible(original, frame, photo.faces);
+            }
+            return visible;
+        });
+        if (frames.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+            ADD_FAILURE() << model << " held the video thread up";
+            const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // lets a reader go on
+            close(writer);
+        }
+        EXPECT_EQ(frames.get(), 0) << model;
+        EXPECT_EQ(log.count("[veilcam] YuNet CPU load failed: ", LOG_ERROR), 1) << model;
+    }
+    fs::remove_all(folder);
 }
 
 TEST(FailClosed, DetectorBoxesThatAreNoNumbersAreDropped) {
