@@ -9,7 +9,7 @@ namespace veilcam::bench {
 // A picture of `faces` faces cut from the labelled sample photos, laid out in
 // a grid over a `size` frame, and the faces' boxes in it.
 struct Scene {
-    cv::Mat picture;  // BGR
+    cv::Mat picture; // BGR
     std::vector<cv::Rect> faces;
 };
 
