@@ -143,7 +143,9 @@ TEST(FailClosed, AModelPathToNoModelFileNeitherHoldsUpTheVideoNorFloodsTheLog) {
     fs::resize_file(huge, 300ull << 20); // sparse: nothing is written
     const test::LabelledPhoto& photo = test::labelled_photos()[3];
     const TestFrame original = test::make_frame(photo.image, VIDEO_FORMAT_I420);
-    for (const fs::path& model : {fifo, huge}) {
+    const std::pair<fs::path, const char*> models[] = {{fifo, "not a regular file"},
+                                                       {huge, "is larger than 64 MB"}};
+    for (const auto& [model, why] : models) {
         test::LogCapture log;
         TestFilter filter([&](obs_data_t* s) {
             obs_data_set_int(s, "detection_interval", 1);
@@ -165,6 +167,7 @@ TEST(FailClosed, AModelPathToNoModelFileNeitherHoldsUpTheVideoNorFloodsTheLog) {
         }
         EXPECT_EQ(frames.get(), 0) << model;
         EXPECT_EQ(log.count("[veilcam] YuNet CPU load failed: ", LOG_ERROR), 1) << model;
+        EXPECT_EQ(log.count(why), 1) << model;
     }
     fs::remove_all(folder);
 }
