@@ -247,7 +247,10 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHidden) {
     EXPECT_EQ(log_.count("[obs-veilcam] loaded v0.6.0", LOG_INFO), 1);
     EXPECT_EQ(log_.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), formats);
     EXPECT_EQ(log_.count("[veilcam] First face detection succeeded (", LOG_INFO), formats);
-    EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR) + log_.count("[veilcam]", LOG_WARNING), 0);
+    // A detector start-up longer than a frame is said, and is no fault.
+    EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR) + log_.count("[veilcam]", LOG_WARNING) -
+                  log_.count("[veilcam] Starting the detector on ", LOG_WARNING),
+              0);
 }
 
 } // namespace
