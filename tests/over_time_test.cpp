@@ -144,10 +144,11 @@ TEST(OverTime, CutsAreFoundInAnyLightAndCameraMovesAreNot) {
     // another photo, its faces are hidden on its first frame, long before the
     // next detection frame; after a camera move, the listed faces stay visible.
     const auto& photos = test::labelled_photos();
-    const std::pair<cv::Point, double> moves[] = {{{40, 0}, 1.0}, {{0, 30}, 1.0}, {{-20, 0}, 1.06}};
+    const std::pair<cv::Point, double> moves[] = {
+        {{60, 0}, 1.0}, {{-60, 0}, 1.0}, {{0, 30}, 1.0}, {{-20, 0}, 1.06}};
     for (const double contrast : {1.0, 0.4}) {
         for (size_t from = 0; from < photos.size(); ++from) {
-            for (size_t to = 0; to < photos.size() + 3; ++to) {
+            for (size_t to = 0; to < photos.size() + 4; ++to) {
                 const bool cut = to < photos.size();
                 const auto [shift, zoom] = cut ? std::pair(cv::Point(), 1.0) : moves[to - 4];
                 if (to == from) {
@@ -172,8 +173,8 @@ TEST(OverTime, CutsAreFoundInAnyLightAndCameraMovesAreNot) {
                 filter.run(frame);
                 EXPECT_EQ(test::faces_left_visible(before, frame, next.faces),
                           cut ? 0 : static_cast<int>(next.faces.size()))
-                    << photos[from].file << (cut ? " cut to " + photos[to].file : " moved")
-                    << ", contrast " << contrast;
+                    << photos[from].file << (cut ? " cut to " + photos[to].file : " moved") << shift
+                    << " x" << zoom << ", contrast " << contrast;
             }
         }
     }
