@@ -78,7 +78,7 @@ def main(results_dir, output):
         "for each CPU device, beside its detector calls alone on the same detection images, "
         "and beside the same frame searched whole only (no tile: minimum face size 300), "
         "all in the same run. Every size here is large enough for a tile at the default "
-        "minimum face size (20): 4 tiles at 1280x720, 9 at 1920x1080, 25 at 3840x2160, one "
+        "minimum face size (20): 4 tiles at 1280x720, 9 at 1920x1080, 36 at 3840x2160, one "
         "of them a detection frame. Milliseconds.")
     add("")
     add("| device | size | detection frame | detector alone | frame / detector | "

@@ -148,7 +148,7 @@ TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
 
 TEST(FoundFaces, AreHiddenWhenSmallInAFullHdFrame) {
     // Twelve photos on a 1920x1080 frame, scaled so that their smallest faces
-    // are 24 to 40 pixels wide (where the photo fits its cell).
+    // are 20 to 40 pixels wide (where the photo fits its cell).
     cv::Mat picture(1080, 1920, CV_8UC3, cv::Scalar::all(90));
     std::vector<cv::Rect> faces;
     const auto& photos = test::labelled_photos();
@@ -158,7 +158,7 @@ TEST(FoundFaces, AreHiddenWhenSmallInAFullHdFrame) {
         for (const cv::Rect& face : photo.faces) {
             smallest = std::min(smallest, face.width);
         }
-        const double scale = std::min({(24.0 + 16.0 * cell / 11) / smallest,
+        const double scale = std::min({(20.0 + 20.0 * cell / 11) / smallest,
                                        476.0 / photo.image.cols, 356.0 / photo.image.rows});
         const test::LabelledPhoto shown = test::scaled(
             photo, {cvRound(photo.image.cols * scale), cvRound(photo.image.rows * scale)});
