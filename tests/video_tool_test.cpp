@@ -9,8 +9,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace veilcam {
 namespace {
@@ -110,6 +114,10 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     const std::string input = clip("yuv420p", false);
     std::ofstream(path("existing.mkv")) << "keep me";
     const std::string long_clip = "--still " + path("s.png") + " --still-at 5 " + input + " ";
+    // Matroska states the clip's length to its end: 12 frames, 0.4 s.
+    const std::string matroska = path("input.mkv");
+    ASSERT_EQ(test::run_command("ffmpeg -v error -i " + input + " -c copy " + matroska).exit_code,
+              0);
     struct Case {
         std::string arguments;
         int exit_code;
@@ -118,11 +126,21 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     const Case cases[] = {
         {path("missing.mkv") + " " + path("a.mkv"), 1, "cannot open " + path("missing.mkv")},
         {input + " " + path("existing.mkv"), 1, "existing.mkv exists; give --overwrite"},
-        {"--overwrite " + input + " " + input, 1, "refusing to write over the input"},
+        {"--overwrite " + input + " " + folder_.string() + "/../" + folder_.filename().string() +
+             "/input-yuv420p.nut",
+         1, "refusing to write over the input"},
         {"--model_path /nonexistent/yunet.onnx " + input + " " + path("b.mkv"), 1,
          "missing model /nonexistent/yunet.onnx"},
         {input, 2, "give an input and an output file"},
         {long_clip + path("f.mkv"), 1, "the still at 5 s is past the end of the clip"},
+        // Checked before a frame is decoded: no frame starts where the clip ends.
+        {"--still-at 0.4 --still " + path("s.png") + " " + matroska + " " + path("g.mkv"), 1,
+         "past the end of the clip (0.4 s)"},
+        {"--still " + path("s.mkv") + " " + input + " " + path("h.mkv"), 1,
+         "cannot write the still " + path("s.mkv") + " as a picture"},
+        {"--still " + folder_.string() + "/./j.mkv " + input + " " + path("j.mkv"), 1,
+         "the still and the output are both"},
+        {input + " " + path("o6"), 1, "cannot choose an output format for " + path("o6") + " "},
         {"--still " + path("existing.mkv") + " " + input + " " + path("i.mkv"), 1,
          "existing.mkv exists; give --overwrite"},
         // A file that is no model: no face could be looked for, so no output.
@@ -140,20 +158,77 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     // Nothing but the files the test made.
     for (const auto& entry : fs::directory_iterator(folder_)) {
         const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "existing.mkv" || entry.path() == input) << name;
+        EXPECT_TRUE(name == "existing.mkv" || entry.path() == input || entry.path() == matroska)
+            << name;
     }
 }
 
-TEST_F(VideoTool, AStopSignalEndsTheRunCleanly) {
-    const std::string input = path("long.nut");
-    test::make_clip(input, {picture_}, "yuv420p", 300, false);
+TEST_F(VideoTool, KeepsTheTimeOfEveryFrameAndTheSoundInStep) {
+    // Six frames at 30 fps, then six at 5 fps, with sound to the end.
+    const std::string input = path("variable.nut");
+    ASSERT_EQ(test::run_command("ffmpeg -v error -i " + clip("yuv420p", false) +
+                                " -f lavfi -t 1.2333 -i sine=sample_rate=48000 -vf "
+                                "'setpts=if(lt(N\\,6)\\,N/30\\,0.2+(N-6)/5)/TB' -fps_mode "
+                                "passthrough -c:v rawvideo -c:a pcm_s16le " +
+                                input)
+                  .exit_code,
+              0);
+    const test::CommandRun run = run_tool(input + " " + path("variable.mkv"));
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const test::ClipInfo before = test::read_clip(input),
+                         after = test::read_clip(path("variable.mkv"));
+    ASSERT_NEAR(before.video_end, 1.2333, 0.002);
+    EXPECT_NEAR(after.video_end, before.video_end, 1 / 30.0);
+    EXPECT_NEAR(after.audio_end, after.video_end, 0.05);
+}
+
+TEST_F(VideoTool, ABatchTakesFreeNamesAndClearsOnlyItsOwnStaleFiles) {
+    for (const char* folder : {"a", "b", "out"}) {
+        fs::create_directories(path(folder));
+    }
+    const std::string input = clip("yuv420p", false);
+    fs::copy_file(input, path("a/talk.nut"));
+    fs::copy_file(input, path("b/talk.nut"));
+    std::ofstream(path("out/talk.mkv")) << "keep me";
+    const auto two_days_ago = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    // Left by a killed run that was writing talk-2.mkv, and look-alikes.
+    for (const char* name : {"talk-2.veilcam-Ab12Cd.mkv", "talk-2.veilcam-Fresh1.mkv",
+                             "talk-2.veilcam-Ab12Cd7.mkv", "walk-2.veilcam-Ab12Cd.mkv"}) {
+        std::ofstream(path(std::string("out/") + name)) << "left by a killed run";
+        if (std::string(name) != "talk-2.veilcam-Fresh1.mkv") {
+            fs::last_write_time(path(std::string("out/") + name), two_days_ago);
+        }
+    }
+    const test::CommandRun run =
+        run_tool(path("a/talk.nut") + " " + path("b/talk.nut") + " --output-dir " + path("out"));
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.output.find("removed " + path("out/talk-2.veilcam-Ab12Cd.mkv")),
+              std::string::npos)
+        << run.output;
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path("out"))) {
+        names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{
+                         "talk.mkv", "talk-2.mkv", "talk-3.mkv", "talk-2.veilcam-Fresh1.mkv",
+                         "talk-2.veilcam-Ab12Cd7.mkv", "walk-2.veilcam-Ab12Cd.mkv"}));
+    std::ifstream kept(path("out/talk.mkv"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
+}
+
+TEST_F(VideoTool, AStopSignalEndsTheRunCleanlyEvenWhileTheInputBlocks) {
+    // Half a clip, then a writer that goes quiet: the tool waits in its read.
+    const std::string input = clip("yuv420p", false), live = path("live.nut");
+    ASSERT_EQ(::mkfifo(live.c_str(), 0600), 0);
     for (const auto& [name, number] : {std::pair{"INT", 2}, {"TERM", 15}, {"HUP", 1}}) {
         const test::CommandRun run =
-            test::run_command(std::string("timeout --preserve-status -s ") + name + " 2 " +
-                              VEILCAM_VIDEO_TOOL + " --quiet " + input + " " + path("out.mkv"));
+            test::run_command("{ head -c 2000000 " + input + "; exec sleep 30; } >" + live +
+                              " 2>/dev/null & timeout -k 10 --preserve-status -s " + name + " 3 " +
+                              VEILCAM_VIDEO_TOOL + " --quiet " + live + " " + path("out.mkv") +
+                              " 2>&1; status=$?; kill $!; exit $status");
         EXPECT_EQ(run.exit_code, 128 + number) << run.output;
         EXPECT_NE(run.output.find("stopped by signal"), std::string::npos) << run.output;
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << "nothing left behind";
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 2) << "nothing left behind";
     }
 }
 

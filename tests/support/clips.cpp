@@ -4,7 +4,9 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
 
 namespace veilcam::test {
@@ -16,6 +18,19 @@ std::string checked(const std::string& command) {
         throw std::runtime_error(command + " failed: " + run.output);
     }
     return run.output;
+}
+
+double stream_end(const std::string& path, const std::string& stream) {
+    std::istringstream packets(checked("ffprobe -v error -select_streams " + stream +
+                                       " -show_entries packet=pts_time,duration_time -of "
+                                       "csv=p=0 '" +
+                                       path + "'"));
+    double end = 0, start = 0, length = 0;
+    char comma = 0;
+    while (packets >> start >> comma >> length) {
+        end = std::max(end, start + length);
+    }
+    return end;
 }
 
 } // namespace
@@ -64,6 +79,8 @@ ClipInfo read_clip(const std::string& path, int frame) {
     if (audio.exit_code == 0) {
         info.audio_md5 = audio.output;
     }
+    info.video_end = stream_end(path, "v:0");
+    info.audio_end = stream_end(path, "a:0");
     const std::string still = path + ".frame.png";
     checked("ffmpeg -v error -y -i '" + path + "' -vf 'select=eq(n\\," + std::to_string(frame) +
             ")' -frames:v 1 '" + still + "'");

@@ -25,8 +25,9 @@ void make_clip(const std::string& path, const std::vector<cv::Mat>& pictures,
 struct ClipInfo {
     int video_frames = 0;
     std::string video_codec;
-    std::string audio_md5; // of the audio packets as stored; empty without audio
-    cv::Mat frame;         // BGR
+    std::string audio_md5;               // of the audio packets as stored; empty without audio
+    double video_end = 0, audio_end = 0; // seconds, where each stream's last packet ends
+    cv::Mat frame;                       // BGR
 };
 
 // What a clip holds, with its frame number `frame`.

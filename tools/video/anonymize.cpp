@@ -15,6 +15,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -58,6 +59,41 @@ cv::Mat to_bgr(ScalePtr& scaler, const AVFrame& frame, FramePtr& bgr) {
     return cv::Mat(frame.height, frame.width, CV_8UC3, bgr->data[0], bgr->linesize[0]).clone();
 }
 
+// Each frame keeps its own time, rescaled to the encoder's, so that a clip of
+// variable rate keeps its length and its sync with the copied audio. A frame
+// without a time, or with one not after the frame before, follows that frame
+// by one nominal frame.
+class FrameTimes {
+  public:
+    FrameTimes(AVRational stream, AVRational encoder, AVRational frame_rate)
+        : stream_(stream), encoder_(encoder),
+          nominal_(std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frame_rate), encoder))) {}
+
+    void stamp(const AVFrame& decoded, AVFrame& out) {
+        const int64_t time = decoded.best_effort_timestamp;
+        int64_t pts = time == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : rescaled(time);
+        if (pts == AV_NOPTS_VALUE || (last_ != AV_NOPTS_VALUE && pts <= last_)) {
+            pts = last_ == AV_NOPTS_VALUE ? 0 : last_ + nominal_;
+        }
+        if (first_ == AV_NOPTS_VALUE) {
+            first_ = pts;
+        }
+        out.pts = last_ = pts;
+        out.duration = decoded.duration > 0 ? rescaled(decoded.duration) : nominal_;
+    }
+    // Seconds from the first frame's start to the end of `frame`.
+    double seconds_to_end(const AVFrame& frame) const {
+        return static_cast<double>(frame.pts + frame.duration - first_) * av_q2d(encoder_);
+    }
+
+  private:
+    int64_t rescaled(int64_t time) const { return av_rescale_q(time, stream_, encoder_); }
+
+    AVRational stream_, encoder_;
+    int64_t nominal_;
+    int64_t first_ = AV_NOPTS_VALUE, last_ = AV_NOPTS_VALUE;
+};
+
 } // namespace
 
 Summary anonymize(const Options& options, obs_data_t* settings, const BundledModels& models,
@@ -66,18 +102,19 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
     VideoReader reader(options.input);
     const AVCodecContext* decoder = reader.decoder();
 
-    std::unique_ptr<FilterInstance, FilterDeleter> filter(
-        static_cast<FilterInstance*>(create_with_models(settings, nullptr, models)));
-    if (!filter) {
-        throw VideoError("the filter could not be created (see the log above)");
-    }
-
+    // No frame starts at the clip's end: a still there could never be taken.
     const double duration = reader.duration_seconds();
-    if (!options.still.empty() && duration > 0 && options.still_at > duration) {
+    if (!options.still.empty() && duration > 0 && options.still_at >= duration) {
         std::ostringstream message;
         message << "the still at " << options.still_at << " s is past the end of the clip ("
                 << duration << " s)";
         throw VideoError(message.str());
+    }
+
+    std::unique_ptr<FilterInstance, FilterDeleter> filter(
+        static_cast<FilterInstance*>(create_with_models(settings, nullptr, models)));
+    if (!filter) {
+        throw VideoError("the filter could not be created (see the log above)");
     }
 
     // Both go to new files first and take their names only once whole, so a
@@ -92,8 +129,10 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
     const int width = decoder->width, height = decoder->height;
     const int turn = clockwise_turn(*reader.video_stream());
     const bool quarter_turn = turn == 90 || turn == 270;
-    VideoWriter writer(output.path().string(), reader.format(), quarter_turn ? height : width,
-                       quarter_turn ? width : height, reader.frame_rate());
+    VideoWriter writer(output.path().string(), options.output, reader.format(),
+                       quarter_turn ? height : width, quarter_turn ? width : height,
+                       reader.frame_rate());
+    FrameTimes times(reader.video_stream()->time_base, writer.time_base(), reader.frame_rate());
     bool size_change_said = false;
     Progress progress(reader.frame_count(), options.show_progress, place);
 
@@ -101,9 +140,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
     ScalePtr to_work, to_encoder, to_still;
     std::vector<PacketPtr> copied;
     int64_t index = 0;
-    const double still_frame = options.still_at * av_q2d(reader.frame_rate());
-    const int64_t still_index = still_frame < 9e18 ? static_cast<int64_t>(still_frame) : INT64_MAX;
-    cv::Mat still_before;
+    bool still_written = false;
 
     auto write_copied = [&] {
         for (PacketPtr& packet : copied) {
@@ -153,7 +190,12 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
             shown = upright.get();
         }
 
-        if (!options.still.empty() && index == still_index) {
+        times.stamp(*decoded, *shown);
+        // The still is the frame on screen at its time.
+        const bool still_frame =
+            still && !still_written && times.seconds_to_end(*shown) > options.still_at;
+        cv::Mat still_before;
+        if (still_frame) {
             still_before = to_bgr(to_still, *shown, still_buffer);
         }
         obs_source_frame host{};
@@ -163,12 +205,13 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
             throw VideoError("faces could not be detected on frame " + std::to_string(index) +
                              " (see the log above); nothing was written");
         }
-        if (!still_before.empty() && index == still_index) {
+        if (still_frame) {
             cv::Mat side_by_side;
             cv::hconcat(still_before, to_bgr(to_still, *shown, still_buffer), side_by_side);
             if (!cv::imwrite(still->path().string(), side_by_side)) {
                 throw VideoError("cannot write the still " + options.still);
             }
+            still_written = true;
         }
 
         AVFrame* out = shown;
@@ -178,9 +221,10 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
             }
             check_av(av_frame_make_writable(encoded.get()), "out of memory for a frame");
             convert(to_encoder, *shown, *encoded);
+            encoded->pts = shown->pts;
+            encoded->duration = shown->duration;
             out = encoded.get();
         }
-        out->pts = index;
         writer.write_video(out);
         ++index;
         progress.update(index);
@@ -189,7 +233,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
     if (index == 0) {
         throw VideoError("no frame of " + options.input + " could be decoded");
     }
-    if (!options.still.empty() && index <= still_index) {
+    if (still && !still_written) {
         std::ostringstream message;
         message << "the still at " << options.still_at << " s is past the end of the clip ("
                 << index << " frames)";

@@ -7,6 +7,7 @@
 #include "tools/video/progress.hpp"
 #include "tools/video/stop_signals.hpp"
 
+#include <opencv2/imgcodecs.hpp>
 #include <util/base.h>
 
 #include <cstdarg>
@@ -45,24 +46,48 @@ fs::path data_beside_tool() {
     return fs::read_symlink("/proc/self/exe").parent_path() / "data";
 }
 
+// Through links and other spellings, whether the files exist or not yet.
+bool same_file(const fs::path& a, const fs::path& b) {
+    std::error_code error, a_error, b_error;
+    const fs::path real_a = fs::weakly_canonical(a, a_error);
+    const fs::path real_b = fs::weakly_canonical(b, b_error);
+    return fs::equivalent(a, b, error) || (!a_error && !b_error && real_a == real_b);
+}
+
 // The output and the still alike: never the input, never an existing file
 // unless --overwrite.
 void check_writable(const fs::path& input, const std::string& path, bool overwrite) {
+    if (same_file(input, path)) {
+        throw video::VideoError("refusing to write over the input " + input.string());
+    }
     std::error_code error;
-    if (fs::exists(path, error)) {
-        if (fs::exists(input, error) && fs::equivalent(input, path, error)) {
-            throw video::VideoError("refusing to write over the input " + input.string());
-        }
-        if (!overwrite) {
-            throw video::VideoError(path + " exists; give --overwrite to replace it");
-        }
+    if (fs::exists(fs::symlink_status(path, error)) && !overwrite) {
+        throw video::VideoError(path + " exists; give --overwrite to replace it");
     }
 }
 
+// Everything that would otherwise fail only once frames are being written.
 void check_paths(const video::Options& options) {
     check_writable(options.input, options.output, options.overwrite);
-    if (!options.still.empty()) {
-        check_writable(options.input, options.still, options.overwrite);
+    const AVOutputFormat* container = av_guess_format(nullptr, options.output.c_str(), nullptr);
+    if (!container) {
+        throw video::VideoError("cannot choose an output format for " + options.output +
+                                " (name it NAME.mkv or NAME.mp4)");
+    }
+    if (avformat_query_codec(container, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 0) {
+        throw video::VideoError(options.output + ": the " + container->name +
+                                " format cannot hold H.264 video (name it NAME.mkv or NAME.mp4)");
+    }
+    if (options.still.empty()) {
+        return;
+    }
+    check_writable(options.input, options.still, options.overwrite);
+    if (same_file(options.still, options.output)) {
+        throw video::VideoError("the still and the output are both " + options.output);
+    }
+    if (!cv::haveImageWriter(options.still)) {
+        throw video::VideoError("cannot write the still " + options.still +
+                                " as a picture (name it NAME.png or NAME.jpg)");
     }
 }
 
@@ -70,8 +95,8 @@ struct Job {
     std::string input, output;
 };
 
-// One output per input: DIR/NAME.mkv, numbered where two inputs share a name,
-// never the name of an input.
+// One output per input: DIR/NAME.mkv, numbered where two inputs share a name
+// or the name is taken in DIR (unless --overwrite), never the name of an input.
 std::vector<Job> jobs_of(const video::Options& options) {
     if (options.output_dir.empty()) {
         return {{options.inputs.front(), options.output}};
@@ -84,7 +109,11 @@ std::vector<Job> jobs_of(const video::Options& options) {
     for (const std::string& input : options.inputs) {
         const std::string stem = fs::path(input).stem().string();
         fs::path output;
-        for (int n = 1; output.empty() || taken.count(output.string()); ++n) {
+        auto taken_in_dir = [&] {
+            std::error_code error;
+            return !options.overwrite && fs::exists(fs::symlink_status(output, error));
+        };
+        for (int n = 1; output.empty() || taken.count(output.string()) || taken_in_dir(); ++n) {
             const std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
             output =
                 fs::absolute(fs::path(options.output_dir) / (name + ".mkv")).lexically_normal();
@@ -183,9 +212,8 @@ int main(int argc, char** argv) {
                 seconds += summary.seconds;
                 report(summary, one);
                 rows.push_back({one.input, summary, "ok -> " + one.output});
-            } catch (const video::Stopped&) {
-                throw;
             } catch (const std::exception& e) {
+                video::throw_if_stopped();
                 if (!batch) {
                     throw;
                 }
@@ -205,6 +233,10 @@ int main(int argc, char** argv) {
     } catch (const video::Stopped& e) {
         return fail(e.what(), 128 + e.signal_number);
     } catch (const std::exception& e) {
+        // A read that a stop signal cut short fails with FFmpeg's words.
+        if (const int signal_number = video::stop_signal()) {
+            return fail(video::Stopped(signal_number).what(), 128 + signal_number);
+        }
         return fail(e.what());
     }
 }

@@ -1,10 +1,17 @@
 #include "tools/video/video_reader.hpp"
 
+#include "tools/video/stop_signals.hpp"
+
 namespace veilcam::video {
 
 VideoReader::VideoReader(const std::string& path)
     : packet_(av_packet_alloc()), frame_(make_frame()) {
-    AVFormatContext* raw = nullptr;
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+        throw std::bad_alloc();
+    }
+    raw->interrupt_callback = {interrupt_when_stopped, nullptr};
+    // On failure FFmpeg frees the context itself.
     check_av(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "cannot open " + path);
     format_.reset(raw);
     check_av(avformat_find_stream_info(format_.get(), nullptr), "cannot read streams of " + path);

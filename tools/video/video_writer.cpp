@@ -6,12 +6,12 @@ extern "C" {
 
 namespace veilcam::video {
 
-VideoWriter::VideoWriter(const std::string& path, const AVFormatContext* input, int width,
-                         int height, AVRational frame_rate)
+VideoWriter::VideoWriter(const std::string& path, const std::string& destination,
+                         const AVFormatContext* input, int width, int height, AVRational frame_rate)
     : input_(input), packet_(av_packet_alloc()) {
     AVFormatContext* raw = nullptr;
-    check_av(avformat_alloc_output_context2(&raw, nullptr, nullptr, path.c_str()),
-             "cannot choose an output format for " + path);
+    check_av(avformat_alloc_output_context2(&raw, nullptr, nullptr, destination.c_str()),
+             "cannot choose an output format for " + destination);
     format_.reset(raw);
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_H264);
     if (!codec) {
@@ -23,7 +23,7 @@ VideoWriter::VideoWriter(const std::string& path, const AVFormatContext* input, 
     // H.264 takes odd sizes only without chroma subsampling.
     encoder_->pix_fmt = width % 2 || height % 2 ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
     encoder_->framerate = frame_rate;
-    encoder_->time_base = av_inv_q(frame_rate);
+    encoder_->time_base = AVRational{1, 90000};
     encoder_->thread_count = 0;
     if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -58,9 +58,10 @@ VideoWriter::VideoWriter(const std::string& path, const AVFormatContext* input, 
     }
 
     if (!(format_->oformat->flags & AVFMT_NOFILE)) {
-        check_av(avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE), "cannot write " + path);
+        check_av(avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE),
+                 "cannot write " + destination);
     }
-    check_av(avformat_write_header(format_.get(), nullptr), "cannot start " + path);
+    check_av(avformat_write_header(format_.get(), nullptr), "cannot start " + destination);
 }
 
 void VideoWriter::drain(bool flushing) {
