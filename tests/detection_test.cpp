@@ -114,12 +114,16 @@ TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
         int minimum_face_size;
         double scale; // of the photos, whose smallest faces are 37 to 76 pixels wide
         bool flipped;
+        cv::Size frame_size;
     };
-    const Case cases[] = {{VIDEO_FORMAT_I420, "cpu", 20, 0.65, false},
-                          {VIDEO_FORMAT_I420, "cpu-scrfd", 12, 0.4, false},
-                          {VIDEO_FORMAT_I420, "cpu", 20, 1.0, true},
-                          {VIDEO_FORMAT_YUY2, "cpu", 20, 1.0, true},
-                          {VIDEO_FORMAT_BGRA, "cpu", 20, 1.0, true}};
+    // The minimum is counted in frame pixels, also where the detector sees a
+    // third of them.
+    const Case cases[] = {{VIDEO_FORMAT_I420, "cpu", 20, 0.65, false, {640, 480}},
+                          {VIDEO_FORMAT_I420, "cpu-scrfd", 12, 0.4, false, {640, 480}},
+                          {VIDEO_FORMAT_I420, "cpu", 20, 1.0, true, {640, 480}},
+                          {VIDEO_FORMAT_YUY2, "cpu", 20, 1.0, true, {640, 480}},
+                          {VIDEO_FORMAT_BGRA, "cpu", 20, 1.0, true, {640, 480}},
+                          {VIDEO_FORMAT_NV12, "cpu", 60, 2.0, false, {1920, 1080}}};
     for (const Case& c : cases) {
         for (const test::LabelledPhoto& photo : test::labelled_photos()) {
             test::LabelledPhoto shown = test::scaled(
@@ -130,8 +134,9 @@ TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
                     face.y = shown.image.rows - face.y - face.height;
                 }
             }
-            cv::copyMakeBorder(shown.image, shown.image, 0, 480 - shown.image.rows, 0,
-                               640 - shown.image.cols, cv::BORDER_CONSTANT, cv::Scalar::all(90));
+            cv::copyMakeBorder(shown.image, shown.image, 0, c.frame_size.height - shown.image.rows,
+                               0, c.frame_size.width - shown.image.cols, cv::BORDER_CONSTANT,
+                               cv::Scalar::all(90));
             test::TestFilter filter([&](obs_data_t* s) {
                 obs_data_set_string(s, "tracking_device", c.device);
                 obs_data_set_int(s, "minimum_face_size", c.minimum_face_size);

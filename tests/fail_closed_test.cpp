@@ -107,15 +107,30 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
             EXPECT_EQ(test::detail(frame, 0, corner) < 0.5 * test::detail(original, 0, corner),
                       hide_all);
         }
-        // The whole picture in blocks coarse enough for a face that fills
-        // it: at most six down every plane.
-        for (int plane = 0; hide_all && plane < 3; ++plane) {
-            const cv::Mat column = frame.plane_bytes(plane).col(0);
-            int blocks = 1;
-            for (int y = 1; y < column.rows; ++y) {
-                blocks += column.at<uint8_t>(y) != column.at<uint8_t>(y - 1);
+        // The whole picture in blocks coarse enough for a face that fills a
+        // full-HD frame's height: at most six down every plane, and the face
+        // is not found again.
+        if (hide_all) {
+            const cv::Rect face = photo.faces.front();
+            const cv::Rect around(face.x - face.width / 4, face.y - face.height / 4,
+                                  face.width * 3 / 2, face.height * 3 / 2);
+            test::LabelledPhoto close_up =
+                test::scaled({photo.file, photo.image(around).clone(), {face - around.tl()}},
+                             {around.width * 1080 / around.height, 1080});
+            cv::copyMakeBorder(close_up.image, close_up.image, 0, 0, 0, 1920 - close_up.image.cols,
+                               cv::BORDER_CONSTANT, cv::Scalar::all(90));
+            TestFrame large = test::make_frame(close_up.image, VIDEO_FORMAT_I420);
+            ASSERT_EQ(filter.run(large), &large.frame);
+            for (int plane = 0; plane < 3; ++plane) {
+                const cv::Mat column = large.plane_bytes(plane).col(0);
+                EXPECT_LE(cv::countNonZero(column.rowRange(1, column.rows) !=
+                                           column.rowRange(0, column.rows - 1)),
+                          5)
+                    << "plane " << plane;
             }
-            EXPECT_LE(blocks, 6) << "plane " << plane;
+            cv::Mat luma;
+            cv::cvtColor(large.plane_bytes(0), luma, cv::COLOR_GRAY2BGR);
+            EXPECT_EQ(faces_still_found(luma(cv::Rect(0, 0, 1920, 1080)), close_up.faces), 0);
         }
 
         // Rows too short for their pixels: never read past, the frame is dropped.

@@ -12,14 +12,6 @@ namespace {
 
 using test::TestFrame;
 
-// The share of a face's pixels (luma of a BGR3 frame) that came out as they went in.
-double unchanged_share(const TestFrame& before, const TestFrame& after, const cv::Rect& face) {
-    const cv::Rect inside = face & cv::Rect(0, 0, before.frame.width, before.frame.height);
-    const cv::Mat same =
-        before.plane_bytes(0).reshape(3)(inside) == after.plane_bytes(0).reshape(3)(inside);
-    return cv::countNonZero(same.reshape(1)) / (3.0 * inside.area());
-}
-
 TEST(OverTime, CrowdsAreHiddenInCrowdModeAndPastTheFaceLimit) {
     // A 5 x 5 grid of the labelled faces with room around each.
     cv::Mat crowd(720, 1280, CV_8UC3, cv::Scalar(90, 90, 90));
@@ -52,7 +44,7 @@ TEST(OverTime, CrowdsAreHiddenInCrowdModeAndPastTheFaceLimit) {
         filter.run(frame);
         int visible = 0;
         for (const cv::Rect& face : faces) {
-            visible += unchanged_share(before, frame, face) > 0.05;
+            visible += test::unchanged_share(before, frame, face) > 0.05;
         }
         return std::pair{visible,
                          log.count("[veilcam] A pass found more faces than 'Most faces': ")};

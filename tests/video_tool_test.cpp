@@ -163,6 +163,28 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     }
 }
 
+TEST_F(VideoTool, TurnsPhoneClipsStoredSidewaysUprightBothWays) {
+    for (const auto& [display_rotation, stored] :
+         {std::pair{90, cv::ROTATE_90_CLOCKWISE}, {-90, cv::ROTATE_90_COUNTERCLOCKWISE}}) {
+        cv::Mat sideways;
+        cv::rotate(picture_, sideways, stored);
+        const std::string name = "phone" + std::to_string(display_rotation);
+        test::make_clip(path(name + ".nut"), {sideways}, "uyvy422", 2, false);
+        ASSERT_EQ(test::run_command("ffmpeg -v error -display_rotation " +
+                                    std::to_string(display_rotation) + " -i " +
+                                    path(name + ".nut") + " -c copy " + path(name + ".mov"))
+                      .exit_code,
+                  0);
+        const test::CommandRun run = run_tool(path(name + ".mov") + " " + path(name + ".mkv"));
+        ASSERT_EQ(run.exit_code, 0) << run.output;
+        const cv::Mat upright = test::read_clip(path(name + ".mkv")).frame;
+        ASSERT_EQ(upright.size(), picture_.size()) << display_rotation;
+        // The grey border on the right, where it was, and the faces hidden.
+        EXPECT_NEAR(cv::mean(upright(cv::Rect(520, 0, 120, 360)))[0], 60, 4) << display_rotation;
+        EXPECT_EQ(faces_left_visible(picture_, upright), 0) << display_rotation;
+    }
+}
+
 TEST_F(VideoTool, KeepsTheTimeOfEveryFrameAndTheSoundInStep) {
     // Six frames at 30 fps, then six at 5 fps, with sound to the end.
     const std::string input = path("variable.nut");

@@ -275,6 +275,24 @@ double detail(const TestFrame& t, int plane, const cv::Rect& r) {
     return count ? sum / count / scale : 0.0;
 }
 
+double unchanged_share(const TestFrame& before, const TestFrame& after, const cv::Rect& face) {
+    const cv::Rect inside = face & cv::Rect(cv::Point(), before.size());
+    double most = inside.empty() ? 1.0 : 0.0;
+    for (int component = 0; component < 3 && !inside.empty(); ++component) {
+        if (sample_at(before, component, inside.x, inside.y) < 0) {
+            continue; // grey formats
+        }
+        int same = 0;
+        for (int y = inside.y; y < inside.br().y; ++y) {
+            for (int x = inside.x; x < inside.br().x; ++x) {
+                same += sample_at(before, component, x, y) == sample_at(after, component, x, y);
+            }
+        }
+        most = std::max(most, static_cast<double>(same) / inside.area());
+    }
+    return most;
+}
+
 int faces_left_visible(const TestFrame& before, const TestFrame& after,
                        const std::vector<cv::Rect>& faces) {
     int visible = 0;

@@ -67,6 +67,11 @@ bool is_rgb(video_format format);
 // how much detail the region shows.
 double detail(const TestFrame& frame, int plane, const cv::Rect& r);
 
+// The share of samples inside frame region `face` that came out as they went
+// in, in the colour component (Y, U, V or R, G, B) that kept the most; 1 for
+// a region outside the frame, where nothing can be judged.
+double unchanged_share(const TestFrame& before, const TestFrame& after, const cv::Rect& face);
+
 // How many of `faces` keep more than half their detail in plane 0 from
 // `before` to `after`.
 int faces_left_visible(const TestFrame& before, const TestFrame& after,
