@@ -12,45 +12,6 @@
 namespace veilcam {
 namespace {
 
-TEST(MapToFrame, ScalesBackRoundingHalvesToEvenAndMirrors) {
-    struct Case {
-        cv::Rect box;
-        double scale;
-        int mirror_width;
-        cv::Rect expected;
-    };
-    const Case cases[] = {
-        {{100, 50, 40, 40}, 640.0 / 1920.0, 0, {300, 150, 120, 120}},
-        {{10, 0, 50, 50}, 0.5, 640, {1160, 0, 100, 100}},
-        {{1, 1, 5, 7}, 2.0, 0, {0, 0, 2, 4}}, // 0.5 -> 0, 2.5 -> 2, 3.5 -> 4
-        {{3, 3, 3, 3}, 2.0, 0, {2, 2, 2, 2}}, // 1.5 -> 2
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(map_to_frame(c.box, c.scale, c.mirror_width), c.expected) << c.box;
-    }
-}
-
-TEST(MergeDetection, UnitesTheFirstBoxOverlappingEnough) {
-    struct Case {
-        std::vector<cv::Rect> list;
-        cv::Rect box;
-        std::vector<cv::Rect> expected;
-    };
-    const Case cases[] = {
-        {{{0, 0, 100, 100}}, {20, 0, 100, 100}, {{0, 0, 120, 100}}},
-        {{{0, 0, 100, 100}}, {60, 0, 100, 100}, {{0, 0, 100, 100}, {60, 0, 100, 100}}},
-        {{{0, 0, 100, 100}, {10, 0, 100, 100}},
-         {5, 0, 100, 100},
-         {{0, 0, 105, 100}, {10, 0, 100, 100}}},
-        {{{0, 0, 100, 100}}, {0, 0, 0, 0}, {{0, 0, 100, 100}, {0, 0, 0, 0}}},
-    };
-    for (const Case& c : cases) {
-        std::vector<cv::Rect> list = c.list;
-        merge_detection(list, c.box, 0.35f);
-        EXPECT_EQ(list, c.expected) << c.box;
-    }
-}
-
 TEST(MirroredPass, RunsOnEveryFourthPassWithAtMostTwoFacesAndOnEveryEmptyPass) {
     const cv::Mat two_faces = test::labelled_photos()[2].image;
     const cv::Mat three_faces = test::labelled_photos()[3].image;

@@ -107,19 +107,15 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
             EXPECT_EQ(test::detail(frame, 0, corner) < 0.5 * test::detail(original, 0, corner),
                       hide_all);
         }
-        // The whole picture in blocks coarse enough for a face that fills a
-        // full-HD frame's height: at most six down every plane, and the face
-        // is not found again.
+        // The whole picture of a full-HD frame in blocks coarse enough for a
+        // face that fills its height: at most six down every plane, and no
+        // face is found again.
         if (hide_all) {
-            const cv::Rect face = photo.faces.front();
-            const cv::Rect around(face.x - face.width / 4, face.y - face.height / 4,
-                                  face.width * 3 / 2, face.height * 3 / 2);
-            test::LabelledPhoto close_up =
-                test::scaled({photo.file, photo.image(around).clone(), {face - around.tl()}},
-                             {around.width * 1080 / around.height, 1080});
-            cv::copyMakeBorder(close_up.image, close_up.image, 0, 0, 0, 1920 - close_up.image.cols,
+            test::LabelledPhoto filled =
+                test::scaled(photo, {photo.image.cols * 1080 / photo.image.rows, 1080});
+            cv::copyMakeBorder(filled.image, filled.image, 0, 0, 0, 1920 - filled.image.cols,
                                cv::BORDER_CONSTANT, cv::Scalar::all(90));
-            TestFrame large = test::make_frame(close_up.image, VIDEO_FORMAT_I420);
+            TestFrame large = test::make_frame(filled.image, VIDEO_FORMAT_I420);
             ASSERT_EQ(filter.run(large), &large.frame);
             for (int plane = 0; plane < 3; ++plane) {
                 const cv::Mat column = large.plane_bytes(plane).col(0);
@@ -130,7 +126,7 @@ TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
             }
             cv::Mat luma;
             cv::cvtColor(large.plane_bytes(0), luma, cv::COLOR_GRAY2BGR);
-            EXPECT_EQ(faces_still_found(luma(cv::Rect(0, 0, 1920, 1080)), close_up.faces), 0);
+            EXPECT_EQ(faces_still_found(luma(cv::Rect(0, 0, 1920, 1080)), filled.faces), 0);
         }
 
         // Rows too short for their pixels: never read past, the frame is dropped.

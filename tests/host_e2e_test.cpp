@@ -215,14 +215,12 @@ TEST_F(RealHost, InstallsAndRegistersTheAsyncFilterWithAPanelThatStoresWhatTheUs
 
 TEST_F(RealHost, EveryFormatComesOutWithTheFacesHidden) {
     const test::LabelledPhoto& c = composite();
-    int formats = 0;
     for (const FrameFormat& format : frame_formats()) {
         // libobs 32 takes these in but cannot draw them yet: the formats test
         // checks them on the filter's output frame.
         if (format.format == VIDEO_FORMAT_P216 || format.format == VIDEO_FORMAT_P416) {
             continue;
         }
-        ++formats;
         SourcePtr plain = make_input("plain");
         obs_set_output_source(0, plain.get());
         const cv::Mat unfiltered = render(plain.get(), c.image, format.format);
@@ -241,8 +239,6 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHidden) {
         }
     }
     EXPECT_EQ(log_.count("[obs-veilcam] loaded v0.6.0", LOG_INFO), 1);
-    EXPECT_EQ(log_.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), formats);
-    EXPECT_EQ(log_.count("[veilcam] First face detection succeeded (", LOG_INFO), formats);
     // A detector start-up longer than a frame is said, and is no fault.
     EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR) + log_.count("[veilcam]", LOG_WARNING) -
                   log_.count("[veilcam] Starting the detector on ", LOG_WARNING),

@@ -80,10 +80,8 @@ TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
 }
 
 TEST_F(VideoTool, SkipsDamagedPacketsAndFailsOnlyWhenNothingDecodes) {
-    ASSERT_EQ(test::run_command("ffmpeg -v error -i " + clip("yuv420p", false) +
-                                " -c:v mjpeg -q:v 3 " + path("motion.nut"))
-                  .exit_code,
-              0);
+    test::run_checked("ffmpeg -v error -i " + clip("yuv420p", false) + " -c:v mjpeg -q:v 3 " +
+                      path("motion.nut"));
     // Each packet is one JPEG picture: break the headers of the third, or of all.
     std::ifstream in(path("motion.nut"), std::ios::binary);
     const std::string clean(std::istreambuf_iterator<char>(in), {});
@@ -116,8 +114,7 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     const std::string long_clip = "--still " + path("s.png") + " --still-at 5 " + input + " ";
     // Matroska states the clip's length to its end: 12 frames, 0.4 s.
     const std::string matroska = path("input.mkv");
-    ASSERT_EQ(test::run_command("ffmpeg -v error -i " + input + " -c copy " + matroska).exit_code,
-              0);
+    test::run_checked("ffmpeg -v error -i " + input + " -c copy " + matroska);
     struct Case {
         std::string arguments;
         int exit_code;
@@ -163,45 +160,34 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
     }
 }
 
-TEST_F(VideoTool, TurnsPhoneClipsStoredSidewaysUprightBothWays) {
+TEST_F(VideoTool, TurnsPhoneClipsUprightBothWaysAndKeepsTheirTiming) {
+    // As phones record: stored sideways, six frames at 30 fps then six at 5,
+    // with sound to the end.
     for (const auto& [display_rotation, stored] :
          {std::pair{90, cv::ROTATE_90_CLOCKWISE}, {-90, cv::ROTATE_90_COUNTERCLOCKWISE}}) {
         cv::Mat sideways;
         cv::rotate(picture_, sideways, stored);
-        const std::string name = "phone" + std::to_string(display_rotation);
-        test::make_clip(path(name + ".nut"), {sideways}, "uyvy422", 2, false);
-        ASSERT_EQ(test::run_command("ffmpeg -v error -display_rotation " +
-                                    std::to_string(display_rotation) + " -i " +
-                                    path(name + ".nut") + " -c copy " + path(name + ".mov"))
-                      .exit_code,
-                  0);
-        const test::CommandRun run = run_tool(path(name + ".mov") + " " + path(name + ".mkv"));
+        const std::string name = path("phone" + std::to_string(display_rotation));
+        test::make_clip(name + ".nut", {sideways}, "uyvy422", 12, false);
+        test::run_checked("ffmpeg -v error -i " + name +
+                          ".nut -f lavfi -t 1.2333 -i sine=sample_rate=48000 -vf "
+                          "'setpts=if(lt(N\\,6)\\,N/30\\,0.2+(N-6)/5)/TB' -fps_mode "
+                          "passthrough -c:v rawvideo -c:a pcm_s16le " +
+                          name + "-timed.nut && ffmpeg -v error -display_rotation " +
+                          std::to_string(display_rotation) + " -i " + name + "-timed.nut -c copy " +
+                          name + ".mov");
+        const test::CommandRun run = run_tool(name + ".mov " + name + ".mkv");
         ASSERT_EQ(run.exit_code, 0) << run.output;
-        const cv::Mat upright = test::read_clip(path(name + ".mkv")).frame;
-        ASSERT_EQ(upright.size(), picture_.size()) << display_rotation;
+        const test::ClipInfo before = test::read_clip(name + ".mov"),
+                             after = test::read_clip(name + ".mkv");
+        ASSERT_EQ(after.frame.size(), picture_.size()) << display_rotation;
         // The grey border on the right, where it was, and the faces hidden.
-        EXPECT_NEAR(cv::mean(upright(cv::Rect(520, 0, 120, 360)))[0], 60, 4) << display_rotation;
-        EXPECT_EQ(faces_left_visible(picture_, upright), 0) << display_rotation;
+        EXPECT_NEAR(cv::mean(after.frame(cv::Rect(520, 0, 120, 360)))[0], 60, 4);
+        EXPECT_EQ(faces_left_visible(picture_, after.frame), 0) << display_rotation;
+        ASSERT_NEAR(before.video_end, 1.2333, 0.002);
+        EXPECT_NEAR(after.video_end, before.video_end, 1 / 30.0);
+        EXPECT_NEAR(after.audio_end, after.video_end, 0.05);
     }
-}
-
-TEST_F(VideoTool, KeepsTheTimeOfEveryFrameAndTheSoundInStep) {
-    // Six frames at 30 fps, then six at 5 fps, with sound to the end.
-    const std::string input = path("variable.nut");
-    ASSERT_EQ(test::run_command("ffmpeg -v error -i " + clip("yuv420p", false) +
-                                " -f lavfi -t 1.2333 -i sine=sample_rate=48000 -vf "
-                                "'setpts=if(lt(N\\,6)\\,N/30\\,0.2+(N-6)/5)/TB' -fps_mode "
-                                "passthrough -c:v rawvideo -c:a pcm_s16le " +
-                                input)
-                  .exit_code,
-              0);
-    const test::CommandRun run = run_tool(input + " " + path("variable.mkv"));
-    ASSERT_EQ(run.exit_code, 0) << run.output;
-    const test::ClipInfo before = test::read_clip(input),
-                         after = test::read_clip(path("variable.mkv"));
-    ASSERT_NEAR(before.video_end, 1.2333, 0.002);
-    EXPECT_NEAR(after.video_end, before.video_end, 1 / 30.0);
-    EXPECT_NEAR(after.audio_end, after.video_end, 0.05);
 }
 
 TEST_F(VideoTool, ABatchTakesFreeNamesAndClearsOnlyItsOwnStaleFiles) {

@@ -15,6 +15,8 @@ struct CommandRun {
 };
 
 CommandRun run_command(const std::string& command);
+// Its output; throws with it when the command fails.
+std::string run_checked(const std::string& command);
 
 // Writes a NUT clip of `frames` frames as raw video in FFmpeg's
 // `pixel_format`: `pictures` in turn, then the last again; with a 48 kHz PCM

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,27 +18,7 @@ std::string sample_path(const std::string& file) {
     return std::string(VEILCAM_SAMPLES_DIR "/") + file;
 }
 
-std::string model_path(const std::string& file) {
-    return std::string(VEILCAM_MODELS_DIR "/") + file;
-}
-
 } // namespace
-
-std::string yunet_model() {
-    return model_path("face_detection_yunet_2023mar.onnx");
-}
-
-std::string yunet_any_size_model() {
-    return model_path("face_detection_yunet_2023mar_any_size.onnx");
-}
-
-std::string scrfd_any_size_model() {
-    return model_path("det_500m_any_size.onnx");
-}
-
-std::string scrfd_model() {
-    return model_path("det_500m.onnx");
-}
 
 cv::Mat load_sample(const std::string& file) {
     const std::string path = sample_path(file);
@@ -56,8 +35,8 @@ const std::vector<LabelledPhoto>& labelled_photos() {
         if (!csv) {
             throw std::runtime_error("cannot read " + sample_path("faces.csv"));
         }
-        std::map<std::string, std::vector<cv::Rect>> faces;
-        std::vector<std::string> order;
+        // One row a face, the rows of a photo together.
+        std::vector<LabelledPhoto> result;
         for (std::string line; std::getline(csv, line);) {
             std::replace(line.begin(), line.end(), ',', ' ');
             std::istringstream fields(line);
@@ -66,15 +45,11 @@ const std::vector<LabelledPhoto>& labelled_photos() {
             cv::Rect face;
             if (fields >> file >> width >> height >> face.x >> face.y >> face.width >>
                 face.height) {
-                if (!faces.count(file)) {
-                    order.push_back(file);
+                if (result.empty() || result.back().file != file) {
+                    result.push_back({file, load_sample(file), {}});
                 }
-                faces[file].push_back(face);
+                result.back().faces.push_back(face);
             }
-        }
-        std::vector<LabelledPhoto> result;
-        for (const std::string& file : order) {
-            result.push_back(LabelledPhoto{file, load_sample(file), faces[file]});
         }
         return result;
     }();

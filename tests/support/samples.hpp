@@ -13,11 +13,19 @@ struct LabelledPhoto {
     std::vector<cv::Rect> faces;
 };
 
-std::string yunet_model();
-std::string scrfd_model();
-// Made by the build beside the bundled models.
-std::string yunet_any_size_model();
-std::string scrfd_any_size_model();
+// The models as the build lays them out; the any-size ones are its own.
+inline std::string yunet_model() {
+    return VEILCAM_MODELS_DIR "/face_detection_yunet_2023mar.onnx";
+}
+inline std::string scrfd_model() {
+    return VEILCAM_MODELS_DIR "/det_500m.onnx";
+}
+inline std::string yunet_any_size_model() {
+    return VEILCAM_MODELS_DIR "/face_detection_yunet_2023mar_any_size.onnx";
+}
+inline std::string scrfd_any_size_model() {
+    return VEILCAM_MODELS_DIR "/det_500m_any_size.onnx";
+}
 
 // A photo of ../shared/samples, as BGR; throws when it cannot be read.
 cv::Mat load_sample(const std::string& file);

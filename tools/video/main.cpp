@@ -26,6 +26,9 @@ using namespace veilcam;
 struct SettingsRelease {
     void operator()(obs_data_t* settings) const { obs_data_release(settings); }
 };
+struct LocaleRelease {
+    void operator()(lookup_t* locale) const { text_lookup_destroy(locale); }
+};
 
 void print_log_line(int level, const char* format, va_list args, void*) {
     video::clear_progress_line();
@@ -182,7 +185,9 @@ int main(int argc, char** argv) {
         return fail(std::string(e.what()) + " (see --help)", 2);
     }
     if (options.help) {
-        std::fputs(video::usage(settings.get()).c_str(), stdout);
+        const std::unique_ptr<lookup_t, LocaleRelease> locale(
+            text_lookup_create((data_beside_tool() / "locale/en-US.ini").c_str()));
+        std::fputs(video::usage(settings.get(), locale.get()).c_str(), stdout);
         return 0;
     }
 

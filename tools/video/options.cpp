@@ -2,6 +2,7 @@
 
 #include "settings/settings_schema.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -76,6 +77,32 @@ std::string default_text(obs_data_t* defaults, const SettingSpec& spec) {
     return text.str();
 }
 
+std::string label(lookup_t* locale, const char* key) {
+    const char* text = nullptr;
+    return locale && text_lookup_getstr(locale, key, &text) ? text : key;
+}
+
+// What the panel says of a setting: its label, then its choices or its range.
+std::string meaning(lookup_t* locale, const SettingSpec& spec) {
+    std::ostringstream text;
+    text << label(locale, spec.label);
+    const char* separator = ": ";
+    for (const SettingChoice& choice : spec.choices) {
+        text << separator;
+        if (choice.id) {
+            text << choice.id;
+        } else {
+            text << choice.value;
+        }
+        text << " = " << label(locale, choice.label);
+        separator = "; ";
+    }
+    if (std::isfinite(spec.lowest) && std::isfinite(spec.highest)) {
+        text << " (" << spec.lowest << " to " << spec.highest << ")";
+    }
+    return text.str();
+}
+
 } // namespace
 
 Options parse_options(int argc, char** argv, obs_data_t* settings) {
@@ -144,7 +171,7 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
     return options;
 }
 
-std::string usage(obs_data_t* defaults) {
+std::string usage(obs_data_t* defaults, lookup_t* locale) {
     std::ostringstream text;
     text << "usage: veilcam-video [options] INPUT OUTPUT\n"
             "       veilcam-video [options] INPUT... --output-dir DIR\n"
@@ -156,10 +183,13 @@ std::string usage(obs_data_t* defaults) {
             "  --quiet                no progress line\n\n"
             "Filter settings, with their defaults:\n";
     for (const SettingSpec& spec : settings_schema()) {
-        text << "  --" << spec.key << " " << default_text(defaults, spec) << "\n";
+        const std::string option =
+            "--" + std::string(spec.key) + " " + default_text(defaults, spec);
+        text << "  " << option
+             << std::string(std::max<size_t>(option.size() + 1, 36) - option.size(), ' ')
+             << meaning(locale, spec) << "\n";
     }
     text << "  (model_path empty: the model beside the tool, data/models/;\n"
-            "   tracking_device: cpu, cpu-ort (faster) or cpu-scrfd (more faces);\n"
             "   detection_interval: 1 here, 2 in OBS, where a detection on every frame\n"
             "   would cost dropped frames; a file has time to search every frame)\n";
     return text.str();

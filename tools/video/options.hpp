@@ -1,6 +1,7 @@
 #pragma once
 
 #include <obs.h>
+#include <util/text-lookup.h>
 
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ struct Options {
 // its own key. Throws std::invalid_argument with a message for the user.
 Options parse_options(int argc, char** argv, obs_data_t* settings);
 
-std::string usage(obs_data_t* defaults);
+// Every option with its default and, from `locale` (the panel's texts; may be
+// null), its label and what its values mean.
+std::string usage(obs_data_t* defaults, lookup_t* locale);
 
 } // namespace veilcam::video
