@@ -34,9 +34,9 @@ std::string adapter_name(int32_t device_index, const std::string& fallback) {
     return fallback;
 }
 
-void log_ready_once(FaceDetector& f, const char* format, const char* a, const char* b) {
+template <typename... Args> void log_ready_once(FaceDetector& f, const char* format, Args... args) {
     if (!f.ready_logged) {
-        blog(LOG_INFO, format, a, b);
+        blog(LOG_INFO, format, args...);
         f.ready_logged = true;
     }
 }
@@ -61,11 +61,8 @@ bool start_gpu_detector(FaceDetector& f, const DetectorChoice& choice) {
     }
     f.active_device = choice.tracking_device;
     f.active_device_name = adapter_name(*device_index, choice.tracking_device);
-    if (!f.ready_logged) {
-        blog(LOG_INFO, "[veilcam] SCRFD-500M detector ready via DirectML on %s (device %d)",
-             f.active_device_name.c_str(), *device_index);
-        f.ready_logged = true;
-    }
+    log_ready_once(f, "[veilcam] SCRFD-500M detector ready via DirectML on %s (device %d)",
+                   f.active_device_name.c_str(), *device_index);
     return true;
 }
 

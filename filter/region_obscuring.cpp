@@ -13,7 +13,6 @@ namespace veilcam {
 namespace {
 
 constexpr int kMinRegionSide = 3;
-constexpr int kBlurMode = 1;
 // Many more small blocks than this across a face still show who it is.
 constexpr int kMostBlocksAcross = 6;
 
@@ -90,9 +89,9 @@ cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r) {
     const PlaneFormat& p = format.planes[plane];
     const int x0 = r.x >> p.x_shift;
     const int y0 = r.y >> p.y_shift;
-    const int x1 = (r.x + r.width + (1 << p.x_shift) - 1) >> p.x_shift;
-    const int y1 = (r.y + r.height + (1 << p.y_shift) - 1) >> p.y_shift;
-    return {x0, y0, x1 - x0, y1 - y0};
+    // Rounded out: every sample the region touches.
+    const cv::Size end = plane_size(format, plane, r.x + r.width, r.y + r.height);
+    return {x0, y0, end.width - x0, end.height - y0};
 }
 
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
@@ -131,7 +130,7 @@ void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch
     if (view.cols < kMinRegionSide || view.rows < kMinRegionSide) {
         return;
     }
-    if (settings.obscure_mode == kBlurMode) {
+    if (settings.obscure_mode == kBlur) {
         blur_view(view, settings.blur_radius, scratch);
     } else {
         // However small the blocks asked for, a large face gets no more than a

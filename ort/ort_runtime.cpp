@@ -64,7 +64,9 @@ void* load_library() {
     const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
     void* runtime = dlopen((folder + "libonnxruntime.so.1").c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!runtime) {
-        throw std::runtime_error("Could not load bundled onnxruntime.dll");
+        // dlerror says which file and why: missing, or a library it needs.
+        throw std::runtime_error(std::string("Could not load bundled libonnxruntime.so.1: ") +
+                                 dlerror());
     }
     return runtime;
 }

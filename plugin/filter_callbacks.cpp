@@ -92,14 +92,13 @@ const char* get_name(void*) {
 }
 
 void* create(obs_data_t* settings, obs_source_t* source) {
-    void* created = nullptr;
+    // Without its models the filter still starts, and hides the picture.
+    BundledModels models;
     guarded("create failed", nullptr, [&] {
-        created = create_with_models(
-            settings, source,
-            {find_module_file(kYunetModelFile), find_module_file(kYunetAnySizeModelFile),
-             find_module_file(kScrfdModelFile), find_module_file(kScrfdAnySizeModelFile)});
+        models = {find_module_file(kYunetModelFile), find_module_file(kYunetAnySizeModelFile),
+                  find_module_file(kScrfdModelFile), find_module_file(kScrfdAnySizeModelFile)};
     });
-    return created;
+    return create_with_models(settings, source, std::move(models));
 }
 
 void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledModels models) {

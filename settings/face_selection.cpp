@@ -60,7 +60,7 @@ std::unordered_set<uint64_t> parse_face_ids(const char* text) {
 
 bool should_obscure(const FaceSelection& selection, uint64_t face_id, bool crossed) {
     const bool listed = selection.ids.count(face_id) != 0;
-    return selection.mode == 1 ? listed || crossed : !listed;
+    return selection.mode == kListedAreHidden ? listed || crossed : !listed;
 }
 
 } // namespace veilcam

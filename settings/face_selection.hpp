@@ -5,10 +5,13 @@
 
 namespace veilcam {
 
-// Which tracks are hidden: all but the listed ids (mode 0, and any mode but
-// 1), or only the listed ids (mode 1).
+// What the panel stores for "Listed faces".
+enum SelectionMode : int32_t { kListedStayVisible = 0, kListedAreHidden = 1 };
+
+// Which tracks are hidden: all but the listed ids (kListedStayVisible, and
+// any value but kListedAreHidden), or only the listed ids.
 struct FaceSelection {
-    int32_t mode = 0;
+    int32_t mode = kListedStayVisible;
     std::unordered_set<uint64_t> ids;
 };
 

@@ -57,14 +57,16 @@ std::vector<SettingSpec> make_schema() {
     using K = SettingKind;
     return {
         flag("enabled", "Enabled", true, &S::enabled),
-        choice("obscure_mode", "ObscureMode", {{"ModePixelate", 0}, {"ModeBlur", 1}},
+        choice("obscure_mode", "ObscureMode", {{"ModePixelate", kPixelate}, {"ModeBlur", kBlur}},
                &S::obscure_mode),
         number("pixel_size", "PixelSize", 20, 2, 100, {4, 100, 1}, &S::pixel_size),
-        // Stored even; reading makes every strength odd, as a blur kernel is.
+        // The panel steps by two from 3: a strength is odd, and reading makes a
+        // stored even one odd too.
         number("blur_radius", "BlurRadius", 70, 3, 151, {3, 151, 2}, &S::blur_radius),
         flag("show_boxes", "ShowBoxes", false, &S::show_boxes),
         choice("face_selection_mode", "FaceSelectionMode",
-               {{"SelectionExclude", 0}, {"SelectionInclude", 1}}, {}),
+               {{"SelectionExclude", kListedStayVisible}, {"SelectionInclude", kListedAreHidden}},
+               {}),
         text("excluded_face_ids", "FaceIds", K::Text, "", {}),
         text("tracking_device", "TrackingDevice", K::DeviceChoice, "cpu", {},
              {{"TrackingCpu", 0, kCpuDevice},

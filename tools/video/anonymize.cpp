@@ -59,6 +59,13 @@ cv::Mat to_bgr(ScalePtr& scaler, const AVFrame& frame, FramePtr& bgr) {
     return cv::Mat(frame.height, frame.width, CV_8UC3, bgr->data[0], bgr->linesize[0]).clone();
 }
 
+VideoError still_past_end(double still_at, double length, const char* unit) {
+    std::ostringstream message;
+    message << "the still at " << still_at << " s is past the end of the clip (" << length << unit
+            << ")";
+    return VideoError(message.str());
+}
+
 // Each frame keeps its own time, rescaled to the encoder's, so that a clip of
 // variable rate keeps its length and its sync with the copied audio. A frame
 // without a time, or with one not after the frame before, follows that frame
@@ -105,10 +112,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
     // No frame starts at the clip's end: a still there could never be taken.
     const double duration = reader.duration_seconds();
     if (!options.still.empty() && duration > 0 && options.still_at >= duration) {
-        std::ostringstream message;
-        message << "the still at " << options.still_at << " s is past the end of the clip ("
-                << duration << " s)";
-        throw VideoError(message.str());
+        throw still_past_end(options.still_at, duration, " s");
     }
 
     std::unique_ptr<FilterInstance, FilterDeleter> filter(
@@ -234,10 +238,7 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
         throw VideoError("no frame of " + options.input + " could be decoded");
     }
     if (still && !still_written) {
-        std::ostringstream message;
-        message << "the still at " << options.still_at << " s is past the end of the clip ("
-                << index << " frames)";
-        throw VideoError(message.str());
+        throw still_past_end(options.still_at, static_cast<double>(index), " frames");
     }
     writer.finish();
     output.commit();
