@@ -65,8 +65,9 @@ void* load_library() {
     void* runtime = dlopen((folder + "libonnxruntime.so.1").c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!runtime) {
         // dlerror says which file and why: missing, or a library it needs.
+        const char* why = dlerror();
         throw std::runtime_error(std::string("Could not load bundled libonnxruntime.so.1: ") +
-                                 dlerror());
+                                 (why ? why : "unknown error"));
     }
     return runtime;
 }
