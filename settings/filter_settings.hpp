@@ -9,11 +9,11 @@
 
 namespace veilcam {
 
-// The user's settings of one filter, bounded so that every consumer can use
-// them as they are.
 // What the panel stores for "How to hide".
 enum ObscureMode : int32_t { kPixelate = 0, kBlur = 1 };
 
+// The user's settings of one filter, bounded so that every consumer can use
+// them as they are.
 struct FilterSettings {
     bool enabled{};
     int32_t obscure_mode{}; // an ObscureMode

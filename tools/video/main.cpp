@@ -49,6 +49,12 @@ fs::path data_beside_tool() {
     return fs::read_symlink("/proc/self/exe").parent_path() / "data";
 }
 
+// Whether a name is in use, also by a link that leads nowhere.
+bool name_taken(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
 // Through links and other spellings, whether the files exist or not yet.
 bool same_file(const fs::path& a, const fs::path& b) {
     std::error_code error, a_error, b_error;
@@ -63,8 +69,7 @@ void check_writable(const fs::path& input, const std::string& path, bool overwri
     if (same_file(input, path)) {
         throw video::VideoError("refusing to write over the input " + input.string());
     }
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(path, error)) && !overwrite) {
+    if (name_taken(path) && !overwrite) {
         throw video::VideoError(path + " exists; give --overwrite to replace it");
     }
 }
@@ -112,11 +117,9 @@ std::vector<Job> jobs_of(const video::Options& options) {
     for (const std::string& input : options.inputs) {
         const std::string stem = fs::path(input).stem().string();
         fs::path output;
-        auto taken_in_dir = [&] {
-            std::error_code error;
-            return !options.overwrite && fs::exists(fs::symlink_status(output, error));
-        };
-        for (int n = 1; output.empty() || taken.count(output.string()) || taken_in_dir(); ++n) {
+        for (int n = 1; output.empty() || taken.count(output.string()) ||
+                        (!options.overwrite && name_taken(output));
+             ++n) {
             const std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
             output =
                 fs::absolute(fs::path(options.output_dir) / (name + ".mkv")).lexically_normal();
@@ -235,10 +238,9 @@ int main(int argc, char** argv) {
             }
         }
         return 0;
-    } catch (const video::Stopped& e) {
-        return fail(e.what(), 128 + e.signal_number);
     } catch (const std::exception& e) {
-        // A read that a stop signal cut short fails with FFmpeg's words.
+        // Stopped, or a read that a stop signal cut short and that failed
+        // with FFmpeg's words: either way the stop is what the user is told.
         if (const int signal_number = video::stop_signal()) {
             return fail(video::Stopped(signal_number).what(), 128 + signal_number);
         }

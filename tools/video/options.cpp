@@ -2,9 +2,9 @@
 
 #include "settings/settings_schema.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iomanip>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -185,9 +185,8 @@ std::string usage(obs_data_t* defaults, lookup_t* locale) {
     for (const SettingSpec& spec : settings_schema()) {
         const std::string option =
             "--" + std::string(spec.key) + " " + default_text(defaults, spec);
-        text << "  " << option
-             << std::string(std::max<size_t>(option.size() + 1, 36) - option.size(), ' ')
-             << meaning(locale, spec) << "\n";
+        text << "  " << std::left << std::setw(35) << option << ' ' << meaning(locale, spec)
+             << "\n";
     }
     text << "  (model_path empty: the model beside the tool, data/models/;\n"
             "   detection_interval: 1 here, 2 in OBS, where a detection on every frame\n"

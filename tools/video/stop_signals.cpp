@@ -23,8 +23,7 @@ extern "C" void note_stop_signal(int signal_number) {
 } // namespace
 
 Stopped::Stopped(int number)
-    : VideoError("stopped by signal " + std::to_string(number) + "; nothing was written"),
-      signal_number(number) {}
+    : VideoError("stopped by signal " + std::to_string(number) + "; nothing was written") {}
 
 void catch_stop_signals() {
     g_reading_thread = pthread_self();

@@ -8,7 +8,6 @@ namespace veilcam::video {
 // what it was writing and exits 128 + the signal.
 struct Stopped : VideoError {
     explicit Stopped(int signal_number);
-    int signal_number;
 };
 
 // From now on those signals ask the run to stop instead of killing it, and cut
