@@ -26,7 +26,7 @@ int even(double value) {
 DetectionTile detection_tile(cv::Size frame_size, double whole_scale, int32_t minimum_face_size,
                              uint32_t index) {
     DetectionTile tile;
-    const double fine = std::min(1.0, kFoundFaceSide / std::max(1, minimum_face_size));
+    const double fine = kFoundFaceSide / std::max(1, minimum_face_size);
     const double gain = fine / whole_scale;
     if (gain < kLeastGain) {
         return tile;

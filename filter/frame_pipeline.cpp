@@ -31,7 +31,7 @@ cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& form
 }
 
 // A shrink to at least one pixel each way, however thin the frame.
-cv::Size shrunk_size(cv::Size size, double scale) {
+cv::Size scaled_size(cv::Size size, double scale) {
     return {std::max(1, static_cast<int>(std::lround(size.width * scale))),
             std::max(1, static_cast<int>(std::lround(size.height * scale)))};
 }
@@ -147,20 +147,21 @@ void make_working_area(const obs_source_frame& frame, const FrameFormat& format,
     convert_for_detection(plane0, format, images.eight_bit, images.working);
 }
 
-void shrink_for_detection(const obs_source_frame& frame, const FrameFormat& format,
-                          const cv::Rect& area, double scale, DetectionImages& images) {
+void scale_for_detection(const obs_source_frame& frame, const FrameFormat& format,
+                         const cv::Rect& area, double scale, DetectionImages& images) {
     if (scale < 1.0 && format.shrinks_before_conversion) {
         // A fraction of the work of converting the whole frame, same picture.
         const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
-        cv::resize(plane0, images.shrunk, shrunk_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
+        cv::resize(plane0, images.shrunk, scaled_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
         convert_for_detection(images.shrunk, format, images.eight_bit, images.detection);
         return;
     }
     make_working_area(frame, format, area, images);
     if (images.working.empty()) {
         images.detection.release();
-    } else if (scale < 1.0) {
-        cv::resize(images.working, images.detection, shrunk_size(images.working.size(), scale), 0,
+    } else if (scale != 1.0) {
+        // A tile is enlarged where its small faces need it.
+        cv::resize(images.working, images.detection, scaled_size(images.working.size(), scale), 0,
                    0, cv::INTER_AREA);
     } else {
         images.working.copyTo(images.detection);
@@ -177,7 +178,7 @@ void make_working_image(const obs_source_frame& frame, const FrameFormat& format
 cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& format,
                               const cv::Rect& area, double scale, bool colour,
                               DetectionImages& images) {
-    shrink_for_detection(frame, format, area, scale, images);
+    scale_for_detection(frame, format, area, scale, images);
     cv::Mat* image = &images.detection;
     if (colour && !image->empty() && detects_colour_as_grey(format)) {
         colour_detection_image(frame, format, area, images);

@@ -79,7 +79,7 @@ std::vector<SettingSpec> make_schema() {
         number("confidence", "Confidence", 0.5, 0.25, 0.95, {0.25, 0.95, 0.01}, &S::confidence),
         number("detection_interval", "DetectionInterval", 2, 1, 15, {1, 15, 1},
                &S::detection_interval),
-        number("minimum_face_size", "MinimumFaceSize", 20, 12, 300, {12, 300, 1},
+        number("minimum_face_size", "MinimumFaceSize", 14, 12, 300, {12, 300, 1},
                &S::minimum_face_size),
         number("max_faces", "MaxFaces", 20, 1, 50, {1, 50, 1}, &S::max_faces),
         number("hold_frames", "HoldFrames", 24, 0, 120, {0, 120, 1}, &S::hold_frames),

@@ -114,7 +114,7 @@ TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
 
 TEST(FoundFaces, AreHiddenWhenSmallInAFullHdFrame) {
     // Twelve photos on a 1920x1080 frame, scaled so that their smallest faces
-    // are 20 to 40 pixels wide (where the photo fits its cell).
+    // are 14 to 24 pixels wide (where the photo fits its cell).
     cv::Mat picture(1080, 1920, CV_8UC3, cv::Scalar::all(90));
     std::vector<cv::Rect> faces;
     const auto& photos = test::labelled_photos();
@@ -124,7 +124,7 @@ TEST(FoundFaces, AreHiddenWhenSmallInAFullHdFrame) {
         for (const cv::Rect& face : photo.faces) {
             smallest = std::min(smallest, face.width);
         }
-        const double scale = std::min({(20.0 + 20.0 * cell / 11) / smallest,
+        const double scale = std::min({(14.0 + 10.0 * cell / 11) / smallest,
                                        476.0 / photo.image.cols, 356.0 / photo.image.rows});
         const test::LabelledPhoto shown = test::scaled(
             photo, {cvRound(photo.image.cols * scale), cvRound(photo.image.rows * scale)});
@@ -158,9 +158,9 @@ TEST(FoundFaces, AreHiddenWhenSmallInAFullHdFrame) {
             obs_data_set_int(s, "hold_frames", c.hold_frames);
         });
         const test::TestFrame original = test::make_frame(shown, c.format);
-        // Eighteen frames: nine detection passes, one for each ninth of the frame.
+        // Fifty frames: 25 detection passes, one for each tile of the frame.
         test::TestFrame frame = original;
-        for (int i = 0; i < 18; ++i) {
+        for (int i = 0; i < 50; ++i) {
             frame = original;
             frame.frame.flip = c.flipped;
             filter.run(frame);
