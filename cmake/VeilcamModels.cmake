@@ -1,9 +1,30 @@
-# Copies the two detector models from VEILCAM_MODELS_DIR into the build's data
+# Copies the detector models from VEILCAM_MODELS_DIR into the build's data
 # folder, checked against the folder's SHA256SUMS. A missing or damaged model
 # is a warning, not an error: the plug-in then says in OBS's log what it lacks.
-set(VEILCAM_MODEL_FILES face_detection_yunet_2023mar.onnx det_500m.onnx)
-set(VEILCAM_YUNET_ANY_SIZE_FILE face_detection_yunet_2023mar_any_size.onnx)
-set(VEILCAM_SCRFD_ANY_SIZE_FILE det_500m_any_size.onnx)
+#
+# The models are those that the table of detection devices names, so that a
+# new device brings its model into the build: a name ending in _any_size.onnx
+# is made from the model of the same name without it (its input size opened),
+# every other one is copied.
+file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../detection/detector_devices.cpp" device_rows
+     REGEX "\"models/[^\"]+\\.onnx\"")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             "${CMAKE_CURRENT_LIST_DIR}/../detection/detector_devices.cpp")
+set(VEILCAM_MODEL_FILES "")
+set(VEILCAM_OPENED_MODELS "")
+foreach(row IN LISTS device_rows)
+  string(REGEX MATCH "models/([^\"]+\\.onnx)" found "${row}")
+  set(model "${CMAKE_MATCH_1}")
+  if(model MATCHES "^(.+)_any_size\\.onnx$")
+    list(APPEND VEILCAM_OPENED_MODELS "${CMAKE_MATCH_1}.onnx:${model}")
+    set(model "${CMAKE_MATCH_1}.onnx")
+  endif()
+  list(APPEND VEILCAM_MODEL_FILES "${model}")
+endforeach()
+list(REMOVE_DUPLICATES VEILCAM_MODEL_FILES)
+if(NOT VEILCAM_MODEL_FILES)
+  message(FATAL_ERROR "detection/detector_devices.cpp names no model")
+endif()
 set(VEILCAM_MODEL_SOURCES
     "face_detection_yunet_2023mar.onnx: https://github.com/opencv/opencv_zoo/raw/main/models/face_detection_yunet/face_detection_yunet_2023mar.onnx"
     "det_500m.onnx: the member det_500m.onnx of https://github.com/deepinsight/insightface/releases/download/v0.7/buffalo_sc.zip")
@@ -33,8 +54,7 @@ function(veilcam_copy_models destination)
   endforeach()
   # The detectors on ONNX Runtime's CPU provider take the frame's own aspect
   # ratio from copies of the models whose input size is left open.
-  foreach(pair IN ITEMS "face_detection_yunet_2023mar.onnx:${VEILCAM_YUNET_ANY_SIZE_FILE}"
-                        "det_500m.onnx:${VEILCAM_SCRFD_ANY_SIZE_FILE}")
+  foreach(pair IN LISTS VEILCAM_OPENED_MODELS)
     string(REPLACE ":" ";" pair "${pair}")
     list(GET pair 0 model)
     list(GET pair 1 any_size)

@@ -1,15 +1,11 @@
 #include "detection/detection_pass.hpp"
 
-#include "settings/device_choice.hpp"
 #include "tracking/box_geometry.hpp"
 
-#include <obs-module.h>
 #include <opencv2/core.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <exception>
 
 namespace veilcam {
 namespace {
@@ -21,14 +17,14 @@ constexpr int32_t kProfilePassPeriod = 4;
 
 // Runs the detector on `image` and appends the faces it finds, in frame
 // pixels and no smaller than `minimum_face_size`, to `out`.
-void run_detector(FaceDetector& detector, const FilterSettings& s, const cv::Mat& image,
-                  double scale, bool mirrored, std::vector<FaceDetection>& out) {
+void run_detector(FaceModel& model, const FilterSettings& s, const cv::Mat& image, double scale,
+                  bool mirrored, std::vector<FaceDetection>& out) {
     out.clear();
     const int mirror_width = mirrored ? image.cols : 0;
     // As many as the network finds: the face limit is the pass's, and going
     // past it is said in the log.
     constexpr int32_t kMostCandidates = 1000;
-    for (const cv::Rect2f& raw : detector.model->detect(image, s.confidence, kMostCandidates)) {
+    for (const cv::Rect2f& raw : model.detect(image, s.confidence, kMostCandidates)) {
         add_detector_box(raw, scale, mirror_width, s.minimum_face_size, out);
     }
 }
@@ -46,8 +42,9 @@ bool wants_profile_pass(DetectionState& state, const FilterSettings& s, size_t f
     return s.mirrored_profile_pass && (faces_found == 0 || periodic);
 }
 
-void find_faces(FaceDetector& detector, DetectionState& state, const FilterSettings& s,
-                const DetectionView& whole, const DetectionView& tile, const cv::Rect& frame_rect) {
+void search_views(FaceModel& model, DetectionState& state, const FilterSettings& s,
+                  const DetectionView& whole, const DetectionView& tile,
+                  const cv::Rect& frame_rect) {
     // Every run goes through the same list and the same merge: a face seen
     // whole and in the tile too is one face.
     enum class Run { Whole, Mirrored, Tile };
@@ -61,8 +58,8 @@ void find_faces(FaceDetector& detector, DetectionState& state, const FilterSetti
         } else if (view.image.empty()) {
             continue;
         }
-        run_detector(detector, s, run == Run::Mirrored ? state.mirror_image : view.image,
-                     view.scale, run == Run::Mirrored, state.raw_detections);
+        run_detector(model, s, run == Run::Mirrored ? state.mirror_image : view.image, view.scale,
+                     run == Run::Mirrored, state.raw_detections);
         for (const FaceDetection& found : state.raw_detections) {
             const FaceDetection box = (found + view.origin) & frame_rect;
             // A face the whole picture shows too keeps the whole picture's
@@ -127,46 +124,20 @@ void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& box,
     list.push_back(box);
 }
 
-double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::Size frame_size) {
-    const int limit =
-        detector.model ? std::min(max_dimension, detector.model->largest_side()) : max_dimension;
+double detection_scale(const FaceModel& model, int32_t max_dimension, cv::Size frame_size) {
+    const int limit = std::min(max_dimension, model.largest_side());
     return std::min(1.0,
                     static_cast<double>(limit) / std::max(frame_size.width, frame_size.height));
 }
 
-bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSettings& s,
-                  const DetectionView& whole, const DetectionView& tile, cv::Size frame_size) {
+void find_faces(FaceModel& model, DetectionState& state, const FilterSettings& s,
+                const DetectionView& whole, const DetectionView& tile, cv::Size frame_size) {
     state.detections.clear();
     // Nothing as thin as this holds a face, and the networks cannot take it.
     constexpr int kSmallestImage = 8;
-    if (whole.image.cols < kSmallestImage || whole.image.rows < kSmallestImage) {
-        return true;
+    if (whole.image.cols >= kSmallestImage && whole.image.rows >= kSmallestImage) {
+        search_views(model, state, s, whole, tile, cv::Rect(cv::Point(), frame_size));
     }
-    try {
-        find_faces(detector, state, s, whole, tile, cv::Rect(cv::Point(), frame_size));
-    } catch (const std::exception& e) {
-        state.detections.clear();
-        if (detector.active_device == kCpuDevice) {
-            state.cpu_failures.report(LOG_ERROR, "CPU inference failed", e.what());
-        } else {
-            fall_back_to_cpu(detector, e.what());
-        }
-        return false;
-    }
-
-    // Every face found is hidden; the limit bounds only what the overlay labels.
-    if (state.detections.size() > static_cast<size_t>(s.max_faces)) {
-        char reason[96];
-        std::snprintf(reason, sizeof reason, "%d faces, all hidden; the first %d are labelled",
-                      static_cast<int>(state.detections.size()), static_cast<int>(s.max_faces));
-        state.face_limit.report(LOG_WARNING, "A pass found more faces than 'Most faces'", reason);
-    }
-    if (!state.detections.empty() && !detector.first_detection_logged) {
-        blog(LOG_INFO, "[veilcam] First face detection succeeded (%d face(s))",
-             static_cast<int>(state.detections.size()));
-        detector.first_detection_logged = true;
-    }
-    return true;
 }
 
 } // namespace veilcam

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "detection/face_detector.hpp"
+#include "detection/face_model.hpp"
 #include "detection/failure_log.hpp"
 #include "settings/filter_settings.hpp"
 #include "tracking/face_tracker.hpp"
@@ -19,14 +19,13 @@ struct DetectionState {
     std::vector<FaceDetection> raw_detections;
     int32_t profile_pass_counter = 0;
     uint32_t tiles_searched = 0; // picks the next pass's tile
-    FailureLog cpu_failures;
     FailureLog face_limit;
 };
 
 // The factor that takes a frame of `frame_size` to the detection image: the
 // longer side at most `max_dimension` (and what the detector takes), never
 // enlarged.
-double detection_scale(const FaceDetector& detector, int32_t max_dimension, cv::Size frame_size);
+double detection_scale(const FaceModel& model, int32_t max_dimension, cv::Size frame_size);
 
 // What a detector run searches: a part of the upright picture whose top
 // left corner is `origin` (in frame pixels), shrunk by `scale`.
@@ -38,11 +37,10 @@ struct DetectionView {
 
 // Finds the faces of one frame, in frame pixels, in the order the tracker
 // relies on, into `state.detections`: in `whole` (the whole picture) and in
-// `tile` (a part of it seen closer; none when its image is empty). The
-// detector must be built. False when the detector failed (said in the log; a
-// failed GPU also latches the CPU detector).
-bool detect_faces(FaceDetector& detector, DetectionState& state, const FilterSettings& settings,
-                  const DetectionView& whole, const DetectionView& tile, cv::Size frame_size);
+// `tile` (a part of it seen closer; none when its image is empty). Throws
+// what the network throws.
+void find_faces(FaceModel& model, DetectionState& state, const FilterSettings& settings,
+                const DetectionView& whole, const DetectionView& tile, cv::Size frame_size);
 
 // Appends a detector's box (in the detection image) to `out` in frame pixels,
 // unless it is not a number, absurdly far out, or the face it holds is

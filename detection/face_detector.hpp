@@ -1,28 +1,17 @@
 #pragma once
 
+#include "detection/detection_pass.hpp"
+#include "detection/detector_devices.hpp"
 #include "detection/failure_log.hpp"
-#include "ort/face_model.hpp"
 #include "settings/device_choice.hpp"
+#include "settings/filter_settings.hpp"
+
+#include <opencv2/core/types.hpp>
 
 #include <memory>
 #include <string>
 
 namespace veilcam {
-
-// Model files inside the module's data folder.
-inline constexpr const char* kYunetModelFile = "models/face_detection_yunet_2023mar.onnx";
-inline constexpr const char* kYunetAnySizeModelFile =
-    "models/face_detection_yunet_2023mar_any_size.onnx";
-inline constexpr const char* kScrfdModelFile = "models/det_500m.onnx";
-inline constexpr const char* kScrfdAnySizeModelFile = "models/det_500m_any_size.onnx";
-
-// The paths of the models that come with the plug-in ("" where absent).
-struct BundledModels {
-    std::string yunet;
-    std::string yunet_any_size;
-    std::string scrfd;
-    std::string scrfd_any_size;
-};
 
 // What decides which detector is built; a change of it needs a new one.
 struct DetectorChoice {
@@ -31,38 +20,52 @@ struct DetectorChoice {
     BundledModels bundled;
 };
 
-// The detector of one filter, built lazily, with the flags that keep its log
-// lines to one each and the latch that keeps a chosen detector that failed
-// (a GPU, or one on ONNX Runtime's CPU provider) from being retried.
+// The detector of one filter, built on the first pass that needs it, with
+// the flags that keep its log lines to one each.
 struct FaceDetector {
     std::unique_ptr<FaceModel> model;
     std::string active_device = kCpuDevice;
     std::string active_device_name = "CPU";
     bool ready_logged = false;
     bool first_detection_logged = false;
-    bool gpu_failed = false;
-    // YuNet on OpenCV could not start: not tried again until the settings
+    // The chosen device failed, to start or to run: its fall-back runs until
+    // the user picks another device, so that a broken choice costs one
+    // attempt, not one a pass.
+    bool chosen_device_failed = false;
+    // The last resort could not start: not tried again until the settings
     // change, so that a bad model file costs one attempt, not one a pass.
-    bool cpu_failed = false;
-    const char* cpu_failure = "";
-    std::string cpu_failure_reason;
-    FailureLog cpu_failure_log;
+    bool last_resort_failed = false;
+    const char* last_resort_failure = "";
+    std::string last_resort_failure_reason;
+    FailureLog start_failures;
+    FailureLog inference_failures;
 };
 
-// Builds the detector on first use: the chosen one where it can run, else
-// YuNet on OpenCV. False when none could be built (the reason is in the log,
-// at once and then counted).
-bool ensure_detector(FaceDetector& detector, const DetectorChoice& choice, float confidence);
+// The images a pass searches, made for the network that searches them: its
+// largest side and whether it wants colour decide them.
+class DetectionSource {
+  public:
+    virtual void make_views(const FaceModel& model, DetectionView& whole, DetectionView& tile) = 0;
 
-// Drops the detector after a chosen one failed: said once in the log, and
-// latched, so that the next pass builds YuNet on OpenCV.
-void fall_back_to_cpu(FaceDetector& detector, const char* what_failed);
+  protected:
+    ~DetectionSource() = default;
+};
 
-// Drops the detector and re-arms its log lines; the next detection pass
-// builds one afresh.
-void reset_detectors(FaceDetector& detector);
+// Finds the faces of one frame of `frame_size` into `state.detections`, in
+// frame pixels: with the chosen device, started on first use, and when that
+// cannot start or fails, with its fall-back on this very frame, so that a
+// failure leaves no frame unsearched. False when no detector could search
+// the frame (said in the log). A start-up longer than `frame_milliseconds`
+// is said too: the video waited for it.
+bool detect_frame(FaceDetector& detector, DetectionState& state, const DetectorChoice& choice,
+                  const FilterSettings& settings, DetectionSource& source, cv::Size frame_size,
+                  double frame_milliseconds);
 
-// New settings: a CPU detector that could not start is tried again.
-void retry_cpu_detector(FaceDetector& detector);
+// Drops the detector and re-arms its log lines; the next pass builds one
+// afresh. With `new_device`, a chosen device that failed is tried again.
+void reset_detector(FaceDetector& detector, bool new_device);
+
+// New settings: a last resort that could not start is tried again.
+void retry_last_resort(FaceDetector& detector);
 
 } // namespace veilcam

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ort/face_model.hpp"
+#include "detection/face_model.hpp"
 
 #include <opencv2/objdetect/face.hpp>
 

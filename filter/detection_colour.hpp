@@ -1,7 +1,7 @@
 #pragma once
 
+#include "filter/detection_image.hpp"
 #include "filter/frame_formats.hpp"
-#include "filter/frame_pipeline.hpp"
 
 #include <obs.h>
 

@@ -21,16 +21,16 @@ void apply_settings(FilterInstance& f, FilterSettings settings) {
     DetectorChoice& choice = f.detector_choice;
     if (f.settings.tracking_device != choice.tracking_device) {
         choice.tracking_device = f.settings.tracking_device;
-        f.detector.gpu_failed = false;
-        reset_detectors(f.detector);
+        reset_detector(f.detector, true);
     }
-    const std::string& model =
-        f.settings.model_path.empty() ? choice.bundled.yunet : f.settings.model_path;
+    const std::string model = f.settings.model_path.empty()
+                                  ? bundled_model(choice.bundled, device_for(kCpuDevice))
+                                  : f.settings.model_path;
     if (model != choice.model_path) {
         choice.model_path = model;
-        reset_detectors(f.detector);
+        reset_detector(f.detector, false);
     }
-    retry_cpu_detector(f.detector);
+    retry_last_resort(f.detector);
     for (const uint64_t id : f.settings.selection.ids) {
         f.tracker.continue_ids_from(id == UINT64_MAX ? id : id + 1);
     }

@@ -3,7 +3,7 @@
 #include "detection/detection_pass.hpp"
 #include "detection/face_detector.hpp"
 #include "detection/failure_log.hpp"
-#include "filter/frame_pipeline.hpp"
+#include "filter/detection_image.hpp"
 #include "filter/overlay.hpp"
 #include "filter/region_obscuring.hpp"
 #include "filter/shot_change.hpp"
@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace veilcam {
 
@@ -35,7 +36,8 @@ struct FilterInstance {
 
     // Kept between frames so that OpenCV and the resamplers reuse their buffers.
     DetectionImages images;
-    DetectionImages tile_images; // a second set: the tile keeps its own sizes
+    DetectionImages tile_images;          // a second set: the tile keeps its own sizes
+    std::vector<FaceRegion> face_regions; // this frame's, for obscuring and the overlay
     RegionScratch region_scratch;
     OverlayScratch overlay;
 
@@ -65,11 +67,5 @@ void apply_settings(FilterInstance& instance, FilterSettings settings);
 // an id listed in an earlier session then names nobody in this one.
 uint64_t next_face_id(FilterInstance& instance);
 void continue_face_ids(FilterInstance& instance, uint64_t next_id);
-
-// Detects on every `detection_interval`-th frame, then hides the selected
-// faces and draws the overlay, in place; frames the filter does not handle
-// pass untouched. False when the frame must not be shown. Throws when hiding
-// fails: the frame must not be shown then either.
-bool process_frame(FilterInstance& instance, obs_source_frame& frame);
 
 } // namespace veilcam

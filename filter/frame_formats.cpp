@@ -25,8 +25,7 @@ constexpr SampleFormat k16Bit{2, 256, 0};
 
 std::vector<FrameFormat> make_formats() {
     // Planar YUV formats are detected on their luma plane alone: a grey
-    // picture is all the detectors need and costs one plane. Four channels
-    // shrink slower than three, so RGBA and BGRA are converted first.
+    // picture is all the detectors need and costs one plane.
     using O = OverlayStyle;
     using P = Packing;
     const int as_is = -1;
@@ -34,59 +33,59 @@ std::vector<FrameFormat> make_formats() {
     // clang-format off
     return {
         // format, name, FFmpeg's names, packing, planes, samples, plane layouts,
-        //     luma channel, alpha channel, to BGR, shrink first, overlay
+        //     luma channel, alpha channel, to BGR, overlay
         {VIDEO_FORMAT_I420, "I420", {"yuv420p", "yuvj420p"}, P::Samples, 3, k8Bit,
-            {kFull, kHalfSize, kHalfSize, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kHalfSize, kHalfSize, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_NV12, "NV12", {"nv12", nullptr}, P::Samples, 2, k8Bit,
-            {kFull, kChromaPairs420, kNone, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kChromaPairs420, kNone, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_YUY2, "YUY2", {"yuyv422", nullptr}, P::Samples, 1, k8Bit,
-            {kPacked2, kNone, kNone, kNone}, 0, -1, cv::COLOR_YUV2BGR_YUY2, false, O::Luma},
+            {kPacked2, kNone, kNone, kNone}, 0, -1, cv::COLOR_YUV2BGR_YUY2, O::Luma},
         {VIDEO_FORMAT_UYVY, "UYVY", {"uyvy422", nullptr}, P::Samples, 1, k8Bit,
-            {kPacked2, kNone, kNone, kNone}, 1, -1, cv::COLOR_YUV2BGR_UYVY, false, O::Luma},
+            {kPacked2, kNone, kNone, kNone}, 1, -1, cv::COLOR_YUV2BGR_UYVY, O::Luma},
         {VIDEO_FORMAT_RGBA, "RGBA", {"rgba", nullptr}, P::Samples, 1, k8Bit,
-            {kPacked4, kNone, kNone, kNone}, -1, 3, cv::COLOR_RGBA2BGR, false, O::Colour},
+            {kPacked4, kNone, kNone, kNone}, -1, 3, cv::COLOR_RGBA2BGR, O::Colour},
         {VIDEO_FORMAT_BGRA, "BGRA", {"bgra", nullptr}, P::Samples, 1, k8Bit,
-            {kPacked4, kNone, kNone, kNone}, -1, 3, cv::COLOR_BGRA2BGR, false, O::Colour},
+            {kPacked4, kNone, kNone, kNone}, -1, 3, cv::COLOR_BGRA2BGR, O::Colour},
         {VIDEO_FORMAT_BGRX, "BGRX", {"bgr0", nullptr}, P::Samples, 1, k8Bit,
-            {kPacked4, kNone, kNone, kNone}, -1, -1, cv::COLOR_BGRA2BGR, false, O::Colour},
+            {kPacked4, kNone, kNone, kNone}, -1, -1, cv::COLOR_BGRA2BGR, O::Colour},
         {VIDEO_FORMAT_Y800, "Y800", {"gray", nullptr}, P::Samples, 1, k8Bit,
-            {kFull, kNone, kNone, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kNone, kNone, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_I444, "I444", {"yuv444p", "yuvj444p"}, P::Samples, 3, k8Bit,
-            {kFull, kFull, kFull, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kFull, kFull, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_BGR3, "BGR3", {"bgr24", nullptr}, P::Samples, 1, k8Bit,
-            {kPacked3, kNone, kNone, kNone}, -1, -1, as_is, true, O::Colour},
+            {kPacked3, kNone, kNone, kNone}, -1, -1, as_is, O::Colour},
         {VIDEO_FORMAT_I422, "I422", {"yuv422p", "yuvj422p"}, P::Samples, 3, k8Bit,
-            {kFull, kHalfWidth, kHalfWidth, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kHalfWidth, kHalfWidth, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_YVYU, "YVYU", {"yvyu422", nullptr}, P::Samples, 1, k8Bit,
-            {kPacked2, kNone, kNone, kNone}, 0, -1, cv::COLOR_YUV2BGR_YVYU, false, O::Luma},
+            {kPacked2, kNone, kNone, kNone}, 0, -1, cv::COLOR_YUV2BGR_YVYU, O::Luma},
         {VIDEO_FORMAT_I40A, "I40A", {"yuva420p", nullptr}, P::Samples, 4, k8Bit,
-            {kFull, kHalfSize, kHalfSize, kAlpha}, -1, -1, as_is, true, O::Luma},
+            {kFull, kHalfSize, kHalfSize, kAlpha}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_I42A, "I42A", {"yuva422p", nullptr}, P::Samples, 4, k8Bit,
-            {kFull, kHalfWidth, kHalfWidth, kAlpha}, -1, -1, as_is, true, O::Luma},
+            {kFull, kHalfWidth, kHalfWidth, kAlpha}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_YUVA, "YUVA", {"yuva444p", nullptr}, P::Samples, 4, k8Bit,
-            {kFull, kFull, kFull, kAlpha}, -1, -1, as_is, true, O::Luma},
+            {kFull, kFull, kFull, kAlpha}, -1, -1, as_is, O::Luma},
         // Bytes V, U, Y, A: libobs reads it as a BGRA texture of Y, U, V and alpha.
         {VIDEO_FORMAT_AYUV, "AYUV", {"vuya", nullptr}, P::Samples, 1, k8Bit,
-            {kPacked4, kNone, kNone, kNone}, 2, 3, as_is, true, O::Luma},
+            {kPacked4, kNone, kNone, kNone}, 2, 3, as_is, O::Luma},
         {VIDEO_FORMAT_I010, "I010", {"yuv420p10le", nullptr}, P::Samples, 3, k10BitLow,
-            {kFull, kHalfSize, kHalfSize, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kHalfSize, kHalfSize, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_P010, "P010", {"p010le", nullptr}, P::Samples, 2, k10BitHigh,
-            {kFull, kChromaPairs420, kNone, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kChromaPairs420, kNone, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_I210, "I210", {"yuv422p10le", nullptr}, P::Samples, 3, k10BitLow,
-            {kFull, kHalfWidth, kHalfWidth, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kHalfWidth, kHalfWidth, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_I412, "I412", {"yuv444p12le", nullptr}, P::Samples, 3, k12BitLow,
-            {kFull, kFull, kFull, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kFull, kFull, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_YA2L, "YA2L", {"yuva444p12le", nullptr}, P::Samples, 4, k12BitLow,
-            {kFull, kFull, kFull, kAlpha}, -1, -1, as_is, true, O::Luma},
+            {kFull, kFull, kFull, kAlpha}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_P216, "P216", {"p216le", nullptr}, P::Samples, 2, k16Bit,
-            {kFull, kChromaPairs422, kNone, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kChromaPairs422, kNone, kNone}, -1, -1, as_is, O::Luma},
         {VIDEO_FORMAT_P416, "P416", {"p416le", nullptr}, P::Samples, 2, k16Bit,
-            {kFull, kChromaPairs444, kNone, kNone}, -1, -1, as_is, true, O::Luma},
+            {kFull, kChromaPairs444, kNone, kNone}, -1, -1, as_is, O::Luma},
         // Unpacked in UYVY's order.
         {VIDEO_FORMAT_V210, "V210", none, P::V210, 1, k10BitLow,
-            {kPacked2, kNone, kNone, kNone}, /* luma */ 1, -1, cv::COLOR_YUV2BGR_UYVY, false, O::Luma},
+            {kPacked2, kNone, kNone, kNone}, /* luma */ 1, -1, cv::COLOR_YUV2BGR_UYVY, O::Luma},
         {VIDEO_FORMAT_R10L, "R10L", none, P::R10L, 1, k10BitLow,
-            {kPacked3, kNone, kNone, kNone}, -1, -1, as_is, true, O::Colour},
+            {kPacked3, kNone, kNone, kNone}, -1, -1, as_is, O::Colour},
     };
     // clang-format on
 }

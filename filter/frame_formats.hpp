@@ -54,9 +54,6 @@ struct FrameFormat {
     // or kept as it is (-1): BGR, or grey (the luma channel where plane 0
     // holds more).
     int to_bgr;
-    // Shrink plane 0 before converting it for detection: the same picture,
-    // for less work where plane 0 has no more channels than the BGR image.
-    bool shrinks_before_conversion;
     OverlayStyle overlay;
 };
 

@@ -1,40 +1,14 @@
 #include "filter/frame_pipeline.hpp"
 
 #include "detection/detection_tiles.hpp"
-#include "filter/detection_colour.hpp"
-#include "filter/filter_instance.hpp"
 #include "filter/plane_samples.hpp"
 #include "filter/region_obscuring.hpp"
 #include "filter/shot_change.hpp"
 
 #include <obs-module.h>
-#include <opencv2/imgproc.hpp>
-
-#include <algorithm>
-#include <chrono>
-#include <cmath>
 
 namespace veilcam {
 namespace {
-
-// What detection starts from: `area` of plane 0's samples, or its luma
-// channel alone where the picture is detected in grey. Packed 4:2:2 shares
-// chroma between pixel pairs: an odd last column has no pair and is left out.
-cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& format,
-                          const cv::Rect& area, DetectionImages& images) {
-    const cv::Mat plane0 = load_area(frame, format, 0, area, images.unpacked);
-    if (format.to_bgr < 0 && format.luma_channel >= 0) {
-        cv::extractChannel(plane0, images.luma, format.luma_channel);
-        return images.luma;
-    }
-    return format.luma_channel >= 0 ? plane0.colRange(0, plane0.cols & ~1) : plane0;
-}
-
-// A shrink to at least one pixel each way, however thin the frame.
-cv::Size scaled_size(cv::Size size, double scale) {
-    return {std::max(1, static_cast<int>(std::lround(size.width * scale))),
-            std::max(1, static_cast<int>(std::lround(size.height * scale)))};
-}
 
 // Boxes found in the upright picture of a flipped frame, put back on its rows.
 void flip_rows(std::vector<FaceDetection>& detections, int frame_height) {
@@ -66,131 +40,60 @@ double frame_milliseconds(const FilterInstance& f) {
     return 1000.0 / 30.0;
 }
 
-// A detector is built on the video thread: a start-up that held the
-// picture up for longer than a frame is said, once for each start-up.
-void say_slow_start(const FilterInstance& f, std::chrono::steady_clock::duration took) {
-    const double milliseconds = std::chrono::duration<double, std::milli>(took).count();
-    const double frame = frame_milliseconds(f);
-    if (milliseconds > frame) {
-        blog(LOG_WARNING,
-             "[veilcam] Starting the detector on '%s' took %.0f ms, longer than a frame "
-             "(%.0f ms): the video waited meanwhile",
-             f.detector.active_device.c_str(), milliseconds, frame);
+// The frame's images for the detector that searches them: the whole
+// picture at the detection size and this pass's tile, upright.
+class FrameViews final : public DetectionSource {
+  public:
+    FrameViews(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format)
+        : f(f), frame(frame), format(format) {}
+
+    void make_views(const FaceModel& model, DetectionView& whole, DetectionView& tile) override {
+        const bool colour = model.wants_colour();
+        const cv::Rect all = frame_rect(frame);
+        scale = detection_scale(model, f.settings.detection_max_dimension, all.size());
+        this->tile = detection_tile(all.size(), scale, f.settings.minimum_face_size,
+                                    f.detection.tiles_searched);
+        whole = {make_detection_image(frame, format, all, scale, colour, f.images), scale, {}};
+        tile = {this->tile.count > 0 ? make_detection_image(frame, format, this->tile.area,
+                                                            this->tile.scale, colour, f.tile_images)
+                                     : cv::Mat(),
+                this->tile.scale, upright_origin(this->tile.area, frame)};
     }
-}
+
+    double scale = 1.0;
+    DetectionTile tile;
+
+  private:
+    FilterInstance& f;
+    const obs_source_frame& frame;
+    const FrameFormat& format;
+};
 
 // False when no detector could run or it failed: the tracks are then left
 // as they are, so that every face stays hidden where it was last seen.
 bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format,
                       bool new_shot) {
+    FrameViews views(f, frame, format);
     bool detected = false;
-    f.detection.detections.clear();
-    const cv::Rect whole = frame_rect(frame);
-    double scale = 1.0;
-    DetectionTile tile;
     try {
-        // A GPU that fails drops itself; the CPU detector then takes this
-        // very frame, so that the failure leaves no frame unsearched.
-        for (int attempt = 0; attempt < 2 && !detected; ++attempt) {
-            const bool starting = !f.detector.model;
-            const auto began = std::chrono::steady_clock::now();
-            if (!ensure_detector(f.detector, f.detector_choice, f.settings.confidence)) {
-                break;
-            }
-            if (starting) {
-                say_slow_start(f, std::chrono::steady_clock::now() - began);
-            }
-            const bool colour = f.detector.model->wants_colour();
-            scale = detection_scale(f.detector, f.settings.detection_max_dimension, whole.size());
-            tile = detection_tile(whole.size(), scale, f.settings.minimum_face_size,
-                                  f.detection.tiles_searched);
-            const DetectionView whole_view{
-                make_detection_image(frame, format, whole, scale, colour, f.images), scale, {}};
-            const DetectionView tile_view{
-                tile.count > 0 ? make_detection_image(frame, format, tile.area, tile.scale, colour,
-                                                      f.tile_images)
-                               : cv::Mat(),
-                tile.scale, upright_origin(tile.area, frame)};
-            detected = detect_faces(f.detector, f.detection, f.settings, whole_view, tile_view,
-                                    whole.size());
-            if (f.detector.model) {
-                break;
-            }
-        }
+        detected = detect_frame(f.detector, f.detection, f.detector_choice, f.settings, views,
+                                frame_rect(frame).size(), frame_milliseconds(f));
     } catch (const std::exception& e) {
-        detected = false;
         f.detection_failures.report(LOG_ERROR, "Detection failed", e.what());
     }
     if (detected) {
         if (frame.flip) {
             flip_rows(f.detection.detections, static_cast<int>(frame.height));
         }
-        f.detection.tiles_searched += tile.count > 0;
-        const PassReach reach{tile.count > 0 ? smallest_box_found_whole(scale) : 0.0f,
-                              cv::Rect2f(tile.area)};
+        f.detection.tiles_searched += views.tile.count > 0;
+        const PassReach reach{views.tile.count > 0 ? smallest_box_found_whole(views.scale) : 0.0f,
+                              cv::Rect2f(views.tile.area)};
         f.tracker.update(f.detection.detections, f.frame_index, new_shot, reach);
     }
     return detected;
 }
 
 } // namespace
-
-namespace {
-
-void make_working_area(const obs_source_frame& frame, const FrameFormat& format,
-                       const cv::Rect& area, DetectionImages& images) {
-    const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
-    if (plane0.empty()) {
-        images.working.release();
-        return;
-    }
-    convert_for_detection(plane0, format, images.eight_bit, images.working);
-}
-
-void scale_for_detection(const obs_source_frame& frame, const FrameFormat& format,
-                         const cv::Rect& area, double scale, DetectionImages& images) {
-    if (scale < 1.0 && format.shrinks_before_conversion) {
-        // A fraction of the work of converting the whole frame, same picture.
-        const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
-        cv::resize(plane0, images.shrunk, scaled_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
-        convert_for_detection(images.shrunk, format, images.eight_bit, images.detection);
-        return;
-    }
-    make_working_area(frame, format, area, images);
-    if (images.working.empty()) {
-        images.detection.release();
-    } else if (scale != 1.0) {
-        // A tile is enlarged where its small faces need it.
-        cv::resize(images.working, images.detection, scaled_size(images.working.size(), scale), 0,
-                   0, cv::INTER_AREA);
-    } else {
-        images.working.copyTo(images.detection);
-    }
-}
-
-} // namespace
-
-void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
-                        DetectionImages& images) {
-    make_working_area(frame, format, frame_rect(frame), images);
-}
-
-cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& format,
-                              const cv::Rect& area, double scale, bool colour,
-                              DetectionImages& images) {
-    scale_for_detection(frame, format, area, scale, images);
-    cv::Mat* image = &images.detection;
-    if (colour && !image->empty() && detects_colour_as_grey(format)) {
-        colour_detection_image(frame, format, area, images);
-        image = &images.colour;
-    }
-    // Bottom-up frames (Windows capture devices, "Flip Vertically") are
-    // searched the right way up: the networks miss faces upside down.
-    if (frame.flip && !image->empty()) {
-        cv::flip(*image, *image, 0);
-    }
-    return *image;
-}
 
 bool process_frame(FilterInstance& f, obs_source_frame& frame) {
     std::lock_guard<std::mutex> lock(f.mutex);
@@ -247,8 +150,10 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
         obscure_whole_frame(frame, *format, f.settings.pixel_size, f.region_scratch);
         return true;
     }
-    obscure_frame(frame, *format, f.tracker.tracks(), f.frame_index, f.settings, f.region_scratch);
-    draw_overlay(frame, *format, f.tracker.tracks(), f.frame_index, f.settings, f.overlay);
+    list_face_regions(f.tracker.tracks(), f.frame_index, f.settings, frame_rect(frame).size(),
+                      f.face_regions);
+    obscure_frame(frame, *format, f.face_regions, f.settings, f.region_scratch);
+    draw_overlay(frame, *format, f.face_regions, f.settings, f.overlay);
     return true;
 }
 

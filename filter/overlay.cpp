@@ -1,9 +1,7 @@
 #include "filter/overlay.hpp"
 
 #include "filter/plane_samples.hpp"
-#include "filter/region_obscuring.hpp"
 #include "filter/reused_image.hpp"
-#include "settings/face_selection.hpp"
 
 #include <opencv2/imgproc.hpp>
 
@@ -59,22 +57,20 @@ cv::Rect drawn_area(const cv::Rect& box, const std::string& label, cv::Point ori
 } // namespace
 
 void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
-                  const std::vector<FaceTrack>& tracks, uint64_t frame_index,
-                  const FilterSettings& settings, OverlayScratch& scratch) {
-    if (!settings.show_boxes || !frame.data[0] || tracks.empty()) {
+                  const std::vector<FaceRegion>& faces, const FilterSettings& settings,
+                  OverlayScratch& scratch) {
+    if (!settings.show_boxes || !frame.data[0] || faces.empty()) {
         return;
     }
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
     const double level = format.samples.level_scale;
     // Faces past the limit are hidden all the same, without a label; the
     // longest-followed come first.
-    const size_t labelled = std::min(tracks.size(), static_cast<size_t>(settings.max_faces));
+    const size_t labelled = std::min(faces.size(), static_cast<size_t>(settings.max_faces));
     for (size_t i = 0; i < labelled; ++i) {
-        const FaceTrack& track = tracks[i];
-        const cv::Rect box =
-            padded_face_rect(hidden_box(track, frame_index), settings.padding_percent, size);
-        const bool obscured = should_obscure(settings.selection, track.id, track.crossed);
-        make_label(scratch.label, track.id, obscured);
+        const cv::Rect& box = faces[i].region;
+        const bool obscured = faces[i].hidden;
+        make_label(scratch.label, faces[i].id, obscured);
         const cv::Point origin(box.x, std::max(box.y - kLabelGap, kLabelMinBaseline));
         const cv::Rect area = drawn_area(box, scratch.label, origin, size);
         if (area.empty()) {

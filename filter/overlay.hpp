@@ -1,8 +1,8 @@
 #pragma once
 
+#include "filter/face_regions.hpp"
 #include "filter/frame_formats.hpp"
 #include "settings/filter_settings.hpp"
-#include "tracking/face_tracker.hpp"
 
 #include <obs.h>
 #include <opencv2/core/mat.hpp>
@@ -19,10 +19,10 @@ struct OverlayScratch {
     std::string label;
 };
 
-// Outlines every track and writes "Face <id> (obscured|visible)" above it, so
+// Outlines each face and writes "Face <id> (obscured|visible)" above it, so
 // that the user can read the ids to list; does nothing unless `show_boxes`.
 void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
-                  const std::vector<FaceTrack>& tracks, uint64_t frame_index,
-                  const FilterSettings& settings, OverlayScratch& scratch);
+                  const std::vector<FaceRegion>& faces, const FilterSettings& settings,
+                  OverlayScratch& scratch);
 
 } // namespace veilcam

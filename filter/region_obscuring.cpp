@@ -2,7 +2,6 @@
 
 #include "filter/plane_samples.hpp"
 #include "filter/reused_image.hpp"
-#include "settings/face_selection.hpp"
 
 #include <opencv2/core.hpp>
 
@@ -63,28 +62,6 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
 
 } // namespace
 
-cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size frame) {
-    // A margin twice the frame's size covers the frame from any box inside
-    // it: held to that, a huge or infinite padding keeps finite edges.
-    const double reach = 2.0 * std::max(frame.width, frame.height);
-    const double px = std::min(box.width * static_cast<double>(padding_percent) / 100.0, reach);
-    const double py = std::min(box.height * static_cast<double>(padding_percent) / 100.0, reach);
-    const double left = std::floor(box.x - px);
-    const double top = std::floor(box.y - py);
-    const double right = left + std::ceil((px + px) + box.width);
-    const double bottom = top + std::ceil((py + py) + box.height);
-    if (std::isnan(left + top + right + bottom)) {
-        return cv::Rect();
-    }
-    // Edges are brought near the frame before they become integers.
-    auto edge = [](double value, int limit) {
-        return static_cast<int>(std::clamp(value, -1.0, static_cast<double>(limit) + 1.0));
-    };
-    const int x0 = edge(left, frame.width), x1 = edge(right, frame.width);
-    const int y0 = edge(top, frame.height), y1 = edge(bottom, frame.height);
-    return cv::Rect(x0, y0, x1 - x0, y1 - y0) & cv::Rect(cv::Point(), frame);
-}
-
 cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r) {
     const PlaneFormat& p = format.planes[plane];
     const int x0 = r.x >> p.x_shift;
@@ -95,18 +72,17 @@ cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r) {
 }
 
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
-                   const std::vector<FaceTrack>& tracks, uint64_t frame_index,
-                   const FilterSettings& settings, RegionScratch& scratch) {
+                   const std::vector<FaceRegion>& faces, const FilterSettings& settings,
+                   RegionScratch& scratch) {
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
-    for (const FaceTrack& track : tracks) {
-        if (!should_obscure(settings.selection, track.id, track.crossed)) {
+    for (const FaceRegion& face : faces) {
+        if (!face.hidden) {
             continue;
         }
-        const cv::Rect region =
-            padded_face_rect(hidden_box(track, frame_index), settings.padding_percent, size);
         for (int plane = 0; plane < format.plane_count; ++plane) {
             const cv::Rect whole(cv::Point(), plane_size(format, plane, size.width, size.height));
-            obscure_area(frame, format, plane, plane_region(format, plane, region) & whole, scratch,
+            obscure_area(frame, format, plane, plane_region(format, plane, face.region) & whole,
+                         scratch,
                          [&](cv::Mat& view) { obscure_view(view, settings, scratch.resample); });
         }
     }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "filter/face_regions.hpp"
 #include "filter/frame_formats.hpp"
 #include "filter/region_resample.hpp"
 #include "settings/filter_settings.hpp"
-#include "tracking/face_tracker.hpp"
 
 #include <obs.h>
 #include <opencv2/core/mat.hpp>
@@ -20,19 +20,15 @@ struct RegionScratch {
     cv::Mat alpha;
 };
 
-// A track's box widened by `padding_percent` on every side and cut to the
-// frame: the region that is hidden and outlined.
-cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size frame);
-
 // The samples of a plane that touch the frame region `r`: a subsampled plane
 // rounds outwards, so that chroma covers whatever luma covers.
 cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r);
 
-// Hides every track that the selection picks on frame `frame_index`, in every
-// plane; alpha planes and alpha samples stay as they are.
+// Hides the regions of `faces` marked hidden, in every plane; alpha planes
+// and alpha samples stay as they are.
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
-                   const std::vector<FaceTrack>& tracks, uint64_t frame_index,
-                   const FilterSettings& settings, RegionScratch& scratch);
+                   const std::vector<FaceRegion>& faces, const FilterSettings& settings,
+                   RegionScratch& scratch);
 
 // Pixelates every plane but alpha whole, in blocks large enough to hide the
 // largest face: what is shown while faces cannot be detected.

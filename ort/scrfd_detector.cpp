@@ -1,5 +1,7 @@
 #include "ort/scrfd_detector.hpp"
 
+#include "detection/detector_devices.hpp"
+
 #include "ort/ort_session.hpp"
 
 #include <algorithm>
@@ -75,6 +77,14 @@ const std::vector<cv::Rect2f>& ScrfdDetector::detect(const cv::Mat& image, float
     decode_scrfd(arrays, image.size(), score_threshold, max_faces, candidates, faces);
     found.assign(faces.begin(), faces.end());
     return found;
+}
+
+std::unique_ptr<FaceModel> make_scrfd_on_onnx_cpu(const ModelStart& start) {
+    return std::make_unique<ScrfdDetector>(start.model_path, 0, OrtProvider::Cpu);
+}
+
+std::unique_ptr<FaceModel> make_scrfd_on_directml(const ModelStart& start) {
+    return std::make_unique<ScrfdDetector>(start.model_path, start.adapter, OrtProvider::DirectML);
 }
 
 } // namespace veilcam

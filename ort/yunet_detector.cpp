@@ -1,5 +1,7 @@
 #include "ort/yunet_detector.hpp"
 
+#include "detection/detector_devices.hpp"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -67,6 +69,10 @@ const std::vector<cv::Rect2f>& YunetOrtDetector::detect(const cv::Mat& image, fl
     }
     decode_yunet(arrays, padded, confidence, limit, candidates, faces);
     return faces;
+}
+
+std::unique_ptr<FaceModel> make_yunet_on_onnx_cpu(const ModelStart& start) {
+    return std::make_unique<YunetOrtDetector>(start.model_path);
 }
 
 } // namespace veilcam

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "detection/face_model.hpp"
 #include "ort/bound_tensors.hpp"
-#include "ort/face_model.hpp"
 #include "ort/ort_session.hpp"
 #include "ort/yunet_decoding.hpp"
 

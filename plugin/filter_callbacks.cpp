@@ -1,7 +1,7 @@
 #include "plugin/filter_callbacks.hpp"
 
 #include "detection/face_detector.hpp"
-#include "filter/filter_instance.hpp"
+#include "filter/frame_pipeline.hpp"
 #include "plugin/module.hpp"
 #include "settings/properties.hpp"
 #include "settings/settings_schema.hpp"
@@ -94,10 +94,7 @@ const char* get_name(void*) {
 void* create(obs_data_t* settings, obs_source_t* source) {
     // Without its models the filter still starts, and hides the picture.
     BundledModels models;
-    guarded("create failed", nullptr, [&] {
-        models = {find_module_file(kYunetModelFile), find_module_file(kYunetAnySizeModelFile),
-                  find_module_file(kScrfdModelFile), find_module_file(kScrfdAnySizeModelFile)};
-    });
+    guarded("create failed", nullptr, [&] { models = find_bundled_models(find_module_file); });
     return create_with_models(settings, source, std::move(models));
 }
 
@@ -145,7 +142,8 @@ void get_defaults(obs_data_t* settings) {
 
 obs_properties_t* get_properties(void*) {
     obs_properties_t* props = nullptr;
-    guarded("get_properties failed", nullptr, [&] { props = make_properties(module_text); });
+    guarded("get_properties failed", nullptr,
+            [&] { props = make_properties(module_text, named_device_choices()); });
     return props;
 }
 

@@ -52,9 +52,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DVEILCAM_ONNXRUNTIME_DIR="$runtime" -DCMAKE_CXX_FLAGS="-D_stdcall=__stdcall" \
     -DCMAKE_MODULE_LINKER_FLAGS="-static -s -Wl,--no-undefined" >&2
 cmake --build "$build" >&2
-for model in face_detection_yunet_2023mar_any_size.onnx det_500m_any_size.onnx; do
-    cp "$root/build/data/models/$model" "$build/data/models/"
-done
+# The models whose input size is opened come from the build for this machine.
+cp "$root"/build/data/models/*_any_size.onnx "$build/data/models/"
 
 stage="$build/stage"
 rm -rf "$stage"

@@ -1,6 +1,5 @@
 #include "settings/filter_settings.hpp"
 
-#include "settings/device_choice.hpp"
 #include "settings/settings_schema.hpp"
 
 #include <algorithm>
@@ -15,13 +14,6 @@ constexpr int32_t kCrowdDetectionSize = 960;
 constexpr float kCrowdConfidence = 0.42f;
 constexpr int32_t kCrowdMaxFaces = 100;
 
-// Integer settings are stored as 64 bits; only the low 32 bits count.
-int32_t read_int(obs_data_t* data, const SettingSpec& spec) {
-    const auto value =
-        static_cast<int32_t>(static_cast<uint32_t>(obs_data_get_int(data, spec.key)));
-    return static_cast<int32_t>(std::clamp<double>(value, spec.lowest, spec.highest));
-}
-
 // A stored NaN means nothing: it takes the default.
 float read_float(obs_data_t* data, const SettingSpec& spec) {
     double value = obs_data_get_double(data, spec.key);
@@ -31,11 +23,6 @@ float read_float(obs_data_t* data, const SettingSpec& spec) {
     value = std::clamp(value, std::max(spec.lowest, -static_cast<double>(FLT_MAX)),
                        std::min(spec.highest, static_cast<double>(FLT_MAX)));
     return static_cast<float>(value);
-}
-
-std::string read_text(obs_data_t* data, const SettingSpec& spec) {
-    const char* value = obs_data_get_string(data, spec.key);
-    return value ? value : "";
 }
 
 template <typename... Visitors> struct Overloaded : Visitors... { using Visitors::operator()...; };
@@ -48,11 +35,11 @@ FilterSettings read_filter_settings(obs_data_t* data) {
     for (const SettingSpec& spec : settings_schema()) {
         std::visit(
             Overloaded{
-                [](std::monostate) {},
                 [&](bool FilterSettings::*field) { s.*field = obs_data_get_bool(data, spec.key); },
                 [&](int32_t FilterSettings::*field) { s.*field = read_int(data, spec); },
                 [&](float FilterSettings::*field) { s.*field = read_float(data, spec); },
                 [&](std::string FilterSettings::*field) { s.*field = read_text(data, spec); },
+                [&](SettingReader read) { read(data, spec, s); },
             },
             spec.field);
     }
@@ -64,9 +51,6 @@ FilterSettings read_filter_settings(obs_data_t* data) {
         s.confidence = std::min(s.confidence, kCrowdConfidence);
         s.max_faces = std::max(s.max_faces, kCrowdMaxFaces);
     }
-    s.selection.mode = read_int(data, setting_spec("face_selection_mode"));
-    s.selection.ids = parse_face_ids(obs_data_get_string(data, "excluded_face_ids"));
-    s.tracking_device = normalize_tracking_device(read_text(data, setting_spec("tracking_device")));
     return s;
 }
 

@@ -1,6 +1,5 @@
 #include "settings/properties.hpp"
 
-#include "settings/device_choice.hpp"
 #include "settings/gpu_adapters.hpp"
 #include "settings/settings_schema.hpp"
 
@@ -10,10 +9,11 @@
 namespace veilcam {
 namespace {
 
-void add_device_list(obs_properties_t* props, const SettingSpec& spec, TextLookup text) {
+void add_device_list(obs_properties_t* props, const SettingSpec& spec, TextLookup text,
+                     const std::vector<SettingChoice>& devices) {
     obs_property_t* list = obs_properties_add_list(props, spec.key, text(spec.label),
                                                    OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
-    for (const SettingChoice& choice : spec.choices) {
+    for (const SettingChoice& choice : devices) {
         obs_property_list_add_string(list, text(choice.label), choice.id);
     }
     for (const GpuAdapter& adapter : list_gpu_adapters()) {
@@ -24,7 +24,8 @@ void add_device_list(obs_properties_t* props, const SettingSpec& spec, TextLooku
     }
 }
 
-void add_property(obs_properties_t* props, const SettingSpec& spec, TextLookup text) {
+void add_property(obs_properties_t* props, const SettingSpec& spec, TextLookup text,
+                  const std::vector<SettingChoice>& devices) {
     const char* label = text(spec.label);
     switch (spec.kind) {
     case SettingKind::Bool:
@@ -51,7 +52,7 @@ void add_property(obs_properties_t* props, const SettingSpec& spec, TextLookup t
         obs_properties_add_text(props, spec.key, label, OBS_TEXT_DEFAULT);
         break;
     case SettingKind::DeviceChoice:
-        add_device_list(props, spec, text);
+        add_device_list(props, spec, text, devices);
         break;
     case SettingKind::Path:
         obs_properties_add_path(props, spec.key, label, OBS_PATH_FILE, "YuNet ONNX (*.onnx)",
@@ -62,11 +63,11 @@ void add_property(obs_properties_t* props, const SettingSpec& spec, TextLookup t
 
 } // namespace
 
-obs_properties_t* make_properties(TextLookup text) {
+obs_properties_t* make_properties(TextLookup text, const std::vector<SettingChoice>& devices) {
     std::unique_ptr<obs_properties_t, void (*)(obs_properties_t*)> props(obs_properties_create(),
                                                                          obs_properties_destroy);
     for (const SettingSpec& spec : settings_schema()) {
-        add_property(props.get(), spec, text);
+        add_property(props.get(), spec, text, devices);
     }
     return props.release();
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "settings/settings_schema.hpp"
+
 #include <obs.h>
+
+#include <vector>
 
 namespace veilcam {
 
@@ -8,7 +12,7 @@ namespace veilcam {
 using TextLookup = const char* (*)(const char* key);
 
 // The filter's properties panel, one control per setting in the schema's
-// order; the device list names the CPU and every GPU adapter found now.
-obs_properties_t* make_properties(TextLookup text);
+// order; the device list holds `devices`, then every GPU adapter found now.
+obs_properties_t* make_properties(TextLookup text, const std::vector<SettingChoice>& devices);
 
 } // namespace veilcam

@@ -2,9 +2,8 @@
 
 #include "settings/device_choice.hpp"
 
+#include <algorithm>
 #include <array>
-#include <cstring>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
 
@@ -66,12 +65,18 @@ std::vector<SettingSpec> make_schema() {
         flag("show_boxes", "ShowBoxes", false, &S::show_boxes),
         choice("face_selection_mode", "FaceSelectionMode",
                {{"SelectionExclude", kListedStayVisible}, {"SelectionInclude", kListedAreHidden}},
-               {}),
-        text("excluded_face_ids", "FaceIds", K::Text, "", {}),
-        text("tracking_device", "TrackingDevice", K::DeviceChoice, "cpu", {},
-             {{"TrackingCpu", 0, kCpuDevice},
-              {"TrackingCpuOrt", 1, kCpuOrtDevice},
-              {"TrackingCpuScrfd", 2, kCpuScrfdDevice}}),
+               [](obs_data_t* data, const SettingSpec& spec, S& s) {
+                   s.selection.mode = read_int(data, spec);
+               }),
+        text("excluded_face_ids", "FaceIds", K::Text, "",
+             [](obs_data_t* data, const SettingSpec& spec, S& s) {
+                 s.selection.ids = parse_face_ids(read_text(data, spec).c_str());
+             }),
+        // Its choices are the detection devices, listed where they are known.
+        text("tracking_device", "TrackingDevice", K::DeviceChoice, kCpuDevice,
+             [](obs_data_t* data, const SettingSpec& spec, S& s) {
+                 s.tracking_device = normalize_tracking_device(read_text(data, spec));
+             }),
         flag("mirrored_profile_pass", "ProfilePass", true, &S::mirrored_profile_pass),
         flag("crowd_mode", "CrowdMode", false, &S::crowd_mode),
         number("detection_max_dimension", "DetectionSize", 640, 320, 1280, {320, 1280, 64},
@@ -98,13 +103,16 @@ const std::vector<SettingSpec>& settings_schema() {
     return schema;
 }
 
-const SettingSpec& setting_spec(const char* key) {
-    for (const SettingSpec& spec : settings_schema()) {
-        if (std::strcmp(spec.key, key) == 0) {
-            return spec;
-        }
-    }
-    throw std::logic_error(std::string("no setting named ") + key);
+// Integer settings are stored as 64 bits; only the low 32 bits count.
+int32_t read_int(obs_data_t* data, const SettingSpec& spec) {
+    const auto value =
+        static_cast<int32_t>(static_cast<uint32_t>(obs_data_get_int(data, spec.key)));
+    return static_cast<int32_t>(std::clamp<double>(value, spec.lowest, spec.highest));
+}
+
+std::string read_text(obs_data_t* data, const SettingSpec& spec) {
+    const char* value = obs_data_get_string(data, spec.key);
+    return value ? value : "";
 }
 
 SettingType setting_type(const SettingSpec& spec) {

@@ -23,9 +23,15 @@ struct SettingChoice {
     const char* id = nullptr; // DeviceChoice: the device id
 };
 
-// Where a setting lands in FilterSettings; monostate for the ones read by hand.
-using SettingField = std::variant<std::monostate, bool FilterSettings::*, int32_t FilterSettings::*,
-                                  float FilterSettings::*, std::string FilterSettings::*>;
+struct SettingSpec;
+// A setting that is more than a value of its own: it reads itself into the
+// record (the face list is parsed, a device id normalised).
+using SettingReader = void (*)(obs_data_t* data, const SettingSpec& spec, FilterSettings& settings);
+
+// Where a setting lands in FilterSettings.
+using SettingField =
+    std::variant<bool FilterSettings::*, int32_t FilterSettings::*, float FilterSettings::*,
+                 std::string FilterSettings::*, SettingReader>;
 
 inline constexpr double kUnbounded = std::numeric_limits<double>::infinity();
 
@@ -38,17 +44,21 @@ struct SettingSpec {
     double lowest = -kUnbounded;   // what reading holds a stored number to
     double highest = kUnbounded;
     double panel_min = 0.0, panel_max = 0.0, panel_step = 0.0;
-    std::vector<SettingChoice> choices = {}; // IntChoice; the CPU entry of DeviceChoice
+    std::vector<SettingChoice> choices = {}; // IntChoice
     SettingField field = {};
 };
 
 const std::vector<SettingSpec>& settings_schema();
-const SettingSpec& setting_spec(const char* key);
 
 // Stored type of a setting: what obs_data_get_* reads it with.
 enum class SettingType { Bool, Int, Double, String };
 SettingType setting_type(const SettingSpec& spec);
 
 void set_setting_defaults(obs_data_t* data);
+
+// A stored value as reading takes it: an integer held to the setting's
+// bounds (only its low 32 bits count), the text ("" for none).
+int32_t read_int(obs_data_t* data, const SettingSpec& spec);
+std::string read_text(obs_data_t* data, const SettingSpec& spec);
 
 } // namespace veilcam

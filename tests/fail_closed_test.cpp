@@ -71,8 +71,10 @@ TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
                 tracker.update(shown.faces);
                 TestFrame frame = test::make_frame(shown.image, VIDEO_FORMAT_BGR3);
                 RegionScratch scratch;
-                obscure_frame(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), tracker.tracks(), 0,
-                              settings, scratch);
+                std::vector<FaceRegion> faces;
+                list_face_regions(tracker.tracks(), 0, settings, shown.image.size(), faces);
+                obscure_frame(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), faces, settings,
+                              scratch);
                 found += faces_still_found(frame.plane_bytes(0).reshape(3), shown.faces);
             }
             EXPECT_EQ(found, 0) << "mode " << mode.obscure_mode << ", strength " << mode.blur_radius

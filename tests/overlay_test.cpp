@@ -34,7 +34,9 @@ struct Drawn {
         settings.max_faces = 2;
         FaceTracker tracker(0.72f, 0.12f, 24);
         tracker.update(boxes);
-        draw_overlay(frame.frame, *frame_format(format), tracker.tracks(), 0, settings, scratch);
+        std::vector<FaceRegion> faces;
+        list_face_regions(tracker.tracks(), 0, settings, picture.size(), faces);
+        draw_overlay(frame.frame, *frame_format(format), faces, settings, scratch);
     }
     cv::Mat pixels() const { return frame.plane_bytes(0); }
     cv::Mat changed() const { return frame.plane_bytes(0) != before.plane_bytes(0); }

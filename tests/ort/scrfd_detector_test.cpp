@@ -59,7 +59,8 @@ TEST(GpuFallback, EachFailureIsSaidOnceAndYunetTakesOver) {
             obs_data_set_int(s, "detection_interval", 1);
         });
         FilterInstance& f = filter.instance();
-        f.detector_choice.bundled.yunet_any_size = test::scrfd_model();
+        f.detector_choice.bundled["models/face_detection_yunet_2023mar_any_size.onnx"] =
+            test::scrfd_model();
         if (c.inference_fails) {
             f.detector.model = std::make_unique<ScrfdDetector>(
                 VEILCAM_TEST_MODELS_DIR "/nine_outputs.onnx", 0, OrtProvider::Cpu);

@@ -13,9 +13,11 @@ TestFilter::TestFilter(const SettingsEdit& edit) : settings_(obs_data_create()) 
     if (edit) {
         edit(settings_);
     }
-    instance_ = static_cast<FilterInstance*>(create_with_models(
-        settings_, nullptr,
-        {yunet_model(), yunet_any_size_model(), scrfd_model(), scrfd_any_size_model()}));
+    // The models folder sits in the data folder that the table's names start from.
+    instance_ = static_cast<FilterInstance*>(
+        create_with_models(settings_, nullptr, find_bundled_models([](const char* file) {
+                               return std::string(VEILCAM_MODELS_DIR "/../") + file;
+                           })));
     if (!instance_) {
         obs_data_release(settings_);
         throw std::runtime_error("create returned no filter");

@@ -1,6 +1,7 @@
 // veilcam-video: hides the faces in a video file with the plug-in's own filter.
 #include "detection/face_detector.hpp"
 #include "plugin/filter_callbacks.hpp"
+#include "settings/filter_settings.hpp"
 #include "tools/video/anonymize.hpp"
 #include "tools/video/ffmpeg_owners.hpp"
 #include "tools/video/options.hpp"
@@ -190,17 +191,18 @@ int main(int argc, char** argv) {
     if (options.help) {
         const std::unique_ptr<lookup_t, LocaleRelease> locale(
             text_lookup_create((data_beside_tool() / "locale/en-US.ini").c_str()));
-        std::fputs(video::usage(settings.get(), locale.get()).c_str(), stdout);
+        std::fputs(video::usage(settings.get(), locale.get(), named_device_choices()).c_str(),
+                   stdout);
         return 0;
     }
 
     try {
         const fs::path data = data_beside_tool();
-        const BundledModels models{
-            (data / kYunetModelFile).string(), (data / kYunetAnySizeModelFile).string(),
-            (data / kScrfdModelFile).string(), (data / kScrfdAnySizeModelFile).string()};
-        const char* model_path = obs_data_get_string(settings.get(), "model_path");
-        check_model(*model_path ? model_path : models.yunet);
+        const BundledModels models =
+            find_bundled_models([&](const char* file) { return (data / file).string(); });
+        const std::string model_path = read_filter_settings(settings.get()).model_path;
+        check_model(!model_path.empty() ? model_path
+                                        : bundled_model(models, device_for(kCpuDevice)));
         const std::vector<Job> jobs = jobs_of(options);
         const bool batch = !options.output_dir.empty();
         if (batch) {

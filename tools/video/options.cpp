@@ -83,11 +83,13 @@ std::string label(lookup_t* locale, const char* key) {
 }
 
 // What the panel says of a setting: its label, then its choices or its range.
-std::string meaning(lookup_t* locale, const SettingSpec& spec) {
+std::string meaning(lookup_t* locale, const SettingSpec& spec,
+                    const std::vector<SettingChoice>& devices) {
     std::ostringstream text;
     text << label(locale, spec.label);
     const char* separator = ": ";
-    for (const SettingChoice& choice : spec.choices) {
+    for (const SettingChoice& choice :
+         spec.kind == SettingKind::DeviceChoice ? devices : spec.choices) {
         text << separator;
         if (choice.id) {
             text << choice.id;
@@ -171,7 +173,8 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
     return options;
 }
 
-std::string usage(obs_data_t* defaults, lookup_t* locale) {
+std::string usage(obs_data_t* defaults, lookup_t* locale,
+                  const std::vector<SettingChoice>& devices) {
     std::ostringstream text;
     text << "usage: veilcam-video [options] INPUT OUTPUT\n"
             "       veilcam-video [options] INPUT... --output-dir DIR\n"
@@ -185,8 +188,8 @@ std::string usage(obs_data_t* defaults, lookup_t* locale) {
     for (const SettingSpec& spec : settings_schema()) {
         const std::string option =
             "--" + std::string(spec.key) + " " + default_text(defaults, spec);
-        text << "  " << std::left << std::setw(35) << option << ' ' << meaning(locale, spec)
-             << "\n";
+        text << "  " << std::left << std::setw(35) << option << ' '
+             << meaning(locale, spec, devices) << "\n";
     }
     text << "  (model_path empty: the model beside the tool, data/models/;\n"
             "   detection_interval: 1 here, 2 in OBS, where a detection on every frame\n"

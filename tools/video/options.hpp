@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/settings_schema.hpp"
+
 #include <obs.h>
 #include <util/text-lookup.h>
 
@@ -26,6 +28,7 @@ Options parse_options(int argc, char** argv, obs_data_t* settings);
 
 // Every option with its default and, from `locale` (the panel's texts; may be
 // null), its label and what its values mean.
-std::string usage(obs_data_t* defaults, lookup_t* locale);
+std::string usage(obs_data_t* defaults, lookup_t* locale,
+                  const std::vector<SettingChoice>& devices);
 
 } // namespace veilcam::video

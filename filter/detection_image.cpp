@@ -1,0 +1,92 @@
+#include "filter/detection_image.hpp"
+
+#include "filter/detection_colour.hpp"
+#include "filter/plane_samples.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace veilcam {
+namespace {
+
+// What detection starts from: `area` of plane 0's samples, or its luma
+// channel alone where the picture is detected in grey. Packed 4:2:2 shares
+// chroma between pixel pairs: an odd last column has no pair and is left out.
+cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& format,
+                          const cv::Rect& area, DetectionImages& images) {
+    const cv::Mat plane0 = load_area(frame, format, 0, area, images.unpacked);
+    if (format.to_bgr < 0 && format.luma_channel >= 0) {
+        cv::extractChannel(plane0, images.luma, format.luma_channel);
+        return images.luma;
+    }
+    return format.luma_channel >= 0 ? plane0.colRange(0, plane0.cols & ~1) : plane0;
+}
+
+// A shrink to at least one pixel each way, however thin the frame.
+cv::Size scaled_size(cv::Size size, double scale) {
+    return {std::max(1, static_cast<int>(std::lround(size.width * scale))),
+            std::max(1, static_cast<int>(std::lround(size.height * scale)))};
+}
+
+void make_working_area(const obs_source_frame& frame, const FrameFormat& format,
+                       const cv::Rect& area, DetectionImages& images) {
+    const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
+    if (plane0.empty()) {
+        images.working.release();
+        return;
+    }
+    convert_for_detection(plane0, format, images.eight_bit, images.working);
+}
+
+void scale_for_detection(const obs_source_frame& frame, const FrameFormat& format,
+                         const cv::Rect& area, double scale, DetectionImages& images) {
+    if (scale < 1.0 && format.to_bgr < 0) {
+        // Plane 0 kept as it is has no more channels than the detection
+        // image: shrunk first, it costs a fraction of the work, same picture.
+        // (Four channels shrink slower than three: RGBA is converted first.)
+        const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
+        cv::resize(plane0, images.shrunk, scaled_size(plane0.size(), scale), 0, 0, cv::INTER_AREA);
+        convert_for_detection(images.shrunk, format, images.eight_bit, images.detection);
+        return;
+    }
+    make_working_area(frame, format, area, images);
+    if (images.working.empty()) {
+        images.detection.release();
+    } else if (scale != 1.0) {
+        // A tile is enlarged where its small faces need it.
+        cv::resize(images.working, images.detection, scaled_size(images.working.size(), scale), 0,
+                   0, cv::INTER_AREA);
+    } else {
+        images.working.copyTo(images.detection);
+    }
+}
+
+} // namespace
+
+void make_working_image(const obs_source_frame& frame, const FrameFormat& format,
+                        DetectionImages& images) {
+    make_working_area(frame, format,
+                      {0, 0, static_cast<int>(frame.width), static_cast<int>(frame.height)},
+                      images);
+}
+
+cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& format,
+                              const cv::Rect& area, double scale, bool colour,
+                              DetectionImages& images) {
+    scale_for_detection(frame, format, area, scale, images);
+    cv::Mat* image = &images.detection;
+    if (colour && !image->empty() && detects_colour_as_grey(format)) {
+        colour_detection_image(frame, format, area, images);
+        image = &images.colour;
+    }
+    // Bottom-up frames (Windows capture devices, "Flip Vertically") are
+    // searched the right way up: the networks miss faces upside down.
+    if (frame.flip && !image->empty()) {
+        cv::flip(*image, *image, 0);
+    }
+    return *image;
+}
+
+} // namespace veilcam

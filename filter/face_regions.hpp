@@ -1,0 +1,31 @@
+#pragma once
+
+#include "settings/filter_settings.hpp"
+#include "tracking/face_tracker.hpp"
+
+#include <opencv2/core/types.hpp>
+
+#include <cstdint>
+#include <vector>
+
+namespace veilcam {
+
+// A followed face as one frame shows it: what obscuring hides and what the
+// overlay outlines and labels are the same region and the same decision.
+struct FaceRegion {
+    cv::Rect region; // the face's box with its margin, cut to the frame
+    uint64_t id = 0;
+    bool hidden = true;
+};
+
+// A track's box widened by `padding_percent` on every side and cut to the
+// frame: the region that is hidden and outlined.
+cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size frame);
+
+// The regions of `tracks` on frame `frame_index`, in the tracks' order (the
+// longest-followed first), into `out`.
+void list_face_regions(const std::vector<FaceTrack>& tracks, uint64_t frame_index,
+                       const FilterSettings& settings, cv::Size frame,
+                       std::vector<FaceRegion>& out);
+
+} // namespace veilcam
