@@ -159,7 +159,7 @@ void inference_failed(FaceDetector& f, const char* what_failed) {
              ? "[veilcam] Inference on ONNX Runtime failed (%s); switching to YuNet on OpenCV"
              : "[veilcam] GPU inference failed (%s); switching to CPU",
          what_failed);
-    f.chosen_device_failed = true;
+    f.chosen_device_failed = true; // until the user picks another device
     reset_detector(f, false);
 }
 
