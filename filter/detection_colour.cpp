@@ -33,8 +33,8 @@ bool detects_colour_as_grey(const FrameFormat& format) {
 }
 
 void colour_detection_image(const obs_source_frame& frame, const FrameFormat& format,
-                            const cv::Rect& area, DetectionImages& images) {
-    const cv::Size size = images.detection.size();
+                            const cv::Rect& area, const cv::Mat& grey, ColourImages& images) {
+    const cv::Size size = grey.size();
     const int level = format.samples.level_scale;
     cv::Mat yuv = reused_image(images.yuv, size, CV_8UC3);
     if (format.luma_channel >= 0) {
@@ -49,7 +49,7 @@ void colour_detection_image(const obs_source_frame& frame, const FrameFormat& fo
             resized_to_8_bits(plane_area(frame, format, 1 + c, area, images.unpacked), size, level,
                               images.resized, images.chroma[c]);
         }
-        const cv::Mat sources[] = {images.detection, images.chroma[0], images.chroma[1]};
+        const cv::Mat sources[] = {grey, images.chroma[0], images.chroma[1]};
         const int from_to[] = {0, 0, 1, 1, 2, 2};
         cv::mixChannels(sources, 1 + chroma_planes, &yuv, 1, from_to, 3);
     }

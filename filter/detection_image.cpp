@@ -78,8 +78,8 @@ cv::Mat& make_detection_image(const obs_source_frame& frame, const FrameFormat& 
     scale_for_detection(frame, format, area, scale, images);
     cv::Mat* image = &images.detection;
     if (colour && !image->empty() && detects_colour_as_grey(format)) {
-        colour_detection_image(frame, format, area, images);
-        image = &images.colour;
+        colour_detection_image(frame, format, area, *image, images.colour);
+        image = &images.colour.colour;
     }
     // Bottom-up frames (Windows capture devices, "Flip Vertically") are
     // searched the right way up: the networks miss faces upside down.

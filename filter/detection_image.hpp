@@ -1,11 +1,10 @@
 #pragma once
 
+#include "filter/detection_colour.hpp"
 #include "filter/frame_formats.hpp"
 
 #include <obs.h>
 #include <opencv2/core/mat.hpp>
-
-#include <array>
 
 namespace veilcam {
 
@@ -18,10 +17,8 @@ struct DetectionImages {
     cv::Mat eight_bit; // samples of more than 8 bits brought to 8
     cv::Mat working;   // the whole frame at 8 bits, grey or BGR
     cv::Mat detection; // the frame shrunk, grey or BGR as the format is detected
-    // The detection image in colour where it is grey but the frame is not:
-    // the chroma at its size, and the YUV image joined from both.
-    std::array<cv::Mat, 2> chroma;
-    cv::Mat resized, yuv, colour;
+    // The detection image in colour where it is grey but the frame is not.
+    ColourImages colour;
 };
 
 // The whole frame as 8-bit grey or BGR (as the format is detected) in
