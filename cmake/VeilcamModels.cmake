@@ -58,8 +58,8 @@ function(veilcam_copy_models destination)
     string(REPLACE ":" ";" pair "${pair}")
     list(GET pair 0 model)
     list(GET pair 1 any_size)
-    # A cross-build takes these from the build for this machine instead.
-    if(NOT CMAKE_CROSSCOMPILING AND EXISTS "${destination}/${model}" AND
+    # A cross-build or a package takes these from the sysroot build instead.
+    if(NOT CMAKE_CROSSCOMPILING AND NOT VEILCAM_MODULE_ONLY AND EXISTS "${destination}/${model}" AND
        "${destination}/${model}" IS_NEWER_THAN "${destination}/${any_size}")
       find_package(Python3 REQUIRED COMPONENTS Interpreter)
       execute_process(

@@ -3,6 +3,9 @@
 #include "plugin/filter_callbacks.hpp"
 
 #include <util/text-lookup.h>
+#ifdef VEILCAM_OWN_OPENCV
+#include <opencv2/core/utility.hpp>
+#endif
 
 namespace veilcam {
 namespace {
@@ -52,6 +55,11 @@ std::string find_module_file(const char* name) {
 }
 
 bool load_module() {
+#ifdef VEILCAM_OWN_OPENCV
+    // Our copy of OpenCV, linked in, is ours alone: it runs on the calling
+    // thread and starts no pool of threads inside OBS.
+    cv::setNumThreads(0);
+#endif
     register_filter();
     blog(LOG_INFO, "[obs-veilcam] loaded v%s", kModuleVersion);
     return true;

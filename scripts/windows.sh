@@ -25,9 +25,7 @@ mkdir -p "$build/libobs"
 {
     echo "LIBRARY obs.dll"
     echo "EXPORTS"
-    comm -12 <(nm -D --undefined-only "$root/build/obs-veilcam.so" | awk '{ print $2 }' | sort -u) \
-        <(nm -D --defined-only "$VEILCAM_SYSROOT/usr/lib/x86_64-linux-gnu/libobs.so.0" |
-            awk '{ print $3 }' | sort -u)
+    libobs_imports "$root/build/obs-veilcam.so"
 } >"$build/libobs/obs.def"
 x86_64-w64-mingw32-dlltool -d "$build/libobs/obs.def" -l "$build/libobs/libobs.a" -D obs.dll
 cat >"$build/libobs/libobsConfig.cmake" <<CONFIG

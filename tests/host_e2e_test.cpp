@@ -122,8 +122,8 @@ class RealHost : public ::testing::Test {
         return input;
     }
 
-    SourcePtr attach_filter(obs_source_t* input) {
-        SourcePtr filter(obs_source_create_private("veilcam_filter", "veil", nullptr),
+    SourcePtr attach_filter(obs_source_t* input, obs_data_t* settings = nullptr) {
+        SourcePtr filter(obs_source_create_private("veilcam_filter", "veil", settings),
                          obs_source_release);
         obs_source_filter_add(input, filter.get());
         return filter;
@@ -243,6 +243,38 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHidden) {
     EXPECT_EQ(log_.count("[veilcam]", LOG_ERROR) + log_.count("[veilcam]", LOG_WARNING) -
                   log_.count("[veilcam] Starting the detector on ", LOG_WARNING),
               0);
+}
+
+// The plug-in starts no threads inside OBS: its own OpenCV runs on the
+// calling thread, and ONNX Runtime's sessions have no pool.
+TEST_F(RealHost, HidingWithEveryCpuDeviceStartsNoThread) {
+    const auto threads = [] {
+        return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+    };
+    const test::LabelledPhoto& c = composite();
+    const std::pair<const char*, const char*> devices[] = {
+        {"cpu", "[veilcam] YuNet detector ready on CPU: "},
+        {"cpu-ort", "[veilcam] YuNet detector ready on ONNX Runtime's CPU provider: "},
+        {"cpu-scrfd", "[veilcam] SCRFD-500M detector ready on ONNX Runtime's CPU provider: "}};
+    for (const auto& [device, ready] : devices) {
+        SourcePtr input = make_input(device);
+        obs_set_output_source(0, input.get());
+        // OBS's threads for a source, and the test's own OpenCV's, start here.
+        const cv::Mat unfiltered = render(input.get(), c.image, VIDEO_FORMAT_I420);
+        const auto before = threads();
+        obs_data_t* settings = obs_data_create();
+        obs_data_set_string(settings, "tracking_device", device);
+        SourcePtr filter = attach_filter(input.get(), settings);
+        obs_data_release(settings);
+        const cv::Mat filtered = render(input.get(), c.image, VIDEO_FORMAT_I420);
+        EXPECT_EQ(threads(), before) << device;
+        EXPECT_EQ(log_.count(ready, LOG_INFO), 1) << device;
+        obs_set_output_source(0, nullptr);
+        for (const cv::Rect& face : c.faces) {
+            EXPECT_LT(grey_detail(filtered, face), 0.5 * grey_detail(unfiltered, face))
+                << device << ", face " << face;
+        }
+    }
 }
 
 } // namespace
