@@ -11,15 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
 
 host_packages=(g++ cmake ninja-build protobuf-compiler zlib1g-dev dpkg-dev curl xz-utils)
-missing=()
-for package in "${host_packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]})); then
-    log "installing the Linux package's build tools on the host: ${missing[*]}"
-    apt-get update -q >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
-fi
+install_host_packages "the Linux package's build tools" "${host_packages[@]}"
 
 # shellcheck source=scripts/opencv-sources.sh
 source "$here/opencv-sources.sh"

@@ -35,30 +35,12 @@ gcc -shared -fPIC -Wl,-soname,libobs.so.0 -o "$build/libobs/libobs.so" "$build/l
 # (glibc 2.41's among them) stay out of the way.
 mkdir -p "$build/libobs/include"
 ln -sfn "$VEILCAM_SYSROOT/usr/include/simde" "$build/libobs/include/simde"
-cat >"$build/libobs/libobsConfig.cmake" <<CONFIG
-add_library(OBS::libobs SHARED IMPORTED)
-set_target_properties(OBS::libobs PROPERTIES
-  IMPORTED_LOCATION "$build/libobs/libobs.so"
-  IMPORTED_SONAME "libobs.so.0"
-  INTERFACE_INCLUDE_DIRECTORIES "$VEILCAM_SYSROOT/usr/include/obs;$build/libobs/include")
-CONFIG
-# OpenCV's dnn names the protobuf it was built with as a CMake target.
-cat >"$build/libobs/protobuf.cmake" <<CONFIG
-add_library(protobuf::libprotobuf STATIC IMPORTED)
-set_target_properties(protobuf::libprotobuf PROPERTIES IMPORTED_LOCATION "$opencv/lib/libprotobuf.a")
-CONFIG
+write_link_configs "$build/libobs" SHARED "$build/libobs/libobs.so" \
+    "$VEILCAM_SYSROOT/usr/include/obs;$build/libobs/include" "$opencv" IMPORTED_SONAME libobs.so.0
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEILCAM_MODULE_ONLY=ON \
-    -DVEILCAM_BUILD_TESTS=OFF -Dlibobs_DIR="$build/libobs" -DOpenCV_DIR="$opencv/lib/cmake/opencv4" \
-    -DCMAKE_PROJECT_INCLUDE="$build/libobs/protobuf.cmake" \
-    -DONNXRUNTIME_INCLUDE_DIR="$VEILCAM_SYSROOT/usr/include/onnxruntime" \
-    -DVEILCAM_ONNXRUNTIME_DIR="$runtime" -DCMAKE_MODULE_LINKER_FLAGS=-s >&2
-cmake --build "$build" >&2
-cp "$root"/build/data/models/*_any_size.onnx "$build/data/models/"
-
+build_package_module "$build" "$opencv" "$runtime" -DVEILCAM_MODULE_ONLY=ON \
+    -DCMAKE_MODULE_LINKER_FLAGS=-s
 stage="$build/stage"
-rm -rf "$stage"
-cmake --install "$build" --prefix "$stage" >&2
 module="$stage/obs-veilcam/bin/64bit/obs-veilcam.so"
 
 needed=$(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)
@@ -83,9 +65,7 @@ newest_ok "$glibc" 2.35 || die "obs-veilcam.so needs GLIBC_$glibc; Ubuntu 22.04 
 newest_ok "$glibcxx" 3.4.30 || die "obs-veilcam.so needs GLIBCXX_$glibcxx; GCC 12's is 3.4.30"
 newest_ok "${cxxabi:-1.3}" 1.3.13 || die "obs-veilcam.so needs CXXABI_$cxxabi; GCC 12's is 1.3.13"
 exports=$(nm -D --defined-only "$module" | awk '{ print $3 }' | sort)
-expected=$(printf '%s\n' obs_module_description obs_module_free_locale obs_module_get_string \
-    obs_module_load obs_module_set_locale obs_module_set_pointer obs_module_ver)
-[[ "$exports" == "$expected" ]] || die "obs-veilcam.so exports more or less than the module functions: $exports"
+[[ "$exports" == "$(module_exports)" ]] || die "obs-veilcam.so exports more or less than the module functions: $exports"
 cp "$root/docs/INSTALL-LINUX.txt" "$stage/"
 
 mkdir -p "$root/dist"

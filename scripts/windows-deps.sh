@@ -14,15 +14,7 @@ source "$here/common.sh"
 host_packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev mingw-w64-tools
     binutils-mingw-w64-x86-64 libz-mingw-w64-dev protobuf-compiler cmake ninja-build zip
     wine64 wine libvkd3d1 libvkd3d-shader1 mesa-vulkan-drivers libvulkan1 xvfb dpkg-dev curl)
-missing=()
-for package in "${host_packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]})); then
-    log "installing the Windows cross tools and Wine on the host: ${missing[*]}"
-    apt-get update -q >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
-fi
+install_host_packages "the Windows cross tools and Wine" "${host_packages[@]}"
 
 # shellcheck source=scripts/opencv-sources.sh
 source "$here/opencv-sources.sh"

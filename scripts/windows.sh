@@ -28,40 +28,19 @@ mkdir -p "$build/libobs"
     libobs_imports "$root/build/obs-veilcam.so"
 } >"$build/libobs/obs.def"
 x86_64-w64-mingw32-dlltool -d "$build/libobs/obs.def" -l "$build/libobs/libobs.a" -D obs.dll
-cat >"$build/libobs/libobsConfig.cmake" <<CONFIG
-add_library(OBS::libobs STATIC IMPORTED)
-set_target_properties(OBS::libobs PROPERTIES
-  IMPORTED_LOCATION "$build/libobs/libobs.a"
-  INTERFACE_INCLUDE_DIRECTORIES "$VEILCAM_SYSROOT/usr/include/obs")
-CONFIG
-
-# OpenCV's dnn names the protobuf it was built with as a CMake target.
-cat >"$build/libobs/protobuf.cmake" <<CONFIG
-add_library(protobuf::libprotobuf STATIC IMPORTED)
-set_target_properties(protobuf::libprotobuf PROPERTIES IMPORTED_LOCATION "$opencv/lib/libprotobuf.a")
-CONFIG
+write_link_configs "$build/libobs" STATIC "$build/libobs/libobs.a" \
+    "$VEILCAM_SYSROOT/usr/include/obs" "$opencv"
 
 # The runtime's C header spells the calling convention the MSVC way.
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+build_package_module "$build" "$opencv" "$runtime" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DVEILCAM_BUILD_TESTS=OFF -Dlibobs_DIR="$build/libobs" -DOpenCV_DIR="$opencv/lib/cmake/opencv4" \
-    -DCMAKE_PROJECT_INCLUDE="$build/libobs/protobuf.cmake" \
-    -DONNXRUNTIME_INCLUDE_DIR="$VEILCAM_SYSROOT/usr/include/onnxruntime" \
-    -DVEILCAM_ONNXRUNTIME_DIR="$runtime" -DCMAKE_CXX_FLAGS="-D_stdcall=__stdcall" \
-    -DCMAKE_MODULE_LINKER_FLAGS="-static -s -Wl,--no-undefined" >&2
-cmake --build "$build" >&2
-# The models whose input size is opened come from the build for this machine.
-cp "$root"/build/data/models/*_any_size.onnx "$build/data/models/"
-
+    -DCMAKE_CXX_FLAGS="-D_stdcall=__stdcall" \
+    -DCMAKE_MODULE_LINKER_FLAGS="-static -s -Wl,--no-undefined"
 stage="$build/stage"
-rm -rf "$stage"
-cmake --install "$build" --prefix "$stage" >&2
 dll="$stage/obs-veilcam/bin/64bit/obs-veilcam.dll"
 exports=$(x86_64-w64-mingw32-objdump -p "$dll" |
     awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && NF == 0 { on = 0 } on { print $NF }' | sort)
-expected=$(printf '%s\n' obs_module_description obs_module_free_locale obs_module_get_string \
-    obs_module_load obs_module_set_locale obs_module_set_pointer obs_module_ver)
-[[ "$exports" == "$expected" ]] || die "the DLL exports more or less than the module functions: $exports"
+[[ "$exports" == "$(module_exports)" ]] || die "the DLL exports more or less than the module functions: $exports"
 imports=$(x86_64-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ { print $3 }' | sort -u)
 log "obs-veilcam.dll imports: $(echo $imports)"
 for import in $imports; do
