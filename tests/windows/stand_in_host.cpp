@@ -11,6 +11,8 @@
 // onnxruntime.dll, which the checks put in place half-way.
 #include <obs-module.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <tlhelp32.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -222,6 +224,19 @@ bool hides_faces(const obs_source_info& info, const Photo& photo, const char* de
     return hidden;
 }
 
+// How many threads this process runs now.
+int thread_count() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
 // An export of the module as the function it is (through void*, which the
 // compiler lets any function pointer pass).
 template <typename Function> Function module_function(HMODULE module, const char* name) {
@@ -266,7 +281,12 @@ extern "C" int run_checks(const char* work_dir) {
         return g_failures;
     }
 
+    const int threads = thread_count();
     check(hides_faces(info, photo, "cpu"), "the CPU detector hides the faces");
+    check(thread_count() == threads,
+          "and starts no thread: the DLL's own OpenCV runs on the calling thread (" +
+              std::to_string(threads) + " threads before, " + std::to_string(thread_count()) +
+              " after)");
     g_data_dir = data_copy;
     check(hides_faces(info, photo, "cpu") && count_in_log("YuNet CPU load failed") == 0,
           "so it does with the data in " + data_copy);
