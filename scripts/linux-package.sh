@@ -43,6 +43,9 @@ build_package_module "$build" "$opencv" "$runtime" -DVEILCAM_MODULE_ONLY=ON \
 stage="$build/stage"
 module="$stage/obs-veilcam/bin/64bit/obs-veilcam.so"
 
+# Where a system with OBS 32 (the sysroot) finds what the module needs.
+log "ldd obs-veilcam.so in the sysroot:"
+"$here/in-sysroot.sh" ldd "$module" >&2
 needed=$(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)
 log "obs-veilcam.so needs: $(echo $needed)"
 for library in $needed; do
