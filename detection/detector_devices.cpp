@@ -34,7 +34,7 @@ const std::vector<DetectorDevice>& detector_devices() {
     return devices;
 }
 
-const DetectorDevice& device_for(const std::string& id) {
+const DetectorDevice& device_for(std::string_view id) {
     const DetectorDevice* gpu = nullptr;
     for (const DetectorDevice& device : detector_devices()) {
         if (device.runtime == DeviceRuntime::DirectMl) {

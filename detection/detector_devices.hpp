@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veilcam {
@@ -40,7 +41,7 @@ const std::vector<DetectorDevice>& detector_devices();
 
 // The row of a stored device id; any id no CPU row names asks for a GPU
 // ("dml:<adapter>", or one that is not there).
-const DetectorDevice& device_for(const std::string& id);
+const DetectorDevice& device_for(std::string_view id);
 
 // The devices chosen by name (all but the GPUs, listed by adapter), for the
 // panel and the video tool's help.

@@ -140,7 +140,6 @@ bool ensure_detector(FaceDetector& f, const DetectorChoice& choice, float confid
             return false;
         }
         f.chosen_device_failed = true;
-        f.model.reset();
         device = &device_for(device->fallback);
     }
     return true;

@@ -23,9 +23,9 @@ void apply_settings(FilterInstance& f, FilterSettings settings) {
         choice.tracking_device = f.settings.tracking_device;
         reset_detector(f.detector, true);
     }
-    const std::string model = f.settings.model_path.empty()
-                                  ? bundled_model(choice.bundled, device_for(kCpuDevice))
-                                  : f.settings.model_path;
+    const std::string& model = f.settings.model_path.empty()
+                                   ? bundled_model(choice.bundled, device_for(kCpuDevice))
+                                   : f.settings.model_path;
     if (model != choice.model_path) {
         choice.model_path = model;
         reset_detector(f.detector, false);

@@ -50,18 +50,22 @@ class FrameViews final : public DetectionSource {
     void make_views(const FaceModel& model, DetectionView& whole, DetectionView& tile) override {
         const bool colour = model.wants_colour();
         const cv::Rect all = frame_rect(frame);
-        scale = detection_scale(model, f.settings.detection_max_dimension, all.size());
-        this->tile = detection_tile(all.size(), scale, f.settings.minimum_face_size,
-                                    f.detection.tiles_searched);
-        whole = {make_detection_image(frame, format, all, scale, colour, f.images), scale, {}};
-        tile = {this->tile.count > 0 ? make_detection_image(frame, format, this->tile.area,
-                                                            this->tile.scale, colour, f.tile_images)
-                                     : cv::Mat(),
-                this->tile.scale, upright_origin(this->tile.area, frame)};
+        whole_scale = detection_scale(model, f.settings.detection_max_dimension, all.size());
+        searched_tile = detection_tile(all.size(), whole_scale, f.settings.minimum_face_size,
+                                       f.detection.tiles_searched);
+        whole = {make_detection_image(frame, format, all, whole_scale, colour, f.images),
+                 whole_scale,
+                 {}};
+        tile = {searched_tile.count > 0
+                    ? make_detection_image(frame, format, searched_tile.area, searched_tile.scale,
+                                           colour, f.tile_images)
+                    : cv::Mat(),
+                searched_tile.scale, upright_origin(searched_tile.area, frame)};
     }
 
-    double scale = 1.0;
-    DetectionTile tile;
+    // What the latest views were made with, for the tracker.
+    double whole_scale = 1.0;
+    DetectionTile searched_tile;
 
   private:
     FilterInstance& f;
@@ -85,9 +89,10 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
         if (frame.flip) {
             flip_rows(f.detection.detections, static_cast<int>(frame.height));
         }
-        f.detection.tiles_searched += views.tile.count > 0;
-        const PassReach reach{views.tile.count > 0 ? smallest_box_found_whole(views.scale) : 0.0f,
-                              cv::Rect2f(views.tile.area)};
+        const DetectionTile& tile = views.searched_tile;
+        f.detection.tiles_searched += tile.count > 0;
+        const PassReach reach{tile.count > 0 ? smallest_box_found_whole(views.whole_scale) : 0.0f,
+                              cv::Rect2f(tile.area)};
         f.tracker.update(f.detection.detections, f.frame_index, new_shot, reach);
     }
     return detected;
