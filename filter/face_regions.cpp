@@ -29,14 +29,16 @@ cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size
     return cv::Rect(x0, y0, x1 - x0, y1 - y0) & cv::Rect(cv::Point(), frame);
 }
 
-void list_face_regions(const std::vector<FaceTrack>& tracks, uint64_t frame_index,
-                       const FilterSettings& settings, cv::Size frame,
-                       std::vector<FaceRegion>& out) {
+void list_face_regions(const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
+                       cv::Size frame, std::vector<FaceRegion>& out) {
     out.clear();
+    const double margin = 1.0 + 2.0 * settings.padding_percent / 100.0;
+    const double largest = std::max(frame.width, frame.height);
     for (const FaceTrack& track : tracks) {
-        out.push_back(
-            {padded_face_rect(hidden_box(track, frame_index), settings.padding_percent, frame),
-             track.id, should_obscure(settings.selection, track.id, track.crossed)});
+        const double side = std::max(track.place.width, track.place.height) * margin;
+        out.push_back({padded_face_rect(hidden_box(track), settings.padding_percent, frame),
+                       static_cast<int>(std::clamp(std::ceil(side), 1.0, largest)), track.id,
+                       should_obscure(settings.selection, track.id, track.crossed)});
     }
 }
 

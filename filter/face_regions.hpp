@@ -13,7 +13,8 @@ namespace veilcam {
 // A followed face as one frame shows it: what obscuring hides and what the
 // overlay outlines and labels are the same region and the same decision.
 struct FaceRegion {
-    cv::Rect region; // the face's box with its margin, cut to the frame
+    cv::Rect region;   // where the face may be, with its margin, cut to the frame
+    int face_side = 0; // the longer side of the face's box with its margin, whole
     uint64_t id = 0;
     bool hidden = true;
 };
@@ -22,10 +23,9 @@ struct FaceRegion {
 // frame: the region that is hidden and outlined.
 cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size frame);
 
-// The regions of `tracks` on frame `frame_index`, in the tracks' order (the
-// longest-followed first), into `out`.
-void list_face_regions(const std::vector<FaceTrack>& tracks, uint64_t frame_index,
-                       const FilterSettings& settings, cv::Size frame,
-                       std::vector<FaceRegion>& out);
+// The regions of `tracks`, in the tracks' order (the longest-followed
+// first), into `out`.
+void list_face_regions(const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
+                       cv::Size frame, std::vector<FaceRegion>& out);
 
 } // namespace veilcam

@@ -143,11 +143,12 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
         f.tracker.end_tracks_if([&](const FaceTrack& track) {
             return !should_obscure(f.settings.selection, track.id, track.crossed);
         });
+        f.tracker.start_shot();
+    } else if (!f.tracker.tracks().empty()) {
+        const LevelGrid& before = f.previous_thumbnail.grid;
+        const LevelGrid& now = f.thumbnail.grid;
+        f.tracker.follow(measure_camera_motion(before, now), before, now);
     }
-    // A face seen once whose place changes may be moving fast.
-    f.tracker.note_motion([&](const cv::Rect2f& seen) {
-        return changed_within(f.previous_thumbnail, f.thumbnail, seen);
-    });
     if (cadence == 0 || new_shot) {
         f.detection_failed = !detect_and_track(f, frame, *format, new_shot);
     }
@@ -155,8 +156,7 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
         obscure_whole_frame(frame, *format, f.settings.pixel_size, f.region_scratch);
         return true;
     }
-    list_face_regions(f.tracker.tracks(), f.frame_index, f.settings, frame_rect(frame).size(),
-                      f.face_regions);
+    list_face_regions(f.tracker.tracks(), f.settings, frame_rect(frame).size(), f.face_regions);
     obscure_frame(frame, *format, f.face_regions, f.settings, f.region_scratch);
     draw_overlay(frame, *format, f.face_regions, f.settings, f.overlay);
     return true;

@@ -15,18 +15,24 @@ constexpr int kMinRegionSide = 3;
 // Many more small blocks than this across a face still show who it is.
 constexpr int kMostBlocksAcross = 6;
 
-// The view is reduced to a handful of samples across, whatever its size, so
-// that no face keeps a likeness: from 4 at the weakest strength down to 2 at
-// the strongest. Smoothing and a bilinear enlargement then hide the samples'
-// edges.
-void blur_view(cv::Mat& view, int32_t blur_radius, ResampleScratch& scratch) {
+// The face is reduced to a handful of samples across, whatever its size, so
+// that it keeps no likeness: from 4 at the weakest strength down to 2 at the
+// strongest; a region larger than the face gets as many more as it is
+// larger. Smoothing and a bilinear enlargement then hide the samples' edges.
+void blur_view(cv::Mat& view, int32_t blur_radius, int face_side, ResampleScratch& scratch) {
     const int k = std::clamp(blur_radius, 3, 151);
     const double samples = std::clamp(std::round(4.5 - k / 60.0), 2.0, 4.0);
-    const double scale = samples / std::max(view.cols, view.rows);
+    const double scale = samples / face_side;
     const int small_width = static_cast<int>(std::lround(view.cols * scale));
     const int small_height = static_cast<int>(std::lround(view.rows * scale));
     reduce_smooth_enlarge(view, cv::Size(std::max(small_width, 2), std::max(small_height, 2)),
                           scratch);
+}
+
+// A face's longer side in samples of `plane`.
+int plane_side(const FrameFormat& format, int plane, int side) {
+    const cv::Size size = plane_size(format, plane, side, side);
+    return std::max(size.width, size.height);
 }
 
 // Hides `area` of one plane with `hide`: alpha is put back as it was, and
@@ -82,8 +88,10 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
         for (int plane = 0; plane < format.plane_count; ++plane) {
             const cv::Rect whole(cv::Point(), plane_size(format, plane, size.width, size.height));
             obscure_area(frame, format, plane, plane_region(format, plane, face.region) & whole,
-                         scratch,
-                         [&](cv::Mat& view) { obscure_view(view, settings, scratch.resample); });
+                         scratch, [&](cv::Mat& view) {
+                             obscure_view(view, settings, plane_side(format, plane, face.face_side),
+                                          scratch.resample);
+                         });
         }
     }
 }
@@ -102,17 +110,20 @@ void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int
     }
 }
 
-void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch& scratch) {
+void obscure_view(cv::Mat& view, const FilterSettings& settings, int face_side,
+                  ResampleScratch& scratch) {
     if (view.cols < kMinRegionSide || view.rows < kMinRegionSide) {
         return;
     }
+    face_side = std::max(face_side, 1);
     if (settings.obscure_mode == kBlur) {
-        blur_view(view, settings.blur_radius, scratch);
+        blur_view(view, settings.blur_radius, face_side, scratch);
     } else {
         // However small the blocks asked for, a large face gets no more than a
-        // handful across: many small blocks still show who it is.
-        const int longer = std::max(view.cols, view.rows);
-        const int fewest_pixels = (longer + kMostBlocksAcross - 1) / kMostBlocksAcross;
+        // handful across: many small blocks still show who it is. The blocks
+        // follow the face, not the region, so that a region grown around a
+        // moving face is not a few giant blocks.
+        const int fewest_pixels = (face_side + kMostBlocksAcross - 1) / kMostBlocksAcross;
         pixelate_view(view, std::max(settings.pixel_size, fewest_pixels), scratch);
     }
 }

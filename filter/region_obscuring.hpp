@@ -35,8 +35,10 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
 void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int32_t pixel_size,
                          RegionScratch& scratch);
 
-// Pixelates or blurs one view of a plane in place, as the settings say;
-// views under 3 pixels in either direction are left alone.
-void obscure_view(cv::Mat& view, const FilterSettings& settings, ResampleScratch& scratch);
+// Pixelates or blurs one view of a plane in place, as the settings say, for
+// a face whose longer side is `face_side` samples of that plane; views under
+// 3 pixels in either direction are left alone.
+void obscure_view(cv::Mat& view, const FilterSettings& settings, int face_side,
+                  ResampleScratch& scratch);
 
 } // namespace veilcam

@@ -13,9 +13,10 @@ namespace {
 
 constexpr int kMaxChannels = 4;
 
+// Grows by half again, as reused_image does.
 template <typename T> void ensure_size(std::vector<T>& buffer, size_t size) {
     if (buffer.size() < size) {
-        buffer.resize(size);
+        buffer.resize(size + size / 2);
     }
 }
 

@@ -58,54 +58,36 @@ int moved_change(const Thumbnail& before, const Thumbnail& now, int dx, int dy) 
 
 void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format,
                     Thumbnail& thumbnail) {
-    constexpr int kGridColumns = Thumbnail::kColumns * kSamplesPerCellSide;
-    constexpr int kGridRows = Thumbnail::kRows * kSamplesPerCellSide;
+    static_assert(LevelGrid::kColumns == Thumbnail::kColumns * kSamplesPerCellSide &&
+                  LevelGrid::kRows == Thumbnail::kRows * kSamplesPerCellSide);
+    LevelGrid& grid = thumbnail.grid;
     thumbnail.width = frame.width;
     thumbnail.height = frame.height;
+    grid.frame = {static_cast<int>(frame.width), static_cast<int>(frame.height)};
+    for (int gy = 0; gy < LevelGrid::kRows; ++gy) {
+        const uint64_t y =
+            (2 * gy + 1) * static_cast<uint64_t>(frame.height) / (2 * LevelGrid::kRows);
+        const uint8_t* line = frame.data[0] + y * frame.linesize[0];
+        for (int gx = 0; gx < LevelGrid::kColumns; ++gx) {
+            const uint64_t x =
+                (2 * gx + 1) * static_cast<uint64_t>(frame.width) / (2 * LevelGrid::kColumns);
+            grid.levels[gy * LevelGrid::kColumns + gx] =
+                static_cast<uint8_t>(pixel_level(line, format, static_cast<int>(x)));
+        }
+    }
     for (int row = 0; row < Thumbnail::kRows; ++row) {
         for (int column = 0; column < Thumbnail::kColumns; ++column) {
             int sum = 0;
             for (int sy = 0; sy < kSamplesPerCellSide; ++sy) {
-                const int gy = row * kSamplesPerCellSide + sy;
-                const uint64_t y =
-                    (2 * gy + 1) * static_cast<uint64_t>(frame.height) / (2 * kGridRows);
-                const uint8_t* line = frame.data[0] + y * frame.linesize[0];
                 for (int sx = 0; sx < kSamplesPerCellSide; ++sx) {
-                    const int gx = column * kSamplesPerCellSide + sx;
-                    const uint64_t x =
-                        (2 * gx + 1) * static_cast<uint64_t>(frame.width) / (2 * kGridColumns);
-                    sum += pixel_level(line, format, static_cast<int>(x));
+                    sum +=
+                        grid.at(column * kSamplesPerCellSide + sx, row * kSamplesPerCellSide + sy);
                 }
             }
             thumbnail.cells[row * Thumbnail::kColumns + column] =
                 static_cast<uint8_t>(sum / (kSamplesPerCellSide * kSamplesPerCellSide));
         }
     }
-}
-
-bool changed_within(const Thumbnail& before, const Thumbnail& now, const cv::Rect2f& area) {
-    // Mean change of the cells under the area, in 8-bit levels: a face that
-    // moves changes them by tens of levels, noise and light flicker by a few.
-    constexpr int kMotion = 8;
-    if (before.width != now.width || before.height != now.height || now.width == 0) {
-        return false;
-    }
-    const float cell_width = static_cast<float>(now.width) / Thumbnail::kColumns;
-    const float cell_height = static_cast<float>(now.height) / Thumbnail::kRows;
-    const int x0 = std::clamp(static_cast<int>(area.x / cell_width), 0, Thumbnail::kColumns - 1);
-    const int y0 = std::clamp(static_cast<int>(area.y / cell_height), 0, Thumbnail::kRows - 1);
-    const int x1 =
-        std::clamp(static_cast<int>(area.br().x / cell_width), x0, Thumbnail::kColumns - 1);
-    const int y1 =
-        std::clamp(static_cast<int>(area.br().y / cell_height), y0, Thumbnail::kRows - 1);
-    int sum = 0;
-    for (int y = y0; y <= y1; ++y) {
-        for (int x = x0; x <= x1; ++x) {
-            const int i = y * Thumbnail::kColumns + x;
-            sum += std::abs(now.cells[i] - before.cells[i]);
-        }
-    }
-    return sum > kMotion * (x1 - x0 + 1) * (y1 - y0 + 1);
 }
 
 bool is_new_shot(const Thumbnail& before, const Thumbnail& now) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filter/frame_formats.hpp"
+#include "tracking/frame_motion.hpp"
 
 #include <obs.h>
 #include <opencv2/core/types.hpp>
@@ -16,15 +17,12 @@ struct Thumbnail {
     static constexpr int kRows = 18;
     std::array<uint8_t, kColumns * kRows> cells{};
     uint32_t width = 0, height = 0; // of the frame; 0 before the first
+    LevelGrid grid;                 // the levels the cells are the means of
 };
 
 // Fills `thumbnail` from a sparse grid of plane 0's pixels, each the mean of
 // its samples: a few thousand reads whatever the frame's size.
 void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format, Thumbnail& thumbnail);
-
-// Whether the picture changed inside `area` (frame pixels) between the two:
-// something moved there.
-bool changed_within(const Thumbnail& before, const Thumbnail& now, const cv::Rect2f& area);
 
 // Whether `now` shows another shot than `before`: a new size, or most of the
 // picture changed at once, as motion between two frames never does, however

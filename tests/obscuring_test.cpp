@@ -50,22 +50,35 @@ TEST(PlaneRegion, SubsampledPlanesCoverEverySampleTheRegionTouches) {
     }
 }
 
-TEST(Pixelation, BlocksArePixelSizeSquareFromTheViewCornerWithTheirMeans) {
-    cv::Mat plane = noise_plane({200, 120}, 1);
-    const cv::Mat before = plane.clone();
-    cv::Mat view = plane(cv::Rect(30, 20, 100, 60));
-    obscure_view(view, style(0, 20, 71), scratch());
-    for (int by = 0; by < 3; ++by) {
-        for (int bx = 0; bx < 5; ++bx) {
-            const cv::Rect block(30 + 20 * bx, 20 + 20 * by, 20, 20);
-            double lo = 0, hi = 0;
-            cv::minMaxLoc(plane(block), &lo, &hi);
-            EXPECT_EQ(lo, hi) << "block " << bx << "," << by << " is flat";
-            EXPECT_NEAR(lo, cv::mean(before(block))[0], 0.51);
+TEST(Pixelation, BlocksAreSquareFromTheViewCornerWithTheirMeansAndFollowTheFace) {
+    struct Case {
+        const char* what;
+        cv::Size view;
+        int pixel_size, face_side, block;
+    };
+    const Case cases[] = {
+        {"the region is the face: pixel size", {100, 60}, 20, 100, 20},
+        {"a large face: six blocks across", {120, 120}, 2, 120, 20},
+        {"a region three times its face: blocks of the face", {300, 180}, 2, 60, 10},
+    };
+    for (const Case& c : cases) {
+        cv::Mat plane = noise_plane(c.view + cv::Size(60, 40), 1);
+        const cv::Mat before = plane.clone();
+        const cv::Rect area(cv::Point(30, 20), c.view);
+        cv::Mat view = plane(area);
+        obscure_view(view, style(0, c.pixel_size, 71), c.face_side, scratch());
+        for (int y = 0; y + c.block <= c.view.height; y += c.block) {
+            for (int x = 0; x + c.block <= c.view.width; x += c.block) {
+                const cv::Rect block(area.x + x, area.y + y, c.block, c.block);
+                double lo = 0, hi = 0;
+                cv::minMaxLoc(plane(block), &lo, &hi);
+                ASSERT_EQ(lo, hi) << c.what << ": block at " << block.tl() << " is flat";
+                ASSERT_NEAR(lo, cv::mean(before(block))[0], 0.51) << c.what;
+            }
         }
+        view.copyTo(before(area));
+        EXPECT_EQ(worst_difference(plane, before), 0) << c.what << ": nothing outside changes";
     }
-    view.copyTo(before(cv::Rect(30, 20, 100, 60)));
-    EXPECT_EQ(worst_difference(plane, before), 0) << "nothing outside the view changes";
 }
 
 } // namespace

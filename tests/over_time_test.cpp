@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include <cmath>
+
 namespace veilcam {
 namespace {
 
@@ -103,32 +105,148 @@ TEST(OverTime, FastFacesStayInsideTheirRegionOnEveryFrame) {
     }
 }
 
-// A 1280x720 shot of a sample photo (on grey, its shape kept): seen through a
-// camera that has moved `shift` pixels and zoomed in `zoom` times, at a mean
-// level of 70 with its contrast times `contrast` (1: as it is). Labelled
-// faces go along.
-test::LabelledPhoto shot(const test::LabelledPhoto& photo, cv::Point shift, double zoom,
-                         double contrast) {
-    const double fit = std::min(1400.0 / photo.image.cols, 788.0 / photo.image.rows);
-    const test::LabelledPhoto fitted =
-        test::scaled(photo, {cvRound(photo.image.cols * fit), cvRound(photo.image.rows * fit)});
-    cv::Mat large(788, 1400, CV_8UC3, cv::Scalar::all(90));
-    const cv::Point at((1400 - fitted.image.cols) / 2, (788 - fitted.image.rows) / 2);
-    fitted.image.copyTo(large(cv::Rect(at, fitted.image.size())));
-    const cv::Rect seen(cv::Point(60, 34) + shift,
-                        cv::Size(cvRound(1280 / zoom), cvRound(720 / zoom)));
-    test::LabelledPhoto out{photo.file, {}, {}};
-    cv::resize(large(seen), out.image, {1280, 720}, 0, 0, cv::INTER_AREA);
+// A 1280x720 shot of a sample photo, fitted into `fit` and centred on
+// `background` (grey where there is none), seen through a camera that has
+// moved `shift` pixels and zoomed in `zoom` times about the picture's middle,
+// at a mean level of 70 with its contrast times `contrast` (1: as it is).
+// Labelled faces go along.
+test::LabelledPhoto shot(const test::LabelledPhoto& photo, cv::Size fit, cv::Point2d shift,
+                         double zoom, double contrast = 1.0, const cv::Mat& background = {}) {
+    const double scale = std::min(static_cast<double>(fit.width) / photo.image.cols,
+                                  static_cast<double>(fit.height) / photo.image.rows);
+    const cv::Point2d middle(640, 360);
+    const cv::Point2d at = middle - cv::Point2d(photo.image.cols, photo.image.rows) * scale / 2;
+    // Photo pixel p lands at middle + zoom * (at + scale * p - middle - shift).
+    const cv::Point2d origin = middle + (at - middle - shift) * zoom;
+    const cv::Matx23d to_frame(zoom * scale, 0, origin.x, 0, zoom * scale, origin.y);
+    test::LabelledPhoto out{photo.file, background.empty() ? cv::Mat() : background.clone(), {}};
+    cv::warpAffine(photo.image, out.image, to_frame, {1280, 720}, cv::INTER_LINEAR,
+                   background.empty() ? cv::BORDER_CONSTANT : cv::BORDER_TRANSPARENT,
+                   cv::Scalar::all(90));
     if (contrast != 1.0) {
         const cv::Scalar m = cv::mean(out.image);
         out.image.convertTo(out.image, -1, contrast, 70 - contrast * (m[0] + m[1] + m[2]) / 3);
     }
-    for (const cv::Rect& face : fitted.faces) {
-        out.faces.emplace_back(cv::Rect2d((face.x + at.x - seen.x) * zoom,
-                                          (face.y + at.y - seen.y) * zoom, face.width * zoom,
-                                          face.height * zoom));
+    for (const cv::Rect& face : photo.faces) {
+        out.faces.emplace_back(cv::Rect2d(origin + cv::Point2d(face.tl()) * zoom * scale,
+                                          cv::Size2d(face.size()) * zoom * scale));
     }
     return out;
+}
+
+// The share of the picture changed away from the faces, their boxes grown
+// by half their size on every side: what hiding cost the rest of it.
+double collateral(const TestFrame& before, const TestFrame& after,
+                  const std::vector<cv::Rect>& faces) {
+    std::vector<cv::Rect> grown;
+    for (const cv::Rect& f : faces) {
+        grown.emplace_back(f.x - f.width / 2, f.y - f.height / 2, 2 * f.width, 2 * f.height);
+    }
+    return static_cast<double>(test::changed_bytes_outside(before, after, 0, grown)) /
+           before.size().area();
+}
+
+TEST(OverTime, PansZoomsAndWalksHideEveryFaceAndLittleElseAndKeepTheirIds) {
+    // Pans and zooms go one way for five frames, then back.
+    auto there_and_back = [](int n) { return n % 10 < 5 ? n % 10 : 10 - n % 10; };
+    // Where the walker walks: a still, textured picture with no face.
+    cv::Mat park(720, 1280, CV_8UC3);
+    cv::randu(park, cv::Scalar::all(40), cv::Scalar::all(200));
+    cv::GaussianBlur(park, park, {9, 9}, 3);
+    const auto& photos = test::labelled_photos();
+    const test::LabelledPhoto walker{
+        photos[2].file, photos[2].image(cv::Rect(100, 40, 160, 180)), {{45, 39, 76, 76}}};
+    struct Move {
+        const char* what;
+        double pan, zoom; // a frame
+        size_t photo;     // the walker when past the photos
+    };
+    const Move moves[] = {{"pan", 10, 1, 3},    {"pan", 25, 1, 1},    {"pan", 40, 1, 0},
+                          {"pan", 40, 1, 2},    {"zoom", 0, 1.02, 1}, {"zoom", 0, 1.04, 0},
+                          {"zoom", 0, 1.06, 3}, {"zoom", 0, 1.06, 2}, {"walk", 12, 1, 4}};
+    for (const Move& move : moves) {
+        // Listed as visible after the first frame, every face stays visible:
+        // one id each all along (where no two faces' boxes touch, which
+        // gives both new ids).
+        for (const bool listed : {false, true}) {
+            if (listed && move.photo < 2) {
+                continue;
+            }
+            test::TestFilter filter;
+            for (int n = 0; n < 16; ++n) {
+                const int k = there_and_back(n);
+                const test::LabelledPhoto view =
+                    move.photo < photos.size()
+                        ? shot(photos[move.photo], {880, 620}, {move.pan * k, 0},
+                               std::pow(move.zoom, k))
+                        : shot(walker, {160, 180}, {-move.pan * n + 300, 0}, 1.0, 1.0, park);
+                const TestFrame before = test::make_frame(view.image, VIDEO_FORMAT_I420);
+                TestFrame frame = before;
+                filter.run(frame);
+                const std::string where = std::string(move.what) + " " + view.file + ", frame " +
+                                          std::to_string(n) + (listed ? ", listed" : "");
+                if (listed && n == 0) {
+                    std::string ids;
+                    for (const FaceTrack& track : filter.instance().tracker.tracks()) {
+                        ids += std::to_string(track.id) + ",";
+                    }
+                    filter.update([&](obs_data_t* s) {
+                        obs_data_set_string(s, "excluded_face_ids", ids.c_str());
+                    });
+                } else {
+                    // A fifth of a face's luma left as it was shows it.
+                    for (const cv::Rect& face : view.faces) {
+                        const cv::Rect inside = face & cv::Rect(cv::Point(), before.size());
+                        const int same = cv::countNonZero(frame.plane_bytes(0)(inside) ==
+                                                          before.plane_bytes(0)(inside));
+                        ASSERT_EQ(same > 0.2 * inside.area(), listed)
+                            << where << ", face at " << face;
+                    }
+                    ASSERT_TRUE(listed || collateral(before, frame, view.faces) < 0.05) << where;
+                }
+            }
+        }
+    }
+}
+
+TEST(OverTime, ACutLeavesNothingOfTheOldShotAfterItsSecondPass) {
+    // After its second pass, a filter cut to a shot changes next to nothing
+    // that one which has seen nothing else leaves as it is (both search the
+    // whole picture alone).
+    const auto& photos = test::labelled_photos();
+    const test::SettingsEdit no_tiles = [](obs_data_t* s) {
+        obs_data_set_int(s, "minimum_face_size", 48);
+    };
+    for (size_t from = 0; from < photos.size(); ++from) {
+        for (size_t to = 0; to < photos.size(); ++to) {
+            if (to == from) {
+                continue;
+            }
+            test::TestFilter cut(no_tiles), fresh(no_tiles);
+            TestFrame frame;
+            for (int n = 0; n < 4; ++n) {
+                frame = test::make_frame(shot(photos[from], {1400, 788}, {}, 1.0).image,
+                                         VIDEO_FORMAT_I420);
+                cut.run(frame);
+            }
+            const test::LabelledPhoto next = shot(photos[to], {1400, 788}, {}, 1.0);
+            const TestFrame before = test::make_frame(next.image, VIDEO_FORMAT_I420);
+            for (int n = 0; n < 4; ++n) {
+                TestFrame seen_fresh = frame = before;
+                cut.run(frame);
+                fresh.run(seen_fresh);
+                // The cut frame's pass and the next, two frames on.
+                if (n >= 2) {
+                    const cv::Mat original = before.plane_bytes(0);
+                    const cv::Mat left = (frame.plane_bytes(0) != original) &
+                                         (seen_fresh.plane_bytes(0) == original);
+                    // A face's region a pixel larger is no region left over.
+                    EXPECT_LT(cv::countNonZero(left), 0.005 * original.total())
+                        << photos[from].file << " cut to " << next.file << ", frame " << n;
+                }
+            }
+        }
+    }
 }
 
 TEST(OverTime, CutsAreFoundInAnyLightAndCameraMovesAreNot) {
@@ -148,8 +266,8 @@ TEST(OverTime, CutsAreFoundInAnyLightAndCameraMovesAreNot) {
                 }
                 test::TestFilter filter(
                     [](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 30); });
-                TestFrame frame = test::make_frame(shot(photos[from], {}, 1.0, contrast).image,
-                                                   VIDEO_FORMAT_I420);
+                TestFrame frame = test::make_frame(
+                    shot(photos[from], {1400, 788}, {}, 1.0, contrast).image, VIDEO_FORMAT_I420);
                 filter.run(frame);
                 std::string ids;
                 for (const FaceTrack& track : filter.instance().tracker.tracks()) {
@@ -159,7 +277,7 @@ TEST(OverTime, CutsAreFoundInAnyLightAndCameraMovesAreNot) {
                     obs_data_set_string(s, "excluded_face_ids", ids.c_str());
                 });
                 const test::LabelledPhoto next =
-                    shot(photos[cut ? to : from], shift, zoom, contrast);
+                    shot(photos[cut ? to : from], {1400, 788}, shift, zoom, contrast);
                 const TestFrame before = test::make_frame(next.image, VIDEO_FORMAT_I420);
                 frame = before;
                 filter.run(frame);

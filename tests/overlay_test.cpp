@@ -35,7 +35,7 @@ struct Drawn {
         FaceTracker tracker(0.72f, 0.12f, 24);
         tracker.update(boxes);
         std::vector<FaceRegion> faces;
-        list_face_regions(tracker.tracks(), 0, settings, picture.size(), faces);
+        list_face_regions(tracker.tracks(), settings, picture.size(), faces);
         draw_overlay(frame.frame, *frame_format(format), faces, settings, scratch);
     }
     cv::Mat pixels() const { return frame.plane_bytes(0); }

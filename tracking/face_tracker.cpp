@@ -3,6 +3,7 @@
 #include "tracking/box_geometry.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace veilcam {
 
@@ -18,56 +19,100 @@ void FaceTracker::configure(float smoothing, float match_threshold, int32_t hold
 
 namespace {
 
-// A face on camera moves no faster than this, in pixels a frame.
+// A face on camera moves no faster than this, in pixels a frame, beyond
+// what the camera's own motion adds.
 constexpr float kFastestFace = 80.0f;
-// A region reaches no further from where the face was seen than this many
-// times its size: motion guessed from two detections does not go on for ever.
+// Doubt added a frame about a face whose shift was measured, in grid
+// pitches, up to one pitch: a measure is good to a fraction of a pitch, and
+// each frame's is taken afresh. About one only carried along, a share of its
+// speed, or of its size while that is not known.
+constexpr float kMeasuredDoubt = 0.25f;
+constexpr float kCarriedDoubt = 0.25f;
+// The area measured around a face, in its size on each side.
+constexpr float kMeasuredMargin = 0.25f;
+// The doubt about a face's place never exceeds this share of its size.
+constexpr float kMostDoubt = 0.5f;
+// A face's own motion, guessed from two detections, carries it no further
+// than this many times its size from where the camera took it.
 constexpr float kFurthestReach = 2.0f;
 
-float frames_since_seen(const FaceTrack& track, uint64_t frame) {
-    return frame > track.seen_at ? static_cast<float>(frame - track.seen_at) : 0.0f;
+cv::Point2f middle(const cv::Rect2f& r) {
+    return (r.tl() + r.br()) * 0.5f;
 }
 
-// How far the face of `track` has moved by `frame`, as far as it is known.
-cv::Point2f motion(const FaceTrack& track, uint64_t frame) {
-    const cv::Point2f moved = track.velocity * frames_since_seen(track, frame);
-    const float reach_x = kFurthestReach * track.seen.width;
-    const float reach_y = kFurthestReach * track.seen.height;
-    return {std::clamp(moved.x, -reach_x, reach_x), std::clamp(moved.y, -reach_y, reach_y)};
+cv::Rect2f grown(const cv::Rect2f& r, float by) {
+    return {r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by};
 }
 
-// Where a face seen once may be by `frame`, moving at up to kFastestFace.
-cv::Rect2f reach(const FaceTrack& track, uint64_t frame) {
-    const float moved = kFastestFace * frames_since_seen(track, frame);
-    const float x = std::min(moved, kFurthestReach * track.seen.width);
-    const float y = std::min(moved, kFurthestReach * track.seen.height);
-    return {track.seen.x - x, track.seen.y - y, track.seen.width + 2 * x,
-            track.seen.height + 2 * y};
+// `r` moved by `shift` and scaled by `scale` about its middle.
+cv::Rect2f moved(const cv::Rect2f& r, cv::Point2f shift, float scale) {
+    const cv::Size2f size = r.size() * scale;
+    return {middle(r) + shift - cv::Point2f(size.width, size.height) * 0.5f, size};
 }
 
-// How well `found` continues `track`: the overlap with where the face is
-// expected; for a face seen once, anything of about its size within its
-// reach is enough to follow it.
-float match_score(const FaceTrack& track, const cv::Rect2f& found, uint64_t frame,
-                  float match_threshold) {
-    const float iou = box_iou(predicted_box(track, frame), found);
+// How well `found` continues `track`: the overlap with where its face is
+// now; for a face seen once, anything of about its size mostly within where
+// it may be is enough to follow it.
+float match_score(const FaceTrack& track, const cv::Rect2f& found, float match_threshold) {
+    const float iou = box_iou(track.place, found);
     if (track.velocity_known) {
         return iou;
     }
-    const float size = found.width / track.seen.width;
-    const bool within = (reach(track, frame) & found).area() >= 0.5f * found.area();
+    const float size = found.width / track.place.width;
+    const bool within = (hidden_box(track) & found).area() >= 0.5f * found.area();
     return within && size > 0.67f && size < 1.5f ? std::max(iou, match_threshold) : iou;
 }
 
 } // namespace
 
-cv::Rect2f predicted_box(const FaceTrack& track, uint64_t frame) {
-    return {track.seen.tl() + motion(track, frame), track.seen.size()};
+cv::Rect2f hidden_box(const FaceTrack& track) {
+    return grown(track.place, track.doubt);
 }
 
-cv::Rect2f hidden_box(const FaceTrack& track, uint64_t frame) {
-    const cv::Rect2f region = track.box | track.seen | predicted_box(track, frame);
-    return track.moving ? region | reach(track, frame) : region;
+void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
+                         const LevelGrid& now) {
+    const float pitch = std::max(now.pitch().x, now.pitch().y);
+    for (FaceTrack& track : tracks_) {
+        if (track.missed_since_cut >= 0) {
+            continue; // the previous shot's: not carried into the new one
+        }
+        const float size = std::max(track.place.width, track.place.height);
+        track.carried = motion.apply(track.carried);
+        // Its own motion goes on, but takes it no further from where the
+        // camera carried it than a face goes.
+        const float limit = kFurthestReach * size;
+        const cv::Point2f own =
+            middle(motion.apply(track.place)) + track.velocity - middle(track.carried);
+        const cv::Point2f expected =
+            middle(track.carried) +
+            cv::Point2f(std::clamp(own.x, -limit, limit), std::clamp(own.y, -limit, limit));
+        const cv::Point2f guess = expected - middle(track.place);
+        cv::Point2f shift;
+        // The face with some of its hair and surroundings, which move with it.
+        const cv::Rect2f around = grown(track.place, kMeasuredMargin * size);
+        if (measure_shift(before, now, around, guess, kFastestFace, shift)) {
+            track.doubt =
+                std::max(track.doubt, std::min(track.doubt + kMeasuredDoubt * pitch, pitch));
+        } else {
+            // Carried along: a face followed across two passes keeps to its
+            // motion within about a grid pitch and a share of its own speed
+            // a frame; one seen once may be moving in any way.
+            shift = guess;
+            track.doubt +=
+                track.velocity_known
+                    ? pitch + kCarriedDoubt * std::hypot(track.velocity.x, track.velocity.y)
+                    : std::max(pitch, kCarriedDoubt * size);
+        }
+        track.doubt = std::min(track.doubt, kMostDoubt * size);
+        track.place = moved(track.place, shift, motion.scale);
+        track.box = moved(track.box, shift, motion.scale);
+    }
+}
+
+void FaceTracker::start_shot() {
+    for (FaceTrack& track : tracks_) {
+        track.missed_since_cut = 0;
+    }
 }
 
 void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t frame,
@@ -87,8 +132,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
             if (taken_[i]) {
                 continue;
             }
-            const float score =
-                match_score(track, cv::Rect2f(detections[i]), frame, match_threshold_);
+            const float score = match_score(track, cv::Rect2f(detections[i]), match_threshold_);
             if (score > best_score) {
                 best_score = score;
                 best = static_cast<int>(i);
@@ -96,23 +140,26 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
         }
         if (best >= 0 && best_score >= match_threshold_) {
             const cv::Rect2f found(detections[best]);
-            // Smoothed towards the face, not towards where it was.
-            const cv::Point2f moved = new_shot ? cv::Point2f() : motion(track, frame);
-            track.box.x = found.x * (1.0f - keep) + (track.box.x + moved.x) * keep;
-            track.box.y = found.y * (1.0f - keep) + (track.box.y + moved.y) * keep;
+            track.box.x = found.x * (1.0f - keep) + track.box.x * keep;
+            track.box.y = found.y * (1.0f - keep) + track.box.y * keep;
             track.box.width = found.width * (1.0f - keep) + track.box.width * keep;
             track.box.height = found.height * (1.0f - keep) + track.box.height * keep;
             track.missed = 0;
-            const float frames = static_cast<float>(frame - track.seen_at);
-            track.velocity = new_shot || frame <= track.seen_at
-                                 ? cv::Point2f()
-                                 : (found.tl() - track.seen.tl()) * (1.0f / frames);
+            // Its own motion: how far it got from where the camera took it.
+            const bool timed = !new_shot && frame > track.seen_at;
+            track.velocity =
+                timed ? (middle(found) - middle(track.carried)) * (1.0f / (frame - track.seen_at))
+                      : cv::Point2f();
             track.velocity_known = !new_shot;
-            track.moving = false;
-            track.seen = found;
+            track.seen = track.place = track.carried = found;
             track.seen_at = frame;
+            track.doubt = 0.0f;
+            track.missed_since_cut = -1;
             taken_[best] = true;
-        } else if (reach.covers(track.box)) {
+        } else if (track.missed_since_cut >= 0) {
+            ++track.missed_since_cut;
+            ++track.missed;
+        } else if (reach.covers(track.place)) {
             ++track.missed;
         }
     }
@@ -120,13 +167,20 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
     for (size_t i = 0; i < detections.size(); ++i) {
         if (!taken_[i]) {
             const cv::Rect2f found(detections[i]);
-            tracks_.push_back(
-                FaceTrack{next_id_++, found, 0, found, frame, {}, false, false, false, false});
+            FaceTrack track;
+            track.id = next_id_++;
+            track.box = track.seen = track.place = track.carried = found;
+            track.seen_at = frame;
+            tracks_.push_back(track);
             ++tracks_started_;
         }
     }
 
-    end_tracks_if([this](const FaceTrack& t) { return t.missed > hold_frames_; });
+    // The previous shot's faces that two passes of the new one did not find.
+    constexpr int32_t kPassesAfterCut = 2;
+    end_tracks_if([this](const FaceTrack& t) {
+        return t.missed > hold_frames_ || t.missed_since_cut >= kPassesAfterCut;
+    });
     renumber_crossing_tracks();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tracking/frame_motion.hpp"
+
 #include <opencv2/core/types.hpp>
 
 #include <algorithm>
@@ -13,27 +15,23 @@ using FaceDetection = cv::Rect;
 
 struct FaceTrack {
     uint64_t id = 0;
-    cv::Rect2f box; // smoothed from pass to pass
+    cv::Rect2f box; // smoothed from pass to pass, moved along with the face
     int32_t missed = 0;
-    cv::Rect2f seen;             // the latest detection of the face, as found
-    uint64_t seen_at = 0;        // the frame it was found on
-    cv::Point2f velocity;        // pixels per frame between its latest two detections
-    bool velocity_known = false; // seen twice in one shot
-    bool moving = false;         // the picture changed where it was seen once
-    bool overlapping = false;    // its box overlaps another track's now
-    bool crossed = false;        // it has overlapped another: who is who may have swapped
+    cv::Rect2f seen;               // the latest detection of the face, as found
+    uint64_t seen_at = 0;          // the frame it was found on
+    cv::Rect2f place;              // where the face is now: found, then followed frame by frame
+    float doubt = 0.0f;            // how far the face may be from `place`, in pixels each way
+    cv::Rect2f carried;            // where the camera alone carried the face since it was found
+    cv::Point2f velocity;          // its own motion in pixels a frame, the camera's left out
+    bool velocity_known = false;   // seen twice in one shot
+    int32_t missed_since_cut = -1; // passes since a cut that missed it; -1: none
+    bool overlapping = false;      // its box overlaps another track's now
+    bool crossed = false;          // it has overlapped another: who is who may have swapped
 };
 
-// Where the face of `track` is expected on `frame`: where it was last seen,
-// moved on by its velocity (at most twice its size each way).
-cv::Rect2f predicted_box(const FaceTrack& track, uint64_t frame);
-
-// What to hide for a track on `frame`: its box and where the face was last
-// seen, swept along the face's motion since then, so that a face moving
-// between detection passes stays inside. A face seen once that is moving may
-// be going anywhere: its region grows by a fast face's motion each way (again
-// at most twice its size). Only ever more than the box.
-cv::Rect2f hidden_box(const FaceTrack& track, uint64_t frame);
+// What to hide for a track: where its face is now, with the doubt about
+// that on every side. A face just found is its found box.
+cv::Rect2f hidden_box(const FaceTrack& track);
 
 // Where a detection pass looked for faces: a face it could not have found
 // there does not count as missed. Faces whose box has a shorter side than
@@ -62,13 +60,15 @@ class FaceTracker {
     void update(const std::vector<FaceDetection>& detections, uint64_t frame = 0,
                 bool new_shot = false, const PassReach& reach = {});
 
-    // Marks the tracks seen once whose place `changed` (given where the face
-    // was seen) as moving, until they are seen again.
-    template <typename Changed> void note_motion(Changed changed) {
-        for (FaceTrack& track : tracks_) {
-            track.moving = track.moving || (!track.velocity_known && changed(track.seen));
-        }
-    }
+    // Moves every track of this shot to where its face went between the
+    // frames that `before` and `now` sample: measured where its face shows
+    // enough, else carried by the camera's `motion` and its own velocity,
+    // with a doubt that grows.
+    void follow(const CameraMotion& motion, const LevelGrid& before, const LevelGrid& now);
+    // A cut: the tracks so far belong to the previous shot. Those that the
+    // next two passes do not find again end; until then they stay where
+    // they are.
+    void start_shot();
     // Ends the tracks that `ended` picks.
     template <typename Predicate> void end_tracks_if(Predicate ended) {
         tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(), ended), tracks_.end());

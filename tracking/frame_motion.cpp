@@ -1,0 +1,254 @@
+#include "tracking/frame_motion.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+namespace veilcam {
+namespace {
+
+// Grid points across the smallest area whose motion can be told.
+constexpr int kLeastSpan = 3;
+// Mean deviation of an area's levels below which it is too flat to follow.
+constexpr float kLeastContrast = 4.0f;
+// The best match differs from the picture by at most this share of what a
+// typical shift leaves; a flat or repeating area has no such clear best.
+constexpr float kClearMatch = 0.6f;
+// The coarse search steps over this many grid points, up to kMostSteps each
+// way, first no more than kNearSteps; areas of more than kSparseArea points
+// are compared there at every other point.
+constexpr int kCoarseStep = 2;
+constexpr int kMostSteps = 8;
+constexpr int kNearSteps = 2;
+constexpr int kSparseArea = 256;
+// Another shift wins over the guess only when it matches this much better:
+// the guess (the camera's motion) is right far more often than a look-alike.
+constexpr float kGuessFavour = 0.8f;
+constexpr int kBlockColumns = 4;
+constexpr int kBlockRows = 3;
+
+struct GridArea {
+    int x0, y0, x1, y1; // [x0, x1) x [y0, y1) in grid points
+    int points() const { return (x1 - x0) * (y1 - y0); }
+};
+
+// Mean difference between `area` of `before` and `now` shifted by (dx, dy),
+// over every `step`-th point; negative when under half the area lands inside.
+float difference(const LevelGrid& before, const LevelGrid& now, const GridArea& area, int dx,
+                 int dy, int step) {
+    const int x0 = std::max(area.x0, -dx), x1 = std::min(area.x1, LevelGrid::kColumns - dx);
+    const int y0 = std::max(area.y0, -dy), y1 = std::min(area.y1, LevelGrid::kRows - dy);
+    if (x1 <= x0 || y1 <= y0 || 2 * (x1 - x0) * (y1 - y0) < area.points()) {
+        return -1.0f;
+    }
+    int sum = 0, count = 0;
+    for (int y = y0; y < y1; y += step) {
+        for (int x = x0; x < x1; x += step) {
+            sum += std::abs(before.at(x, y) - now.at(x + dx, y + dy));
+            ++count;
+        }
+    }
+    return static_cast<float>(sum) / count;
+}
+
+float contrast(const LevelGrid& grid, const GridArea& area) {
+    int sum = 0;
+    for (int y = area.y0; y < area.y1; ++y) {
+        for (int x = area.x0; x < area.x1; ++x) {
+            sum += grid.at(x, y);
+        }
+    }
+    const float mean = static_cast<float>(sum) / area.points();
+    float deviation = 0.0f;
+    for (int y = area.y0; y < area.y1; ++y) {
+        for (int x = area.x0; x < area.x1; ++x) {
+            deviation += std::abs(grid.at(x, y) - mean);
+        }
+    }
+    return deviation / area.points();
+}
+
+// Where the minimum lies between three neighbouring differences, -0.5 to 0.5.
+float vertex(float left, float middle, float right) {
+    const float curve = left - 2.0f * middle + right;
+    return left < 0.0f || right < 0.0f || curve <= 0.0f
+               ? 0.0f
+               : std::clamp(0.5f * (left - right) / curve, -0.5f, 0.5f);
+}
+
+// The shift of `area` in grid points, searched coarsely around `guess`
+// within `radius` coarse steps, then point by point and between points;
+// false where no shift matches clearly.
+bool search_shift(const LevelGrid& before, const LevelGrid& now, const GridArea& area,
+                  cv::Point guess, int radius, cv::Point2f& shift) {
+    const int sparse = area.points() > kSparseArea ? kCoarseStep : 1;
+    std::array<float, (2 * kMostSteps + 1) * (2 * kMostSteps + 1)> coarse;
+    size_t tried = 0;
+    cv::Point best = guess;
+    float least = -1.0f;
+    for (int ky = -radius; ky <= radius; ++ky) {
+        for (int kx = -radius; kx <= radius; ++kx) {
+            const cv::Point at = guess + cv::Point(kx, ky) * kCoarseStep;
+            const float d = difference(before, now, area, at.x, at.y, sparse);
+            if (d >= 0.0f) {
+                coarse[tried++] = d;
+                if (least < 0.0f || d < least) {
+                    least = d;
+                    best = at;
+                }
+            }
+        }
+    }
+    if (tried == 0) {
+        return false;
+    }
+    std::nth_element(coarse.begin(), coarse.begin() + tried / 2, coarse.begin() + tried);
+    const float typical = coarse[tried / 2];
+    const cv::Point around = best;
+    least = -1.0f;
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            const cv::Point at = around + cv::Point(dx, dy);
+            const float d = difference(before, now, area, at.x, at.y, 1);
+            if (d >= 0.0f && (least < 0.0f || d < least)) {
+                least = d;
+                best = at;
+            }
+        }
+    }
+    const float at_guess = difference(before, now, area, guess.x, guess.y, 1);
+    if (at_guess >= 0.0f && at_guess * kGuessFavour <= least) {
+        least = at_guess;
+        best = guess;
+    }
+    if (least < 0.0f || least > kClearMatch * typical) {
+        return false;
+    }
+    auto at = [&](int dx, int dy) {
+        return difference(before, now, area, best.x + dx, best.y + dy, 1);
+    };
+    shift = cv::Point2f(best) +
+            cv::Point2f(vertex(at(-1, 0), least, at(1, 0)), vertex(at(0, -1), least, at(0, 1)));
+    return true;
+}
+
+// Near the guess first: the wider search may find a look-alike elsewhere.
+bool grid_shift(const LevelGrid& before, const LevelGrid& now, const GridArea& area,
+                cv::Point guess, int radius, cv::Point2f& shift) {
+    if (area.x1 - area.x0 < kLeastSpan || area.y1 - area.y0 < kLeastSpan ||
+        contrast(before, area) < kLeastContrast) {
+        return false;
+    }
+    return search_shift(before, now, area, guess, std::min(radius, kNearSteps), shift) ||
+           (radius > kNearSteps && search_shift(before, now, area, guess, radius, shift));
+}
+
+bool comparable(const LevelGrid& before, const LevelGrid& now) {
+    return before.frame == now.frame && !now.frame.empty();
+}
+
+struct BlockShift {
+    cv::Point2f from; // the block's middle, relative to the frame's, in pixels
+    cv::Point2f shift;
+};
+
+// Least squares for shift = pan + (scale - 1) * from over `blocks`.
+CameraMotion fit(const BlockShift* blocks, size_t count, cv::Point2f centre) {
+    cv::Point2f mean_from, mean_shift;
+    for (size_t i = 0; i < count; ++i) {
+        mean_from += blocks[i].from;
+        mean_shift += blocks[i].shift;
+    }
+    mean_from *= 1.0f / count;
+    mean_shift *= 1.0f / count;
+    float along = 0.0f, spread = 0.0f;
+    for (size_t i = 0; i < count; ++i) {
+        const cv::Point2f u = blocks[i].from - mean_from;
+        along += u.dot(blocks[i].shift - mean_shift);
+        spread += u.dot(u);
+    }
+    const float zoom = spread > 0.0f ? along / spread : 0.0f;
+    return {mean_shift - mean_from * zoom, 1.0f + zoom, centre};
+}
+
+} // namespace
+
+bool measure_shift(const LevelGrid& before, const LevelGrid& now, const cv::Rect2f& area,
+                   cv::Point2f guess, float reach, cv::Point2f& shift) {
+    if (!comparable(before, now)) {
+        return false;
+    }
+    const cv::Point2f pitch = now.pitch();
+    const GridArea points{
+        std::max(0, static_cast<int>(std::ceil(area.x / pitch.x))),
+        std::max(0, static_cast<int>(std::ceil(area.y / pitch.y))),
+        std::min(LevelGrid::kColumns, static_cast<int>(std::floor(area.br().x / pitch.x))),
+        std::min(LevelGrid::kRows, static_cast<int>(std::floor(area.br().y / pitch.y)))};
+    const int radius =
+        std::clamp(static_cast<int>(std::ceil(reach / std::min(pitch.x, pitch.y) / kCoarseStep)), 1,
+                   kMostSteps);
+    const cv::Point start(static_cast<int>(std::lround(guess.x / pitch.x)),
+                          static_cast<int>(std::lround(guess.y / pitch.y)));
+    cv::Point2f points_moved;
+    if (!grid_shift(before, now, points, start, radius, points_moved)) {
+        return false;
+    }
+    // What moved there must lead back: a face that stays where something
+    // near it changed (someone comes in) would otherwise seem to jump.
+    const cv::Point moved(cvRound(points_moved.x), cvRound(points_moved.y));
+    const GridArea there{points.x0 + moved.x, points.y0 + moved.y, points.x1 + moved.x,
+                         points.y1 + moved.y};
+    cv::Point2f back;
+    if (there.x0 < 0 || there.y0 < 0 || there.x1 > LevelGrid::kColumns ||
+        there.y1 > LevelGrid::kRows || !grid_shift(now, before, there, -moved, 1, back) ||
+        cv::norm(back + points_moved) > kLeastSpan / 2.0f) {
+        return false;
+    }
+    shift = {points_moved.x * pitch.x, points_moved.y * pitch.y};
+    return true;
+}
+
+CameraMotion measure_camera_motion(const LevelGrid& before, const LevelGrid& now) {
+    const cv::Point2f centre(now.frame.width / 2.0f, now.frame.height / 2.0f);
+    if (!comparable(before, now)) {
+        return {{}, 1.0f, centre};
+    }
+    const cv::Point2f pitch = now.pitch();
+    constexpr int kWidth = LevelGrid::kColumns / kBlockColumns;
+    constexpr int kHeight = LevelGrid::kRows / kBlockRows;
+    std::array<BlockShift, kBlockColumns * kBlockRows> blocks;
+    size_t found = 0;
+    for (int row = 0; row < kBlockRows; ++row) {
+        for (int column = 0; column < kBlockColumns; ++column) {
+            const GridArea area{column * kWidth, row * kHeight, (column + 1) * kWidth,
+                                (row + 1) * kHeight};
+            cv::Point2f moved;
+            if (grid_shift(before, now, area, {}, kMostSteps / 2, moved)) {
+                const cv::Point2f middle((area.x0 + area.x1) * 0.5f * pitch.x,
+                                         (area.y0 + area.y1) * 0.5f * pitch.y);
+                blocks[found++] = {middle - centre, {moved.x * pitch.x, moved.y * pitch.y}};
+            }
+        }
+    }
+    // Three blocks that agree make a camera move; fewer may be one person.
+    constexpr size_t kLeastBlocks = 3;
+    if (found < kLeastBlocks) {
+        return {{}, 1.0f, centre};
+    }
+    CameraMotion motion = fit(blocks.data(), found, centre);
+    // Blocks where something else moved are left out, then the rest refitted.
+    const float tolerance = 1.5f * std::max(pitch.x, pitch.y);
+    const auto agreeing =
+        std::partition(blocks.begin(), blocks.begin() + found, [&](const BlockShift& b) {
+            const cv::Point2f off = motion.apply(b.from + centre) - centre - b.from;
+            return cv::norm(off - b.shift) <= tolerance;
+        });
+    const size_t kept = static_cast<size_t>(agreeing - blocks.begin());
+    if (kept < kLeastBlocks) {
+        return {{}, 1.0f, centre};
+    }
+    return fit(blocks.data(), kept, centre);
+}
+
+} // namespace veilcam
