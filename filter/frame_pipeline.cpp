@@ -7,6 +7,8 @@
 
 #include <obs-module.h>
 
+#include <utility>
+
 namespace veilcam {
 namespace {
 
@@ -134,7 +136,7 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
     f.frame_counter = static_cast<int32_t>(static_cast<uint32_t>(f.frame_counter) + 1u);
     ++f.frame_index;
     // A cut brings faces the tracks know nothing of: detected on that very frame.
-    f.previous_thumbnail = f.thumbnail;
+    std::swap(f.previous_thumbnail, f.thumbnail);
     make_thumbnail(frame, *format, f.thumbnail);
     const bool new_shot = is_new_shot(f.previous_thumbnail, f.thumbnail);
     if (new_shot) {

@@ -24,6 +24,21 @@ inline float box_iou(const cv::Rect2f& a, const cv::Rect2f& b) {
     return uni > 0.0f ? intersection / uni : 0.0f;
 }
 
+inline cv::Point2f box_middle(const cv::Rect2f& r) {
+    return (r.tl() + r.br()) * 0.5f;
+}
+
+// `r` with `by` more on every side.
+inline cv::Rect2f grown_box(const cv::Rect2f& r, float by) {
+    return {r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by};
+}
+
+// `r` moved by `shift` and scaled by `scale` about its middle.
+inline cv::Rect2f moved_box(const cv::Rect2f& r, cv::Point2f shift, float scale) {
+    const cv::Size2f size = r.size() * scale;
+    return {box_middle(r) + shift - cv::Point2f(size.width, size.height) * 0.5f, size};
+}
+
 // Halves go to the even neighbour, as the detectors' own rounding does.
 inline int nearest_int(double value) {
     return static_cast<int>(std::nearbyint(value));

@@ -36,20 +36,6 @@ constexpr float kMostDoubt = 0.5f;
 // than this many times its size from where the camera took it.
 constexpr float kFurthestReach = 2.0f;
 
-cv::Point2f middle(const cv::Rect2f& r) {
-    return (r.tl() + r.br()) * 0.5f;
-}
-
-cv::Rect2f grown(const cv::Rect2f& r, float by) {
-    return {r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by};
-}
-
-// `r` moved by `shift` and scaled by `scale` about its middle.
-cv::Rect2f moved(const cv::Rect2f& r, cv::Point2f shift, float scale) {
-    const cv::Size2f size = r.size() * scale;
-    return {middle(r) + shift - cv::Point2f(size.width, size.height) * 0.5f, size};
-}
-
 // How well `found` continues `track`: the overlap with where its face is
 // now; for a face seen once, anything of about its size mostly within where
 // it may be is enough to follow it.
@@ -66,7 +52,7 @@ float match_score(const FaceTrack& track, const cv::Rect2f& found, float match_t
 } // namespace
 
 cv::Rect2f hidden_box(const FaceTrack& track) {
-    return grown(track.place, track.doubt);
+    return grown_box(track.place, track.doubt);
 }
 
 void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
@@ -82,14 +68,14 @@ void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
         // camera carried it than a face goes.
         const float limit = kFurthestReach * size;
         const cv::Point2f own =
-            middle(motion.apply(track.place)) + track.velocity - middle(track.carried);
+            box_middle(motion.apply(track.place)) + track.velocity - box_middle(track.carried);
         const cv::Point2f expected =
-            middle(track.carried) +
+            box_middle(track.carried) +
             cv::Point2f(std::clamp(own.x, -limit, limit), std::clamp(own.y, -limit, limit));
-        const cv::Point2f guess = expected - middle(track.place);
+        const cv::Point2f guess = expected - box_middle(track.place);
         cv::Point2f shift;
         // The face with some of its hair and surroundings, which move with it.
-        const cv::Rect2f around = grown(track.place, kMeasuredMargin * size);
+        const cv::Rect2f around = grown_box(track.place, kMeasuredMargin * size);
         if (measure_shift(before, now, around, guess, kFastestFace, shift)) {
             track.doubt =
                 std::max(track.doubt, std::min(track.doubt + kMeasuredDoubt * pitch, pitch));
@@ -104,8 +90,8 @@ void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
                     : std::max(pitch, kCarriedDoubt * size);
         }
         track.doubt = std::min(track.doubt, kMostDoubt * size);
-        track.place = moved(track.place, shift, motion.scale);
-        track.box = moved(track.box, shift, motion.scale);
+        track.place = moved_box(track.place, shift, motion.scale);
+        track.box = moved_box(track.box, shift, motion.scale);
     }
 }
 
@@ -147,11 +133,11 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
             track.missed = 0;
             // Its own motion: how far it got from where the camera took it.
             const bool timed = !new_shot && frame > track.seen_at;
-            track.velocity =
-                timed ? (middle(found) - middle(track.carried)) * (1.0f / (frame - track.seen_at))
-                      : cv::Point2f();
+            track.velocity = timed ? (box_middle(found) - box_middle(track.carried)) *
+                                         (1.0f / (frame - track.seen_at))
+                                   : cv::Point2f();
             track.velocity_known = !new_shot;
-            track.seen = track.place = track.carried = found;
+            track.place = track.carried = found;
             track.seen_at = frame;
             track.doubt = 0.0f;
             track.missed_since_cut = -1;
@@ -169,7 +155,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
             const cv::Rect2f found(detections[i]);
             FaceTrack track;
             track.id = next_id_++;
-            track.box = track.seen = track.place = track.carried = found;
+            track.box = track.place = track.carried = found;
             track.seen_at = frame;
             tracks_.push_back(track);
             ++tracks_started_;

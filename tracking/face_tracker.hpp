@@ -17,8 +17,7 @@ struct FaceTrack {
     uint64_t id = 0;
     cv::Rect2f box; // smoothed from pass to pass, moved along with the face
     int32_t missed = 0;
-    cv::Rect2f seen;               // the latest detection of the face, as found
-    uint64_t seen_at = 0;          // the frame it was found on
+    uint64_t seen_at = 0;          // the frame it was last found on
     cv::Rect2f place;              // where the face is now: found, then followed frame by frame
     float doubt = 0.0f;            // how far the face may be from `place`, in pixels each way
     cv::Rect2f carried;            // where the camera alone carried the face since it was found

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tracking/box_geometry.hpp"
+
 #include <opencv2/core/types.hpp>
 
 #include <array>
@@ -33,9 +35,8 @@ struct CameraMotion {
 
     cv::Point2f apply(cv::Point2f p) const { return centre + (p - centre) * scale + shift; }
     cv::Rect2f apply(const cv::Rect2f& box) const {
-        const cv::Point2f middle = apply((box.tl() + box.br()) * 0.5f);
-        const cv::Size2f size = box.size() * scale;
-        return {middle - cv::Point2f(size.width, size.height) * 0.5f, size};
+        const cv::Point2f middle = box_middle(box);
+        return moved_box(box, apply(middle) - middle, scale);
     }
 };
 
