@@ -224,8 +224,10 @@ TEST(OverTime, ACutLeavesNothingOfTheOldShotAfterItsSecondPass) {
             }
             test::TestFilter cut(no_tiles), fresh(no_tiles);
             TestFrame frame;
+            // The first shot at half size in the top left quarter, so that its
+            // faces are not where the next shot's are.
             for (int n = 0; n < 4; ++n) {
-                frame = test::make_frame(shot(photos[from], {1400, 788}, {}, 1.0).image,
+                frame = test::make_frame(shot(photos[from], {1400, 788}, {640, 360}, 0.5).image,
                                          VIDEO_FORMAT_I420);
                 cut.run(frame);
             }
