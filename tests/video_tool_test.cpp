@@ -79,6 +79,24 @@ TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
     }
 }
 
+TEST_F(VideoTool, CollateralToolMeasuresWhatHidingCostAndWhichFacesItLetThrough) {
+    const std::string still = path("still.nut");
+    test::make_clip(still, {picture_}, "yuv420p", 6, false);
+    ASSERT_EQ(run_tool(still + " " + path("still.mkv")).exit_code, 0);
+    const std::string measure = std::string(VEILCAM_COLLATERAL_TOOL) + " " + still + " ";
+    const std::string itself = test::run_checked(measure + still);
+    EXPECT_NE(itself.find("faces on the original: 18, found again on the copy: 18\nchanged "
+                          "away from the faces: mean 0.0 %"),
+              std::string::npos)
+        << itself;
+    const std::string hidden = test::run_checked(measure + path("still.mkv"));
+    EXPECT_NE(hidden.find("faces on the original: 18, found again on the copy: 0\n"),
+              std::string::npos)
+        << hidden;
+    EXPECT_NE(hidden.find("frames with over a third of the picture changed: 0"), std::string::npos)
+        << hidden;
+}
+
 TEST_F(VideoTool, SkipsDamagedPacketsAndFailsOnlyWhenNothingDecodes) {
     test::run_checked("ffmpeg -v error -i " + clip("yuv420p", false) + " -c:v mjpeg -q:v 3 " +
                       path("motion.nut"));

@@ -4,6 +4,7 @@
 #include "settings/filter_settings.hpp"
 #include "tools/video/anonymize.hpp"
 #include "tools/video/ffmpeg_owners.hpp"
+#include "tools/video/frame_convert.hpp"
 #include "tools/video/options.hpp"
 #include "tools/video/progress.hpp"
 #include "tools/video/stop_signals.hpp"
@@ -46,10 +47,6 @@ int fail(const std::string& message, int code = 1) {
 }
 
 // The data folder beside the tool, in the layout of the build and of the plug-in.
-fs::path data_beside_tool() {
-    return fs::read_symlink("/proc/self/exe").parent_path() / "data";
-}
-
 // Whether a name is in use, also by a link that leads nowhere.
 bool name_taken(const fs::path& path) {
     std::error_code error;
@@ -190,14 +187,14 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         const std::unique_ptr<lookup_t, LocaleRelease> locale(
-            text_lookup_create((data_beside_tool() / "locale/en-US.ini").c_str()));
+            text_lookup_create((video::data_beside_tool() / "locale/en-US.ini").c_str()));
         std::fputs(video::usage(settings.get(), locale.get(), named_device_choices()).c_str(),
                    stdout);
         return 0;
     }
 
     try {
-        const fs::path data = data_beside_tool();
+        const fs::path data = video::data_beside_tool();
         const BundledModels models =
             find_bundled_models([&](const char* file) { return (data / file).string(); });
         const std::string model_path = read_filter_settings(settings.get()).model_path;
