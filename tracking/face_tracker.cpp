@@ -81,13 +81,13 @@ void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
                 std::max(track.doubt, std::min(track.doubt + kMeasuredDoubt * pitch, pitch));
         } else {
             // Carried along: a face followed across two passes keeps to its
-            // motion within about a grid pitch and a share of its own speed
-            // a frame; one seen once may be moving in any way.
+            // motion within a share of a grid pitch and of its own speed a
+            // frame; one seen once may be moving in any way.
             shift = guess;
-            track.doubt +=
-                track.velocity_known
-                    ? pitch + kCarriedDoubt * std::hypot(track.velocity.x, track.velocity.y)
-                    : std::max(pitch, kCarriedDoubt * size);
+            track.doubt += track.velocity_known
+                               ? kMeasuredDoubt * pitch +
+                                     kCarriedDoubt * std::hypot(track.velocity.x, track.velocity.y)
+                               : std::max(pitch, kCarriedDoubt * size);
         }
         track.doubt = std::min(track.doubt, kMostDoubt * size);
         track.place = moved_box(track.place, shift, motion.scale);

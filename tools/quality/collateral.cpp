@@ -148,6 +148,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: veilcam-collateral ORIGINAL ANONYMISED\n");
         return 2;
     }
+    // FFmpeg's own warnings (a full-range picture, say) say nothing of the result.
+    av_log_set_level(AV_LOG_ERROR);
     try {
         return veilcam::measure(argv[1], argv[2]);
     } catch (const std::exception& e) {
