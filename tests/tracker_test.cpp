@@ -1,6 +1,8 @@
+#include "support/samples.hpp"
 #include "tracking/face_tracker.hpp"
 
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
 #include <sstream>
 
@@ -77,6 +79,40 @@ TEST(FaceTracker, AfterACutTheOldShotsFacesEndUnlessOneOfTheNextTwoPassesFindsTh
         ids << t.id << " ";
     }
     EXPECT_EQ(ids.str(), "2 3 ") << "the face found by neither pass ends, held or not";
+}
+
+TEST(FrameMotion, AStillPictureStaysWhereItIsAndAMovedOneMovesAsFar) {
+    // A 1280x720 camera's grid over a photo, its view `offset` points in.
+    cv::Mat grey;
+    cv::cvtColor(test::load_sample("2008_002079.jpg"), grey, cv::COLOR_BGR2GRAY);
+    cv::resize(grey, grey, {160, 100}, 0, 0, cv::INTER_AREA);
+    auto view = [&](cv::Point offset) {
+        LevelGrid grid;
+        grid.frame = {1280, 720};
+        for (int y = 0; y < LevelGrid::kRows; ++y) {
+            for (int x = 0; x < LevelGrid::kColumns; ++x) {
+                grid.levels[y * LevelGrid::kColumns + x] =
+                    grey.at<uint8_t>(offset + cv::Point(x, y));
+            }
+        }
+        return grid;
+    };
+    const LevelGrid still = view({16, 14});
+    const LevelGrid moved = view({13, 16}); // the picture 3 points right, 2 up: 30 and 20 pixels
+    const CameraMotion none = measure_camera_motion(still, still);
+    EXPECT_EQ(none.shift, cv::Point2f()) << "a lean adds up frame after frame";
+    EXPECT_EQ(none.scale, 1.0f);
+    const cv::Rect2f face(500, 300, 100, 100);
+    cv::Point2f shift(1, 1);
+    ASSERT_TRUE(measure_shift(still, still, face, {}, 80, shift));
+    EXPECT_EQ(shift, cv::Point2f());
+    const CameraMotion pan = measure_camera_motion(still, moved);
+    EXPECT_NEAR(pan.shift.x, 30, 3);
+    EXPECT_NEAR(pan.shift.y, -20, 3);
+    EXPECT_NEAR(pan.scale, 1.0f, 0.01f);
+    ASSERT_TRUE(measure_shift(still, moved, face, {}, 80, shift));
+    EXPECT_NEAR(shift.x, 30, 3);
+    EXPECT_NEAR(shift.y, -20, 3);
 }
 
 } // namespace

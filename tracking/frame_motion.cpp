@@ -17,7 +17,7 @@ constexpr float kLeastContrast = 4.0f;
 constexpr float kClearMatch = 0.6f;
 // The coarse search steps over this many grid points, up to kMostSteps each
 // way, first no more than kNearSteps; areas of more than kSparseArea points
-// are compared there at every other point.
+// are compared on every other row.
 constexpr int kCoarseStep = 2;
 constexpr int kMostSteps = 8;
 constexpr int kNearSteps = 2;
@@ -34,7 +34,7 @@ struct GridArea {
 };
 
 // Mean difference between `area` of `before` and `now` shifted by (dx, dy),
-// over every `step`-th point; negative when under half the area lands inside.
+// over every `step`-th row; negative when under half the area lands inside.
 float difference(const LevelGrid& before, const LevelGrid& now, const GridArea& area, int dx,
                  int dy, int step) {
     const int x0 = std::max(area.x0, -dx), x1 = std::min(area.x1, LevelGrid::kColumns - dx);
@@ -44,10 +44,12 @@ float difference(const LevelGrid& before, const LevelGrid& now, const GridArea& 
     }
     int sum = 0, count = 0;
     for (int y = y0; y < y1; y += step) {
-        for (int x = x0; x < x1; x += step) {
-            sum += std::abs(before.at(x, y) - now.at(x + dx, y + dy));
-            ++count;
+        const uint8_t* a = &before.levels[y * LevelGrid::kColumns];
+        const uint8_t* b = &now.levels[(y + dy) * LevelGrid::kColumns + dx];
+        for (int x = x0; x < x1; ++x) {
+            sum += std::abs(a[x] - b[x]);
         }
+        count += x1 - x0;
     }
     return static_cast<float>(sum) / count;
 }
@@ -110,14 +112,14 @@ bool search_shift(const LevelGrid& before, const LevelGrid& now, const GridArea&
     for (int dy = -1; dy <= 1; ++dy) {
         for (int dx = -1; dx <= 1; ++dx) {
             const cv::Point at = around + cv::Point(dx, dy);
-            const float d = difference(before, now, area, at.x, at.y, 1);
+            const float d = difference(before, now, area, at.x, at.y, sparse);
             if (d >= 0.0f && (least < 0.0f || d < least)) {
                 least = d;
                 best = at;
             }
         }
     }
-    const float at_guess = difference(before, now, area, guess.x, guess.y, 1);
+    const float at_guess = difference(before, now, area, guess.x, guess.y, sparse);
     if (at_guess >= 0.0f && at_guess * kGuessFavour <= least) {
         least = at_guess;
         best = guess;
@@ -125,11 +127,18 @@ bool search_shift(const LevelGrid& before, const LevelGrid& now, const GridArea&
     if (least < 0.0f || least > kClearMatch * typical) {
         return false;
     }
-    auto at = [&](int dx, int dy) {
-        return difference(before, now, area, best.x + dx, best.y + dy, 1);
-    };
-    shift = cv::Point2f(best) +
+    // Between points only where it moved otherwise than guessed: the
+    // differences around a still picture lean one way or the other with what
+    // it shows, and that lean, added up frame after frame, would carry a
+    // still face away.
+    shift = cv::Point2f(best);
+    if (best != guess) {
+        auto at = [&](int dx, int dy) {
+            return difference(before, now, area, best.x + dx, best.y + dy, sparse);
+        };
+        shift +=
             cv::Point2f(vertex(at(-1, 0), least, at(1, 0)), vertex(at(0, -1), least, at(0, 1)));
+    }
     return true;
 }
 
@@ -194,16 +203,19 @@ bool measure_shift(const LevelGrid& before, const LevelGrid& now, const cv::Rect
     if (!grid_shift(before, now, points, start, radius, points_moved)) {
         return false;
     }
-    // What moved there must lead back: a face that stays where something
-    // near it changed (someone comes in) would otherwise seem to jump.
+    // What moved elsewhere than guessed must lead back: a face that stays
+    // where something near it changed (someone comes in) would otherwise
+    // seem to jump.
     const cv::Point moved(cvRound(points_moved.x), cvRound(points_moved.y));
-    const GridArea there{points.x0 + moved.x, points.y0 + moved.y, points.x1 + moved.x,
-                         points.y1 + moved.y};
-    cv::Point2f back;
-    if (there.x0 < 0 || there.y0 < 0 || there.x1 > LevelGrid::kColumns ||
-        there.y1 > LevelGrid::kRows || !grid_shift(now, before, there, -moved, 1, back) ||
-        cv::norm(back + points_moved) > kLeastSpan / 2.0f) {
-        return false;
+    if (std::abs(moved.x - start.x) > 1 || std::abs(moved.y - start.y) > 1) {
+        const GridArea there{points.x0 + moved.x, points.y0 + moved.y, points.x1 + moved.x,
+                             points.y1 + moved.y};
+        cv::Point2f back;
+        if (there.x0 < 0 || there.y0 < 0 || there.x1 > LevelGrid::kColumns ||
+            there.y1 > LevelGrid::kRows || !grid_shift(now, before, there, -moved, 1, back) ||
+            cv::norm(back + points_moved) > kLeastSpan / 2.0f) {
+            return false;
+        }
     }
     shift = {points_moved.x * pitch.x, points_moved.y * pitch.y};
     return true;
@@ -221,8 +233,9 @@ CameraMotion measure_camera_motion(const LevelGrid& before, const LevelGrid& now
     size_t found = 0;
     for (int row = 0; row < kBlockRows; ++row) {
         for (int column = 0; column < kBlockColumns; ++column) {
-            const GridArea area{column * kWidth, row * kHeight, (column + 1) * kWidth,
-                                (row + 1) * kHeight};
+            // The middle half of each block each way: enough points to match.
+            const GridArea area{column * kWidth + kWidth / 4, row * kHeight + kHeight / 4,
+                                column * kWidth + kWidth * 3 / 4, row * kHeight + kHeight * 3 / 4};
             cv::Point2f moved;
             if (grid_shift(before, now, area, {}, kMostSteps / 2, moved)) {
                 const cv::Point2f middle((area.x0 + area.x1) * 0.5f * pitch.x,
