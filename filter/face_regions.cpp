@@ -38,7 +38,8 @@ void list_face_regions(const std::vector<FaceTrack>& tracks, const FilterSetting
         const double side = std::max(track.place.width, track.place.height) * margin;
         out.push_back({padded_face_rect(hidden_box(track), settings.padding_percent, frame),
                        static_cast<int>(std::clamp(std::ceil(side), 1.0, largest)), track.id,
-                       should_obscure(settings.selection, track.id, track.crossed)});
+                       should_obscure(settings.selection, track.id, track.crossed),
+                       track.missed_since_cut < 0});
     }
 }
 

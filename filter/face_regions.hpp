@@ -17,6 +17,7 @@ struct FaceRegion {
     int face_side = 0; // the longer side of the face's box with its margin, whole
     uint64_t id = 0;
     bool hidden = true;
+    bool outlined = true; // false for the previous shot's faces, hidden a pass or two yet
 };
 
 // A track's box widened by `padding_percent` on every side and cut to the

@@ -65,9 +65,13 @@ void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
     const double level = format.samples.level_scale;
     // Faces past the limit are hidden all the same, without a label; the
-    // longest-followed come first.
+    // longest-followed come first. What the previous shot left is followed
+    // no more and gets no outline.
     const size_t labelled = std::min(faces.size(), static_cast<size_t>(settings.max_faces));
     for (size_t i = 0; i < labelled; ++i) {
+        if (!faces[i].outlined) {
+            continue;
+        }
         const cv::Rect& box = faces[i].region;
         const bool obscured = faces[i].hidden;
         make_label(scratch.label, faces[i].id, obscured);

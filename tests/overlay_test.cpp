@@ -21,7 +21,7 @@ struct Drawn {
 
     Drawn(video_format format, const std::vector<FaceDetection>& boxes = kTwoBoxes,
           cv::Mat picture = cv::Mat(360, 640, CV_8UC3, cv::Scalar(70, 60, 50)),
-          bool show_boxes = true) {
+          bool show_boxes = true, bool after_cut = false) {
         before = test::make_frame(picture, format);
         if (format == VIDEO_FORMAT_BGRX) {
             before.plane_bytes(0).reshape(4).forEach<cv::Vec4b>(
@@ -34,6 +34,9 @@ struct Drawn {
         settings.max_faces = 2;
         FaceTracker tracker(0.72f, 0.12f, 24);
         tracker.update(boxes);
+        if (after_cut) {
+            tracker.start_shot();
+        }
         std::vector<FaceRegion> faces;
         list_face_regions(tracker.tracks(), settings, picture.size(), faces);
         draw_overlay(frame.frame, *frame_format(format), faces, settings, scratch);
@@ -80,6 +83,9 @@ TEST(Overlay, EachFormatIsDrawnInItsOwnWayAndOnlyWhenAsked) {
     for (const FrameFormat& format : frame_formats()) {
         const Drawn off(format.format, kTwoBoxes, cv::Mat(360, 640, CV_8UC3, cv::Scalar(7)), false);
         EXPECT_EQ(off.frame.storage, off.before.storage) << format.name << ": boxes off";
+        const Drawn cut(format.format, kTwoBoxes, cv::Mat(360, 640, CV_8UC3, cv::Scalar(7)), true,
+                        true);
+        EXPECT_EQ(cut.frame.storage, cut.before.storage) << format.name << ": the last shot's";
 
         const Drawn drawn(format.format);
         const int scale = 1 << (test::sample_depth(format.format) - 8);
