@@ -8,7 +8,10 @@
 #   path/of/file.cpp
 #   - text as it stands (must occur exactly once)
 #   + text that replaces it
-# Every file is restored afterwards, also when the script is interrupted.
+# The unmutated tree is tested first and must pass; a mutant that does not
+# build is reported as such, not as killed; the exit status says whether
+# every mutant was killed. Every file is restored afterwards, also when the
+# script is interrupted.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd -P)
@@ -17,6 +20,23 @@ build=${2:-$root/build-mutants}
 report="$build/mutants.md"
 
 "$here/build.sh" "$build" >/dev/null
+
+# The suite as the test command's plain stage runs it. The count of the
+# process's threads needs the package's own OpenCV (the test command checks
+# it there); against the sysroot's shared one it would fail for every mutant.
+run_suite() { # log
+    "$here/in-sysroot.sh" xvfb-run -a -s "-screen 0 1280x720x24" \
+        ctest --test-dir "$build" -j "$(nproc)" --timeout 600 --stop-on-failure \
+        -E '^RealHost\.HidingWithEveryCpuDeviceStartsNoThread$' >"$1" 2>&1
+}
+# A suite that fails unmutated would kill every mutant.
+baseline=$(mktemp)
+if ! run_suite "$baseline"; then
+    tail -n 30 "$baseline" >&2
+    echo "mutants: the suite fails on the unmutated tree; fix that first" >&2
+    exit 1
+fi
+rm -f "$baseline"
 
 backup=$(mktemp -d)
 restore() {
@@ -55,17 +75,15 @@ PY
 }
 
 printf '| mutant | file | result |\n|---|---|---|\n' >"$report"
-killed=0 total=0 n=0
+killed=0 total=0 unbuilt=0 n=0
 while IFS=$'\t' read -r name path; do
     cp "$root/$path" "$backup/original"
     echo "$path" >"$backup/path"
     if ! apply_mutant "$n" "$path"; then
         result="NOT APPLIED"
     elif ! "$here/in-sysroot.sh" cmake --build "$build" >"$backup/build.log" 2>&1; then
-        result="killed (does not build)"
-    elif "$here/in-sysroot.sh" xvfb-run -a -s "-screen 0 1280x720x24" \
-        ctest --test-dir "$build" -j "$(nproc)" --timeout 600 --stop-on-failure \
-        >"$backup/test.log" 2>&1; then
+        result="DOES NOT BUILD"
+    elif run_suite "$backup/test.log"; then
         result="SURVIVED"
     else
         result="killed by $(sed -n '/tests FAILED:/{n;p;q}' "$backup/test.log" |
@@ -74,8 +92,10 @@ while IFS=$'\t' read -r name path; do
     restore
     total=$((total + 1))
     [[ $result == killed* ]] && killed=$((killed + 1))
+    [[ $result == "DOES NOT BUILD" ]] && unbuilt=$((unbuilt + 1))
     printf '| %s | %s | %s |\n' "$name" "$path" "$result" | tee -a "$report"
     n=$((n + 1))
 done <"$backup/list"
 "$here/in-sysroot.sh" cmake --build "$build" >/dev/null
-echo "mutants: $killed of $total killed (table in $report)"
+echo "mutants: $killed of $total killed, $unbuilt do not build (table in $report)"
+((killed == total))
