@@ -9,7 +9,7 @@ constexpr float kMatchThreshold = 0.12f;
 
 } // namespace
 
-FilterInstance::FilterInstance(BundledModels models) {
+FilterInstance::FilterInstance(BundledModels models, FaceIdOrigin origin) : id_origin(origin) {
     detector_choice.bundled = std::move(models);
 }
 
@@ -31,9 +31,17 @@ void apply_settings(FilterInstance& f, FilterSettings settings) {
         reset_detector(f.detector, false);
     }
     retry_last_resort(f.detector);
-    for (const uint64_t id : f.settings.selection.ids) {
-        f.tracker.continue_ids_from(id == UINT64_MAX ? id : id + 1);
+    if (f.id_origin == FaceIdOrigin::kSavedWithScene) {
+        for (const uint64_t id : f.settings.selection.ids) {
+            f.tracker.continue_ids_from(id + 1);
+        }
     }
+    const std::string& refused = f.settings.selection.refused;
+    if (!refused.empty() && refused != f.refused_ids_logged) {
+        blog(LOG_WARNING, "[veilcam] Face ids from %llu on name no face and are ignored: %s",
+             static_cast<unsigned long long>(kLastFaceId), refused.c_str());
+    }
+    f.refused_ids_logged = refused;
     f.started = true;
 }
 

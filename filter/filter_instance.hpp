@@ -20,13 +20,25 @@
 
 namespace veilcam {
 
+// Where a filter's face ids come from.
+enum class FaceIdOrigin {
+    // Kept with the scene's saved settings: ids on the list that the filter
+    // has not handed out yet are skipped, so they never land on a newcomer.
+    kSavedWithScene,
+    // A run over a recorded file starts again from 1 and gives each face the
+    // id an earlier run with the same settings gave it: listed ids name the
+    // faces that run's boxes showed.
+    kSameEveryRun,
+};
+
 // Everything one filter on one source needs. `mutex` guards every member
 // below it: the host's settings thread and video thread both hold it for
 // their whole work.
 struct FilterInstance {
-    explicit FilterInstance(BundledModels models);
+    FilterInstance(BundledModels models, FaceIdOrigin id_origin);
 
     obs_source_t* source = nullptr; // the filter's own source; none in the video tool
+    const FaceIdOrigin id_origin;
     std::mutex mutex;
     FilterSettings settings;
     DetectorChoice detector_choice;
@@ -50,7 +62,8 @@ struct FilterInstance {
     // was made hides the whole picture until they can.
     bool started = false;
     bool unsupported_format_logged = false;
-    bool detection_failed = false; // no detector, or the latest pass failed
+    std::string refused_ids_logged; // listed ids refused, said once
+    bool detection_failed = false;  // no detector, or the latest pass failed
     FailureLog detection_failures;
 
     // Failures caught at a host callback; a log of its own because a failure
@@ -60,7 +73,8 @@ struct FilterInstance {
 
 // Takes over newly read settings; drops the detector when the device or the
 // YuNet model changes (a new device also gets a fresh GPU attempt). Ids on
-// the list that this filter has not handed out are never handed out.
+// the list that this filter has not handed out are never handed out, unless
+// its ids are the same every run.
 void apply_settings(FilterInstance& instance, FilterSettings settings);
 
 // The first face id not yet handed out, kept with the filter's saved state:

@@ -98,10 +98,11 @@ void* create(obs_data_t* settings, obs_source_t* source) {
     return create_with_models(settings, source, std::move(models));
 }
 
-void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledModels models) {
+void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledModels models,
+                         FaceIdOrigin id_origin) {
     FilterInstance* created = nullptr;
     if (!guarded("create failed", nullptr, [&] {
-            created = new FilterInstance(std::move(models));
+            created = new FilterInstance(std::move(models), id_origin);
             created->source = source;
         })) {
         return nullptr; // not even the instance could be had: no memory

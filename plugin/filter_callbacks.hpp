@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detection/face_detector.hpp"
+#include "filter/filter_instance.hpp"
 
 #include <obs.h>
 
@@ -22,8 +23,9 @@ void load(void* data, obs_data_t* settings);
 obs_source_frame* filter_video(void* data, obs_source_frame* frame);
 
 // What `create` does with the models of the module's data folder; the video
-// tool, which is no module, names its own.
-void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledModels models);
+// tool, which is no module, names its own, and numbers faces alike every run.
+void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledModels models,
+                         FaceIdOrigin id_origin = FaceIdOrigin::kSavedWithScene);
 
 // Registers "veilcam_filter" with the host; called once at module load.
 void register_filter();

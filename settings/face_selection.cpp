@@ -1,5 +1,6 @@
 #include "settings/face_selection.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <sstream>
@@ -8,6 +9,7 @@
 namespace veilcam {
 namespace {
 
+// A positive number, saturated at kLastFaceId.
 std::optional<uint64_t> parse_face_id(const std::string& token) {
     if (token.empty()) {
         return std::nullopt;
@@ -18,10 +20,7 @@ std::optional<uint64_t> parse_face_id(const std::string& token) {
             return std::nullopt;
         }
         const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
+        value = value > kLastFaceId / 10 ? kLastFaceId : std::min(value * 10 + digit, kLastFaceId);
     }
     if (value == 0) {
         return std::nullopt;
@@ -31,10 +30,11 @@ std::optional<uint64_t> parse_face_id(const std::string& token) {
 
 } // namespace
 
-std::unordered_set<uint64_t> parse_face_ids(const char* text) {
-    std::unordered_set<uint64_t> ids;
+void parse_face_ids(const char* text, FaceSelection& selection) {
+    selection.ids.clear();
+    selection.refused.clear();
     if (!text) {
-        return ids;
+        return;
     }
     std::string list(text);
     for (char& c : list) {
@@ -51,11 +51,13 @@ std::unordered_set<uint64_t> parse_face_ids(const char* text) {
                 digits.push_back(c);
             }
         }
-        if (const auto id = parse_face_id(digits)) {
-            ids.insert(*id);
+        const auto id = parse_face_id(digits);
+        if (id && *id < kLastFaceId) {
+            selection.ids.insert(*id);
+        } else if (id) {
+            selection.refused += (selection.refused.empty() ? "" : ", ") + digits;
         }
     }
-    return ids;
 }
 
 bool should_obscure(const FaceSelection& selection, uint64_t face_id, bool crossed) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "tracking/face_ids.hpp"
+
 #include <cstdint>
+#include <string>
 #include <unordered_set>
 
 namespace veilcam {
@@ -13,12 +16,13 @@ enum SelectionMode : int32_t { kListedStayVisible = 0, kListedAreHidden = 1 };
 struct FaceSelection {
     int32_t mode = kListedStayVisible;
     std::unordered_set<uint64_t> ids;
+    std::string refused; // listed numbers from kLastFaceId on, as typed
 };
 
-// The ids listed in `text` (may be null): separated by commas, semicolons,
-// spaces or tabs; anything that is not a positive 64-bit decimal number is
-// dropped silently.
-std::unordered_set<uint64_t> parse_face_ids(const char* text);
+// Reads the list in `text` (may be null) into `selection`: ids separated by
+// commas, semicolons, spaces or tabs. Numbers from kLastFaceId on go to
+// `refused`; anything else that is not a positive decimal number is dropped.
+void parse_face_ids(const char* text, FaceSelection& selection);
 
 // The one rule that decides whether a track is hidden. A face that has
 // crossed another (`crossed`) may carry the other's id: hiding only the

@@ -70,7 +70,7 @@ std::vector<SettingSpec> make_schema() {
                }),
         text("excluded_face_ids", "FaceIds", K::Text, "",
              [](obs_data_t* data, const SettingSpec& spec, S& s) {
-                 s.selection.ids = parse_face_ids(read_text(data, spec).c_str());
+                 parse_face_ids(read_text(data, spec).c_str(), s.selection);
              }),
         // Its choices are the detection devices, listed where they are known.
         text("tracking_device", "TrackingDevice", K::DeviceChoice, kCpuDevice,
@@ -103,10 +103,18 @@ const std::vector<SettingSpec>& settings_schema() {
     return schema;
 }
 
-// Integer settings are stored as 64 bits; only the low 32 bits count.
+// Integer settings are stored as 64 bits; only the low 32 bits count. A
+// choice that is none of its own takes the default, not the nearest one: a
+// stored selection mode of 2 hides what the default hides.
 int32_t read_int(obs_data_t* data, const SettingSpec& spec) {
     const auto value =
         static_cast<int32_t>(static_cast<uint32_t>(obs_data_get_int(data, spec.key)));
+    if (spec.kind == SettingKind::IntChoice) {
+        const bool offered =
+            std::any_of(spec.choices.begin(), spec.choices.end(),
+                        [&](const SettingChoice& choice) { return choice.value == value; });
+        return offered ? value : static_cast<int32_t>(spec.default_number);
+    }
     return static_cast<int32_t>(std::clamp<double>(value, spec.lowest, spec.highest));
 }
 

@@ -1,6 +1,8 @@
 // A face listed as visible is never shown in another face's place: not after
 // a restart, a cut or a crossing.
+#include "plugin/filter_callbacks.hpp"
 #include "support/frames.hpp"
+#include "support/log_capture.hpp"
 #include "support/samples.hpp"
 #include "support/test_filter.hpp"
 
@@ -66,6 +68,35 @@ TEST(FaceIds, ASavedIdNamesNobodyInARestartedOrCopiedFilter) {
         EXPECT_EQ(visible(restarted, original, photo.faces), 0) << older;
         for (const FaceTrack& track : restarted.instance().tracker.tracks()) {
             EXPECT_TRUE(older || track.id > 3) << track.id << " was handed out before";
+        }
+    }
+}
+
+TEST(FaceIds, IdsAtTheEndOfTheirRangeAreRefusedNeverHandedOutAndSavedAsTheyAre) {
+    const test::LabelledPhoto& photo = test::labelled_photos()[3]; // three faces
+    const TestFrame original = test::make_frame(photo.image, VIDEO_FORMAT_BGR3);
+    constexpr long long kHighest = 9223372036854775807LL;
+    const std::pair<long long, const char*> cases[] = {
+        {0, "18446744073709551615"},
+        {kHighest - 1, "9223372036854775807"},
+        {kHighest - 1, "99999999999999999999999; 9223372036854775808"},
+    };
+    for (const auto& [saved_next, listed] : cases) {
+        test::LogCapture log;
+        test::TestFilter filter([&](obs_data_t* s) {
+            obs_data_set_int(s, "next_face_id", saved_next);
+            obs_data_set_string(s, "excluded_face_ids", listed);
+        });
+        filter.update([](obs_data_t*) {});
+        EXPECT_EQ(log.count("name no face and are ignored", LOG_WARNING), 1) << listed;
+        EXPECT_EQ(visible(filter, original, photo.faces), 0) << listed;
+        save(&filter.instance(), filter.settings());
+        const long long saved = obs_data_get_int(filter.settings(), "next_face_id");
+        EXPECT_GE(saved, std::max(saved_next, 4LL)) << listed;
+        test::TestFilter restarted([&](obs_data_t* s) { obs_data_apply(s, filter.settings()); });
+        visible(restarted, original, photo.faces);
+        for (const FaceTrack& track : restarted.instance().tracker.tracks()) {
+            EXPECT_GE(track.id, static_cast<uint64_t>(saved)) << listed;
         }
     }
 }

@@ -56,6 +56,15 @@ TEST(Settings, DefaultsAndBoundsAsReadFromAStoredSettingsObject) {
                   c.expected)
             << c.key << " = " << c.stored;
     }
+    // A choice that is none of its own is the default, which hides more, not
+    // the nearest choice.
+    for (const long long stored : {2LL, -1LL, 7LL}) {
+        const auto stored_as = [&](const char* key) {
+            return read_with([&](obs_data_t* d) { obs_data_set_int(d, key, stored); });
+        };
+        EXPECT_EQ(stored_as("face_selection_mode").selection.mode, 0) << stored;
+        EXPECT_EQ(stored_as("obscure_mode").obscure_mode, 0) << stored;
+    }
     // Numbers no panel gives: NaN takes the default, the rest the nearest bound.
     struct FloatCase {
         const char* key;

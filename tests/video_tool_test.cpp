@@ -97,6 +97,20 @@ TEST_F(VideoTool, CollateralToolMeasuresWhatHidingCostAndWhichFacesItLetThrough)
         << hidden;
 }
 
+TEST_F(VideoTool, IdsFromAnEarlierRunNameTheSameFaces) {
+    // The first run (every face hidden) numbers the three faces 1 to 3.
+    const std::string input = clip("yuv420p", false);
+    const test::ClipInfo before = test::read_clip(input, 1);
+    for (const auto& [mode, shown] : {std::pair(0, 3), std::pair(1, 0)}) {
+        const std::string output = path("listed-" + std::to_string(mode) + ".mkv");
+        const test::CommandRun run = run_tool("--face_selection_mode " + std::to_string(mode) +
+                                              " --excluded_face_ids 1,2,3 " + input + " " + output);
+        ASSERT_EQ(run.exit_code, 0) << run.output;
+        EXPECT_EQ(faces_left_visible(before.frame, test::read_clip(output, 1).frame), shown)
+            << "mode " << mode;
+    }
+}
+
 TEST_F(VideoTool, SkipsDamagedPacketsAndFailsOnlyWhenNothingDecodes) {
     test::run_checked("ffmpeg -v error -i " + clip("yuv420p", false) + " -c:v mjpeg -q:v 3 " +
                       path("motion.nut"));

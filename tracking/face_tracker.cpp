@@ -154,7 +154,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
         if (!taken_[i]) {
             const cv::Rect2f found(detections[i]);
             FaceTrack track;
-            track.id = next_id_++;
+            track.id = hand_out_id();
             track.box = track.place = track.carried = found;
             track.seen_at = frame;
             tracks_.push_back(track);
@@ -170,6 +170,12 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
     renumber_crossing_tracks();
 }
 
+uint64_t FaceTracker::hand_out_id() {
+    const uint64_t id = next_id_;
+    next_id_ = std::min(next_id_ + 1, kLastFaceId);
+    return id;
+}
+
 void FaceTracker::renumber_crossing_tracks() {
     for (size_t i = 0; i < tracks_.size(); ++i) {
         bool overlapping = false;
@@ -178,7 +184,7 @@ void FaceTracker::renumber_crossing_tracks() {
         }
         FaceTrack& track = tracks_[i];
         if (overlapping && !track.overlapping) {
-            track.id = next_id_++;
+            track.id = hand_out_id();
             track.crossed = true;
         }
         track.overlapping = overlapping;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tracking/face_ids.hpp"
 #include "tracking/frame_motion.hpp"
 
 #include <opencv2/core/types.hpp>
@@ -73,7 +74,7 @@ class FaceTracker {
         tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(), ended), tracks_.end());
     }
     // Hands out no id below `next` from now on.
-    void continue_ids_from(uint64_t next) { next_id_ = std::max(next_id_, next); }
+    void continue_ids_from(uint64_t next) { next_id_ = std::clamp(next, next_id_, kLastFaceId); }
     uint64_t next_id() const { return next_id_; }
 
     const std::vector<FaceTrack>& tracks() const { return tracks_; }
@@ -86,6 +87,7 @@ class FaceTracker {
 
   private:
     void renumber_crossing_tracks();
+    uint64_t hand_out_id();
 
     float smoothing_ = 0.0f;
     float match_threshold_ = 0.0f;

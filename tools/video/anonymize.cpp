@@ -87,8 +87,8 @@ Summary anonymize(const Options& options, obs_data_t* settings, const BundledMod
         throw still_past_end(options.still_at, duration, " s");
     }
 
-    std::unique_ptr<FilterInstance, FilterDeleter> filter(
-        static_cast<FilterInstance*>(create_with_models(settings, nullptr, models)));
+    std::unique_ptr<FilterInstance, FilterDeleter> filter(static_cast<FilterInstance*>(
+        create_with_models(settings, nullptr, models, FaceIdOrigin::kSameEveryRun)));
     if (!filter) {
         throw VideoError("the filter could not be created (see the log above)");
     }
