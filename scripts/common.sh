@@ -51,7 +51,7 @@ CONFIG
 # Configures, builds and installs into $1/stage the module alone, outside the
 # sysroot, through the link configuration that write_link_configs wrote into
 # $1/libobs, against the OpenCV in $2 and beside the runtime in $3; CMake
-# options follow. The models' open-size copies come from the sysroot build.
+# options follow. The models that Python writes come from the sysroot build.
 build_package_module() { # build opencv runtime [option]...
     local build=$1 opencv=$2 runtime=$3
     shift 3
@@ -61,7 +61,8 @@ build_package_module() { # build opencv runtime [option]...
         -DONNXRUNTIME_INCLUDE_DIR="$VEILCAM_SYSROOT/usr/include/onnxruntime" \
         -DVEILCAM_ONNXRUNTIME_DIR="$runtime" "$@" >&2
     cmake --build "$build" >&2
-    cp "$root"/build/data/models/*_any_size.onnx "$build/data/models/"
+    cp "$root"/build/data/models/*_any_size.onnx "$root/build/data/models/face_descriptor.onnx" \
+        "$build/data/models/"
     rm -rf "$build/stage"
     cmake --install "$build" --prefix "$build/stage" >&2
 }

@@ -166,7 +166,7 @@ TEST_F(RealHost, InstallsAndRegistersTheAsyncFilterWithAPanelThatStoresWhatTheUs
          {"bin/64bit/obs-veilcam.so", "bin/64bit/libonnxruntime.so.1", "data/locale/en-US.ini",
           "data/models/det_500m.onnx", "data/models/face_detection_yunet_2023mar.onnx",
           "data/models/face_detection_yunet_2023mar_any_size.onnx",
-          "data/models/det_500m_any_size.onnx"}) {
+          "data/models/det_500m_any_size.onnx", "data/models/face_descriptor.onnx"}) {
         EXPECT_TRUE(fs::is_regular_file(kPluginDir / file)) << file;
     }
     EXPECT_EQ(obs_get_source_output_flags("veilcam_filter"), OBS_SOURCE_VIDEO | OBS_SOURCE_ASYNC);

@@ -26,6 +26,9 @@ inline std::string yunet_any_size_model() {
 inline std::string scrfd_any_size_model() {
     return VEILCAM_MODELS_DIR "/det_500m_any_size.onnx";
 }
+inline std::string face_descriptor_model() {
+    return VEILCAM_MODELS_DIR "/face_descriptor.onnx";
+}
 
 // A photo of ../shared/samples, as BGR; throws when it cannot be read.
 cv::Mat load_sample(const std::string& file);

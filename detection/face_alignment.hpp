@@ -1,0 +1,20 @@
+#pragma once
+
+#include <opencv2/core/mat.hpp>
+
+#include <array>
+
+namespace veilcam {
+
+// Five key points of a face as both detectors give them: the eye, then the
+// other eye, the tip of the nose, the mouth's corners, each pair in the
+// picture's left-to-right order.
+using FaceKeyPoints = std::array<cv::Point2f, 5>;
+
+// Lays out the face at `points` of `image` (8-bit BGR) in `crop` as the face
+// descriptor was trained: turned, scaled and moved (never sheared) so that
+// its key points fall as near as they can to where an upright face's lie in
+// a 150 x 150 chip with a quarter of the face's size around it.
+void align_face(const cv::Mat& image, const FaceKeyPoints& points, cv::Mat& crop);
+
+} // namespace veilcam
