@@ -24,8 +24,8 @@ void run_detector(FaceModel& model, const FilterSettings& s, const cv::Mat& imag
     // As many as the network finds: the face limit is the pass's, and going
     // past it is said in the log.
     constexpr int32_t kMostCandidates = 1000;
-    for (const cv::Rect2f& raw : model.detect(image, s.confidence, kMostCandidates)) {
-        add_detector_box(raw, scale, mirror_width, s.minimum_face_size, out);
+    for (const FoundFace& face : model.detect(image, s.confidence, kMostCandidates)) {
+        add_detector_box(face, scale, mirror_width, s.minimum_face_size, out);
     }
 }
 
@@ -61,25 +61,30 @@ void search_views(FaceModel& model, DetectionState& state, const FilterSettings&
         run_detector(model, s, run == Run::Mirrored ? state.mirror_image : view.image, view.scale,
                      run == Run::Mirrored, state.raw_detections);
         for (const FaceDetection& found : state.raw_detections) {
-            const FaceDetection box = (found + view.origin) & frame_rect;
+            FaceDetection face((found.box + view.origin) & frame_rect, found.points);
+            for (cv::Point2f& point : face.points) {
+                point += cv::Point2f(view.origin);
+            }
             // A face the whole picture shows too keeps the whole picture's
             // box: it would otherwise change from pass to pass with the tile,
             // and the tracker take that for motion.
             if (run == Run::Tile && std::any_of(state.detections.begin(), state.detections.end(),
                                                 [&](const FaceDetection& d) {
-                                                    return box_iou(d, box) >= kMergeThreshold;
+                                                    return box_iou(d.box, face.box) >=
+                                                           kMergeThreshold;
                                                 })) {
                 continue;
             }
-            merge_detection(state.detections, box, kMergeThreshold);
+            merge_detection(state.detections, face, kMergeThreshold);
         }
     }
 }
 
 } // namespace
 
-void add_detector_box(const cv::Rect2f& box, double scale, int mirror_width,
+void add_detector_box(const FoundFace& face, double scale, int mirror_width,
                       int32_t minimum_face_size, std::vector<FaceDetection>& out) {
+    const cv::Rect2f& box = face.box;
     // Far beyond any frame: such a number is the network's noise, and would
     // overflow the integers below.
     constexpr float kFarOut = 1e6f;
@@ -88,7 +93,7 @@ void add_detector_box(const cv::Rect2f& box, double scale, int mirror_width,
             return;
         }
     }
-    const FaceDetection mapped = map_to_frame(
+    const cv::Rect mapped = map_to_frame(
         {nearest_int(box.x), nearest_int(box.y), nearest_int(box.width), nearest_int(box.height)},
         scale, mirror_width);
     // Both networks draw their boxes tighter than the face a person sees: on
@@ -97,31 +102,43 @@ void add_detector_box(const cv::Rect2f& box, double scale, int mirror_width,
     // against the face, so that no face a person would call large enough is
     // dropped for its box.
     constexpr double kFacePerBoxSide = 1.6;
-    if (std::min(mapped.width, mapped.height) * kFacePerBoxSide >= minimum_face_size) {
-        out.push_back(mapped);
+    if (std::min(mapped.width, mapped.height) * kFacePerBoxSide < minimum_face_size) {
+        return;
     }
+    // In the mirror image, the picture's left eye and mouth corner are its right ones.
+    FaceKeyPoints points = face.points;
+    if (mirror_width > 0) {
+        std::swap(points[0], points[1]);
+        std::swap(points[3], points[4]);
+    }
+    const auto side = static_cast<float>(mirror_width);
+    for (cv::Point2f& point : points) {
+        point = {(mirror_width > 0 ? side - point.x : point.x) / static_cast<float>(scale),
+                 point.y / static_cast<float>(scale)};
+    }
+    out.emplace_back(mapped, points);
 }
 
-FaceDetection map_to_frame(const cv::Rect& box, double scale, int mirror_width) {
+cv::Rect map_to_frame(const cv::Rect& box, double scale, int mirror_width) {
     const float x = mirror_width > 0 ? static_cast<float>(mirror_width - box.x - box.width)
                                      : static_cast<float>(box.x);
-    return FaceDetection(nearest_int(x / scale), nearest_int(static_cast<float>(box.y) / scale),
-                         nearest_int(static_cast<float>(box.width) / scale),
-                         nearest_int(static_cast<float>(box.height) / scale));
+    return {nearest_int(x / scale), nearest_int(static_cast<float>(box.y) / scale),
+            nearest_int(static_cast<float>(box.width) / scale),
+            nearest_int(static_cast<float>(box.height) / scale)};
 }
 
-void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& box, float threshold) {
+void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& face, float threshold) {
     for (FaceDetection& entry : list) {
-        if (box_iou(entry, box) >= threshold) {
-            if (entry.empty()) {
-                entry = box;
-            } else if (!box.empty()) {
-                entry = entry | box;
+        if (box_iou(entry.box, face.box) >= threshold) {
+            if (entry.box.empty()) {
+                entry = face;
+            } else if (!face.box.empty()) {
+                entry.box |= face.box;
             }
             return;
         }
     }
-    list.push_back(box);
+    list.push_back(face);
 }
 
 double detection_scale(const FaceModel& model, int32_t max_dimension, cv::Size frame_size) {

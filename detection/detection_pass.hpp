@@ -42,19 +42,20 @@ struct DetectionView {
 void find_faces(FaceModel& model, DetectionState& state, const FilterSettings& settings,
                 const DetectionView& whole, const DetectionView& tile, cv::Size frame_size);
 
-// Appends a detector's box (in the detection image) to `out` in frame pixels,
-// unless it is not a number, absurdly far out, or the face it holds is
-// smaller than `minimum_face_size`.
-void add_detector_box(const cv::Rect2f& box, double scale, int mirror_width,
+// Appends a detector's face (in the detection image) to `out` in frame
+// pixels, unless its box is not a number, absurdly far out, or the face it
+// holds is smaller than `minimum_face_size`.
+void add_detector_box(const FoundFace& face, double scale, int mirror_width,
                       int32_t minimum_face_size, std::vector<FaceDetection>& out);
 
-// Adds `box` to `list`, uniting it with the first entry that overlaps it by at
-// least `threshold` (intersection over union) instead of appending it.
-void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& box, float threshold);
+// Adds `face` to `list`, uniting its box with the first entry's that overlaps
+// it by at least `threshold` (intersection over union) instead of appending
+// it; the entry keeps its key points.
+void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& face, float threshold);
 
 // A detector box in the detection image taken back to frame pixels; with
 // `mirror_width` > 0 the box was found in the left-right mirror of an image
 // that wide.
-FaceDetection map_to_frame(const cv::Rect& box, double scale, int mirror_width);
+cv::Rect map_to_frame(const cv::Rect& box, double scale, int mirror_width);
 
 } // namespace veilcam

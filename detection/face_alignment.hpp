@@ -1,15 +1,10 @@
 #pragma once
 
+#include "detection/face_key_points.hpp"
+
 #include <opencv2/core/mat.hpp>
 
-#include <array>
-
 namespace veilcam {
-
-// Five key points of a face as both detectors give them: the eye, then the
-// other eye, the tip of the nose, the mouth's corners, each pair in the
-// picture's left-to-right order.
-using FaceKeyPoints = std::array<cv::Point2f, 5>;
 
 // Lays out the face at `points` of `image` (8-bit BGR) in `crop` as the face
 // descriptor was trained: turned, scaled and moved (never sheared) so that

@@ -47,8 +47,8 @@ YunetOpencvDetector::YunetOpencvDetector(const std::string& model_path, float co
     }
 }
 
-const std::vector<cv::Rect2f>& YunetOpencvDetector::detect(const cv::Mat& image, float confidence,
-                                                           int32_t limit) {
+const std::vector<FoundFace>& YunetOpencvDetector::detect(const cv::Mat& image, float confidence,
+                                                          int32_t limit) {
     const cv::Mat* bgr = &image;
     if (image.channels() == 1) {
         cv::cvtColor(image, grey_as_bgr, cv::COLOR_GRAY2BGR);
@@ -59,8 +59,13 @@ const std::vector<cv::Rect2f>& YunetOpencvDetector::detect(const cv::Mat& image,
     yunet->detect(*bgr, rows);
     faces.clear();
     for (int row = 0; row < rows.rows && static_cast<int32_t>(faces.size()) < limit; ++row) {
+        // x, y, width, height, then the key points' x and y.
         const float* face = rows.ptr<float>(row);
-        faces.emplace_back(face[0], face[1], face[2], face[3]);
+        FoundFace& found = faces.emplace_back();
+        found.box = cv::Rect2f(face[0], face[1], face[2], face[3]);
+        for (size_t k = 0; k < found.points.size(); ++k) {
+            found.points[k] = {face[4 + 2 * k], face[5 + 2 * k]};
+        }
     }
     return faces;
 }

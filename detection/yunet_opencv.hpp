@@ -16,15 +16,15 @@ class YunetOpencvDetector : public FaceModel {
     // Throws cv::Exception or std::runtime_error when the model cannot be loaded.
     YunetOpencvDetector(const std::string& model_path, float confidence);
 
-    const std::vector<cv::Rect2f>& detect(const cv::Mat& image, float confidence,
-                                          int32_t limit) override;
+    const std::vector<FoundFace>& detect(const cv::Mat& image, float confidence,
+                                         int32_t limit) override;
     int largest_side() const override;
 
   private:
     cv::Ptr<cv::FaceDetectorYN> yunet;
     cv::Mat grey_as_bgr; // OpenCV's YuNet takes three channels
     cv::Mat rows;        // one face a row, as OpenCV gives them
-    std::vector<cv::Rect2f> faces;
+    std::vector<FoundFace> faces;
 };
 
 } // namespace veilcam

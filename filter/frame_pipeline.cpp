@@ -12,10 +12,13 @@
 namespace veilcam {
 namespace {
 
-// Boxes found in the upright picture of a flipped frame, put back on its rows.
+// Faces found in the upright picture of a flipped frame, put back on its rows.
 void flip_rows(std::vector<FaceDetection>& detections, int frame_height) {
-    for (FaceDetection& box : detections) {
-        box.y = frame_height - box.y - box.height;
+    for (FaceDetection& face : detections) {
+        face.box.y = frame_height - face.box.y - face.box.height;
+        for (cv::Point2f& point : face.points) {
+            point.y = static_cast<float>(frame_height) - point.y;
+        }
     }
 }
 

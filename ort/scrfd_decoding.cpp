@@ -29,8 +29,10 @@ void collect_candidates(const ScrfdOutputs& outputs, const cv::Rect& image, floa
         const size_t anchors = static_cast<size_t>(columns) * rows * kScrfdAnchorsPerCell;
         require_values(outputs.score_counts[k], anchors, "score", stride);
         require_values(outputs.box_counts[k], anchors * 4, "box", stride);
+        require_values(outputs.key_point_counts[k], anchors * 10, "key point", stride);
         const float* scores = outputs.scores[k];
         const float* boxes = outputs.boxes[k];
+        const float* key_points = outputs.key_points[k];
         const float s = static_cast<float>(stride);
         for (int row = 0; row < rows; ++row) {
             for (int column = 0; column < columns; ++column) {
@@ -57,7 +59,14 @@ void collect_candidates(const ScrfdOutputs& outputs, const cv::Rect& image, floa
                                                   nearest_int(x2 - x1), nearest_int(y2 - y1)) &
                                          image;
                     if (box.width > 0 && box.height > 0) {
-                        candidates.push_back(ScrfdCandidate{box, score});
+                        // Key points: distances from the anchor, in strides.
+                        ScrfdCandidate& candidate = candidates.emplace_back();
+                        candidate.box = box;
+                        candidate.score = score;
+                        const float* p = key_points + 10 * i;
+                        for (size_t n = 0; n < candidate.points.size(); ++n) {
+                            candidate.points[n] = {cx + s * p[2 * n], cy + s * p[2 * n + 1]};
+                        }
                     }
                 }
             }
@@ -65,9 +74,9 @@ void collect_candidates(const ScrfdOutputs& outputs, const cv::Rect& image, floa
     }
 }
 
-bool overlaps_kept_box(const cv::Rect& box, const std::vector<cv::Rect>& kept) {
-    for (const cv::Rect& other : kept) {
-        if (box_iou(box, other) > kSuppressionOverlap) {
+bool overlaps_kept_box(const cv::Rect& box, const std::vector<FoundFace>& kept) {
+    for (const FoundFace& other : kept) {
+        if (box_iou(box, other.box) > kSuppressionOverlap) {
             return true;
         }
     }
@@ -78,7 +87,7 @@ bool overlaps_kept_box(const cv::Rect& box, const std::vector<cv::Rect>& kept) {
 
 void decode_scrfd(const ScrfdOutputs& outputs, cv::Size image_size, float score_threshold,
                   int32_t max_faces, std::vector<ScrfdCandidate>& candidates,
-                  std::vector<cv::Rect>& result) {
+                  std::vector<FoundFace>& result) {
     candidates.clear();
     result.clear();
     collect_candidates(outputs, cv::Rect(cv::Point(0, 0), image_size), score_threshold, candidates);
@@ -89,7 +98,7 @@ void decode_scrfd(const ScrfdOutputs& outputs, cv::Size image_size, float score_
         if (overlaps_kept_box(candidate.box, result)) {
             continue;
         }
-        result.push_back(candidate.box);
+        result.push_back({candidate.box, candidate.points});
         if (result.size() >= static_cast<size_t>(max_faces)) {
             break;
         }

@@ -29,12 +29,12 @@ std::string checked_input(OrtSession* session) {
     return inputs.front();
 }
 
-// Scores, then boxes, of the three strides: the model's first six outputs.
-// The landmarks are not asked for.
+// Scores, boxes and key points of the three strides: the model's outputs in
+// its order.
 std::vector<AnchorOutput> scrfd_outputs(OrtSession* session) {
     const std::vector<std::string> names = output_names(session);
     std::vector<AnchorOutput> outputs;
-    for (size_t i = 0; i < 2 * kScrfdStrides.size(); ++i) {
+    for (size_t i = 0; i < 3 * kScrfdStrides.size(); ++i) {
         outputs.push_back(
             {names[i], kScrfdStrides[i % kScrfdStrides.size()], kScrfdAnchorsPerCell});
     }
@@ -52,8 +52,8 @@ int ScrfdDetector::largest_side() const {
     return provider == OrtProvider::Cpu ? kLargestCpuSide : kScrfdInputSide;
 }
 
-const std::vector<cv::Rect2f>& ScrfdDetector::detect(const cv::Mat& image, float score_threshold,
-                                                     int32_t max_faces) {
+const std::vector<FoundFace>& ScrfdDetector::detect(const cv::Mat& image, float score_threshold,
+                                                    int32_t max_faces) {
     if (image.empty() || image.cols > largest_side() || image.rows > largest_side()) {
         throw std::runtime_error(provider == OrtProvider::DirectML
                                      ? "Invalid DirectML SCRFD input image"
@@ -73,10 +73,11 @@ const std::vector<cv::Rect2f>& ScrfdDetector::detect(const cv::Mat& image, float
         arrays.score_counts[level] = tensors.output_size(level);
         arrays.boxes[level] = tensors.output(levels + level);
         arrays.box_counts[level] = tensors.output_size(levels + level);
+        arrays.key_points[level] = tensors.output(2 * levels + level);
+        arrays.key_point_counts[level] = tensors.output_size(2 * levels + level);
     }
     decode_scrfd(arrays, image.size(), score_threshold, max_faces, candidates, faces);
-    found.assign(faces.begin(), faces.end());
-    return found;
+    return faces;
 }
 
 std::unique_ptr<FaceModel> make_scrfd_on_onnx_cpu(const ModelStart& start) {

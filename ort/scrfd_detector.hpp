@@ -25,8 +25,8 @@ class ScrfdDetector : public FaceModel {
     ScrfdDetector(const ScrfdDetector&) = delete;
     ScrfdDetector& operator=(const ScrfdDetector&) = delete;
 
-    const std::vector<cv::Rect2f>& detect(const cv::Mat& image, float score_threshold,
-                                          int32_t max_faces) override;
+    const std::vector<FoundFace>& detect(const cv::Mat& image, float score_threshold,
+                                         int32_t max_faces) override;
     int largest_side() const override;
     // SCRFD misses faces in grey that it finds in colour; YuNet does not.
     bool wants_colour() const override { return true; }
@@ -36,8 +36,7 @@ class ScrfdDetector : public FaceModel {
     OrtSessionOwner session;
     BoundTensors tensors;
     std::vector<ScrfdCandidate> candidates;
-    std::vector<cv::Rect> faces;
-    std::vector<cv::Rect2f> found;
+    std::vector<FoundFace> faces;
 };
 
 } // namespace veilcam

@@ -17,7 +17,7 @@ float unit(float value) {
 } // namespace
 
 void decode_yunet(const YunetOutputs& outputs, cv::Size padded, float confidence, int32_t limit,
-                  YunetCandidates& c, std::vector<cv::Rect2f>& faces) {
+                  YunetCandidates& c, std::vector<FoundFace>& faces) {
     c.boxes.clear();
     c.exact.clear();
     c.scores.clear();
@@ -39,7 +39,14 @@ void decode_yunet(const YunetOutputs& outputs, cv::Size padded, float confidence
                 const float height = std::exp(box[3]) * stride;
                 const float x = (column + box[0]) * stride - width / 2.0f;
                 const float y = (row + box[1]) * stride - height / 2.0f;
-                c.exact.emplace_back(x, y, width, height);
+                // Key points: offsets from the cell, in strides.
+                FoundFace& found = c.exact.emplace_back();
+                found.box = cv::Rect2f(x, y, width, height);
+                const float* points = outputs.key_points[level] + cell * 10;
+                for (size_t k = 0; k < found.points.size(); ++k) {
+                    found.points[k] = {(column + points[2 * k]) * stride,
+                                       (row + points[2 * k + 1]) * stride};
+                }
                 c.boxes.emplace_back(static_cast<int>(x), static_cast<int>(y),
                                      static_cast<int>(width), static_cast<int>(height));
                 c.scores.push_back(score);

@@ -14,10 +14,11 @@ constexpr const char* kWrongModel = "the YuNet model with an open input size is 
 // by default too.
 constexpr int kLargestSide = 1280;
 
-// Class scores, objectness and boxes of the three strides, in that order.
+// Class scores, objectness, boxes and key points of the three strides, in
+// that order.
 std::vector<AnchorOutput> yunet_outputs() {
     std::vector<AnchorOutput> outputs;
-    for (const char* kind : {"cls_", "obj_", "bbox_"}) {
+    for (const char* kind : {"cls_", "obj_", "bbox_", "kps_"}) {
         for (const int stride : kYunetStrides) {
             outputs.push_back({kind + std::to_string(stride), stride, 1});
         }
@@ -51,8 +52,8 @@ int YunetOrtDetector::largest_side() const {
     return kLargestSide;
 }
 
-const std::vector<cv::Rect2f>& YunetOrtDetector::detect(const cv::Mat& image, float confidence,
-                                                        int32_t limit) {
+const std::vector<FoundFace>& YunetOrtDetector::detect(const cv::Mat& image, float confidence,
+                                                       int32_t limit) {
     if (image.empty() || image.cols > kLargestSide || image.rows > kLargestSide) {
         throw std::runtime_error("YuNet takes images of at most 1280 pixels a side");
     }
@@ -66,6 +67,7 @@ const std::vector<cv::Rect2f>& YunetOrtDetector::detect(const cv::Mat& image, fl
         arrays.classes[level] = tensors.output(level);
         arrays.objectness[level] = tensors.output(levels + level);
         arrays.boxes[level] = tensors.output(2 * levels + level);
+        arrays.key_points[level] = tensors.output(3 * levels + level);
     }
     decode_yunet(arrays, padded, confidence, limit, candidates, faces);
     return faces;

@@ -19,15 +19,15 @@ class YunetOrtDetector : public FaceModel {
     // cannot be had.
     explicit YunetOrtDetector(const std::string& model_path);
 
-    const std::vector<cv::Rect2f>& detect(const cv::Mat& image, float confidence,
-                                          int32_t limit) override;
+    const std::vector<FoundFace>& detect(const cv::Mat& image, float confidence,
+                                         int32_t limit) override;
     int largest_side() const override;
 
   private:
     OrtSessionOwner session;
     BoundTensors tensors;
     YunetCandidates candidates;
-    std::vector<cv::Rect2f> faces;
+    std::vector<FoundFace> faces;
 };
 
 } // namespace veilcam

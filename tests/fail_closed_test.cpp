@@ -68,7 +68,7 @@ TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
                     test::scaled(photo, cv::Size(cvRound(photo.image.cols * scale),
                                                  cvRound(photo.image.rows * scale)));
                 FaceTracker tracker(0.0f, 0.12f, 24);
-                tracker.update(shown.faces);
+                tracker.update({shown.faces.begin(), shown.faces.end()});
                 TestFrame frame = test::make_frame(shown.image, VIDEO_FORMAT_BGR3);
                 RegionScratch scratch;
                 std::vector<FaceRegion> faces;
@@ -197,7 +197,7 @@ TEST(FailClosed, DetectorBoxesThatAreNoNumbersAreDropped) {
     // clang-format on
     for (const auto& [box, kept] : boxes) {
         std::vector<FaceDetection> out;
-        add_detector_box(box, 0.5, 640, 12, out);
+        add_detector_box({box}, 0.5, 640, 12, out);
         EXPECT_EQ(out.size(), kept ? 1u : 0u) << box;
     }
 }

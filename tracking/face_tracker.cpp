@@ -118,14 +118,14 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
             if (taken_[i]) {
                 continue;
             }
-            const float score = match_score(track, cv::Rect2f(detections[i]), match_threshold_);
+            const float score = match_score(track, cv::Rect2f(detections[i].box), match_threshold_);
             if (score > best_score) {
                 best_score = score;
                 best = static_cast<int>(i);
             }
         }
         if (best >= 0 && best_score >= match_threshold_) {
-            const cv::Rect2f found(detections[best]);
+            const cv::Rect2f found(detections[best].box);
             track.box.x = found.x * (1.0f - keep) + track.box.x * keep;
             track.box.y = found.y * (1.0f - keep) + track.box.y * keep;
             track.box.width = found.width * (1.0f - keep) + track.box.width * keep;
@@ -152,7 +152,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
 
     for (size_t i = 0; i < detections.size(); ++i) {
         if (!taken_[i]) {
-            const cv::Rect2f found(detections[i]);
+            const cv::Rect2f found(detections[i].box);
             FaceTrack track;
             track.id = hand_out_id();
             track.box = track.place = track.carried = found;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "detection/face_key_points.hpp"
 #include "tracking/face_ids.hpp"
 #include "tracking/frame_motion.hpp"
 
@@ -11,8 +12,15 @@
 
 namespace veilcam {
 
-// One face found by a detection pass, in frame pixels.
-using FaceDetection = cv::Rect;
+// A face that a detection pass found, in frame pixels.
+struct FaceDetection {
+    FaceDetection() = default;
+    FaceDetection(const cv::Rect& found, const FaceKeyPoints& at = {}) : box(found), points(at) {}
+    FaceDetection(int x, int y, int width, int height) : box(x, y, width, height) {}
+
+    cv::Rect box;
+    FaceKeyPoints points{};
+};
 
 struct FaceTrack {
     uint64_t id = 0;

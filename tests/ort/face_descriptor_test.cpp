@@ -1,6 +1,7 @@
 // The face descriptor that the build writes from the published weights, on
 // the real runtime, on faces of the sample photos aligned by their key points.
 #include "detection/face_alignment.hpp"
+#include "detection/yunet_opencv.hpp"
 #include "ort/face_descriptor.hpp"
 #include "support/clips.hpp"
 #include "support/samples.hpp"
@@ -8,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/objdetect/face.hpp>
 
 #include <fstream>
 #include <iostream>
@@ -17,18 +17,13 @@
 namespace veilcam {
 namespace {
 
-struct SeenFace {
-    cv::Rect box;
-    FaceKeyPoints points;
-};
-
 // The face found nearest `at`, if one is found within half a face of it.
-const SeenFace* nearest(const std::vector<SeenFace>& faces, cv::Point2f at, float face_side) {
-    const SeenFace* best = nullptr;
+const FoundFace* nearest(const std::vector<FoundFace>& faces, cv::Point2f at, float face_side) {
+    const FoundFace* best = nullptr;
     float best_distance = face_side / 2;
-    for (const SeenFace& face : faces) {
-        const float distance = static_cast<float>(
-            cv::norm(cv::Point2d(face.box.tl() + face.box.br()) / 2.0 - cv::Point2d(at)));
+    for (const FoundFace& face : faces) {
+        const auto distance =
+            static_cast<float>(cv::norm((face.box.tl() + face.box.br()) / 2 - at));
         if (distance < best_distance) {
             best = &face;
             best_distance = distance;
@@ -38,28 +33,14 @@ const SeenFace* nearest(const std::vector<SeenFace>& faces, cv::Point2f at, floa
 }
 
 // Every face YuNet finds in `image`, with its key points.
-std::vector<SeenFace> faces_in(const cv::Mat& image) {
-    cv::Ptr<cv::FaceDetectorYN> yunet =
-        cv::FaceDetectorYN::create(test::yunet_model(), "", image.size(), 0.5f);
-    cv::Mat rows;
-    yunet->detect(image, rows);
-    std::vector<SeenFace> faces;
-    for (int r = 0; r < rows.rows; ++r) {
-        SeenFace face;
-        face.box = cv::Rect(cv::Rect2f(rows.at<float>(r, 0), rows.at<float>(r, 1),
-                                       rows.at<float>(r, 2), rows.at<float>(r, 3)));
-        for (int k = 0; k < 5; ++k) {
-            face.points[k] = {rows.at<float>(r, 4 + 2 * k), rows.at<float>(r, 5 + 2 * k)};
-        }
-        faces.push_back(face);
-    }
-    return faces;
+std::vector<FoundFace> faces_in(const cv::Mat& image) {
+    return YunetOpencvDetector(test::yunet_model(), 0.5f).detect(image, 0.5f, 100);
 }
 
 TEST(FaceDescriptor, TheBuiltModelComputesWhatAPlainForwardPassComputes) {
     FaceDescriptorNet net(test::face_descriptor_model());
     const test::LabelledPhoto& photo = test::labelled_photos()[2];
-    const std::vector<SeenFace> faces = faces_in(photo.image);
+    const std::vector<FoundFace> faces = faces_in(photo.image);
     ASSERT_FALSE(faces.empty());
     cv::Mat crop, rgb;
     align_face(photo.image, faces[0].points, crop);
@@ -132,12 +113,12 @@ TEST(FaceDescriptor, TwoCropsOfOnePersonAreCloserThanAnyTwoPeople) {
         std::vector<uchar> jpeg;
         cv::imencode(".jpg", turned, jpeg, {cv::IMWRITE_JPEG_QUALITY, 40});
         turned = cv::imdecode(jpeg, cv::IMREAD_COLOR);
-        const std::vector<SeenFace> faces = faces_in(photo), turned_faces = faces_in(turned);
+        const std::vector<FoundFace> faces = faces_in(photo), turned_faces = faces_in(turned);
         for (const cv::Point& place : person.places) {
             std::vector<cv::Point2f> moved;
             cv::transform(std::vector<cv::Point2f>{place}, moved, turn);
-            const SeenFace* face = nearest(faces, place, 60.0f);
-            const SeenFace* again = nearest(turned_faces, moved[0], 50.0f);
+            const FoundFace* face = nearest(faces, place, 60.0f);
+            const FoundFace* again = nearest(turned_faces, moved[0], 50.0f);
             ASSERT_TRUE(face && again) << person.name << " at " << place << " is not found";
             Described d{&person.name, {}, {}};
             align_face(photo, face->points, crop);

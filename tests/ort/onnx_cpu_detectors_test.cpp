@@ -27,16 +27,20 @@ TEST(YunetOnOnnxRuntime, FindsWhatOpenCvFindsOnEverySamplePhoto) {
         }
         cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
         for (const cv::Mat& image : {colour, grey}) {
-            const std::vector<cv::Rect2f> expected = opencv.detect(image, 0.5f, 1000);
-            const std::vector<cv::Rect2f>& found = ort.detect(image, 0.5f, 1000);
+            const std::vector<FoundFace> expected = opencv.detect(image, 0.5f, 1000);
+            const std::vector<FoundFace>& found = ort.detect(image, 0.5f, 1000);
             ASSERT_EQ(found.size(), expected.size()) << file << ", channels " << image.channels();
             for (size_t i = 0; i < found.size(); ++i) {
-                const cv::Rect2f& a = found[i];
-                const cv::Rect2f& b = expected[i];
+                const cv::Rect2f& a = found[i].box;
+                const cv::Rect2f& b = expected[i].box;
                 EXPECT_LE(std::max({std::abs(a.x - b.x), std::abs(a.y - b.y),
                                     std::abs(a.width - b.width), std::abs(a.height - b.height)}),
                           1.0f)
                     << file << ": " << a << " against " << b;
+                for (size_t k = 0; k < found[i].points.size(); ++k) {
+                    EXPECT_LE(cv::norm(found[i].points[k] - expected[i].points[k]), 1.0)
+                        << file << ": key point " << k << " of " << a;
+                }
             }
             compared += found.size();
         }

@@ -8,7 +8,7 @@
 namespace veilcam {
 namespace {
 
-// The six output arrays of the model at 640 x 640, all scores 0.
+// The nine output arrays of the model at 640 x 640, all scores 0.
 class SyntheticOutputs {
   public:
     SyntheticOutputs() {
@@ -16,6 +16,7 @@ class SyntheticOutputs {
             const size_t cells = static_cast<size_t>(kScrfdInputSide / kScrfdStrides[k]);
             scores_[k].assign(cells * cells * 2, 0.0f);
             boxes_[k].assign(cells * cells * 8, 0.0f);
+            key_points_[k].assign(cells * cells * 20, 0.0f);
         }
     }
 
@@ -37,16 +38,23 @@ class SyntheticOutputs {
             outputs.score_counts[k] = scores_[k].size();
             outputs.boxes[k] = boxes_[k].data();
             outputs.box_counts[k] = boxes_[k].size();
+            outputs.key_points[k] = key_points_[k].data();
+            outputs.key_point_counts[k] = key_points_[k].size();
         }
         std::vector<ScrfdCandidate> candidates;
+        std::vector<FoundFace> found;
+        decode_scrfd(outputs, {640, 640}, 0.5f, 20, candidates, found);
         std::vector<cv::Rect> result;
-        decode_scrfd(outputs, {640, 640}, 0.5f, 20, candidates, result);
+        for (const FoundFace& face : found) {
+            result.emplace_back(face.box);
+        }
         return result;
     }
 
   private:
     std::array<std::vector<float>, 3> scores_;
     std::array<std::vector<float>, 3> boxes_;
+    std::array<std::vector<float>, 3> key_points_;
 };
 
 TEST(ScrfdDecoding, AnchorCentresAndDistancesGiveTheBox) {

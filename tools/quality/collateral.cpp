@@ -37,7 +37,8 @@ std::vector<cv::Rect2f> faces_in(const cv::Mat& bgr, Models& models, cv::Mat& sc
         const double scale = std::min(1.0, static_cast<double>(model->largest_side()) /
                                                std::max(bgr.cols, bgr.rows));
         cv::resize(bgr, scaled, {}, scale, scale, cv::INTER_AREA);
-        for (const cv::Rect2f& box : model->detect(scaled, kConfidence, 1000)) {
+        for (const FoundFace& found : model->detect(scaled, kConfidence, 1000)) {
+            const cv::Rect2f& box = found.box;
             const float back = static_cast<float>(1.0 / scale);
             const cv::Rect2f face(box.x * back, box.y * back, box.width * back, box.height * back);
             if (std::none_of(faces.begin(), faces.end(),
