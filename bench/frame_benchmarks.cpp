@@ -3,8 +3,11 @@
 // docs/PERFORMANCE.md.
 #include "bench/scene.hpp"
 #include "detection/detection_pass.hpp"
+#include "detection/face_alignment.hpp"
+#include "detection/yunet_opencv.hpp"
 #include "filter/frame_pipeline.hpp"
 #include "filter/shot_change.hpp"
+#include "ort/face_descriptor.hpp"
 #include "ort/scrfd_detector.hpp"
 #include "support/frames.hpp"
 #include "support/samples.hpp"
@@ -196,6 +199,19 @@ void scrfd(benchmark::State& state) {
     state.counters["faces_found"] = static_cast<double>(found);
 }
 
+// One face of a photo described: laid out from its key points, then the network.
+void descriptor(benchmark::State& state) {
+    const cv::Mat photo = test::load_sample("2008_001322.jpg");
+    const FaceKeyPoints points =
+        YunetOpencvDetector(test::yunet_model(), 0.5f).detect(photo, 0.5f, 1).at(0).points;
+    FaceDescriptorNet net(test::face_descriptor_model());
+    cv::Mat crop;
+    for (auto _ : state) {
+        align_face(photo, points, crop);
+        benchmark::DoNotOptimize(net.describe(crop).data());
+    }
+}
+
 void map_and_merge(benchmark::State& state, int faces) {
     const std::vector<cv::Rect>& boxes = scene({640, 360}, faces).faces;
     std::vector<FaceDetection> merged;
@@ -211,7 +227,8 @@ void map_and_merge(benchmark::State& state, int faces) {
 }
 
 void tracker(benchmark::State& state, int faces) {
-    const std::vector<cv::Rect>& boxes = scene({1920, 1080}, faces).faces;
+    const std::vector<cv::Rect>& found = scene({1920, 1080}, faces).faces;
+    const std::vector<FaceDetection> boxes(found.begin(), found.end());
     FaceTracker tracker(0.72f, 0.12f, 24);
     tracker.update(boxes);
     for (auto _ : state) {
@@ -268,6 +285,7 @@ void register_all() {
             ->Unit(benchmark::kMillisecond);
     }
     RegisterBenchmark("detector/scrfd_cpu/640x360", scrfd)->Unit(benchmark::kMillisecond);
+    RegisterBenchmark("descriptor/one_face", descriptor)->Unit(benchmark::kMillisecond);
     for (const int faces : kFaceCounts) {
         RegisterBenchmark(("map_and_merge/" + std::to_string(faces) + "_faces").c_str(),
                           map_and_merge, faces);

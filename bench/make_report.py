@@ -160,6 +160,8 @@ def main(results_dir, output):
         add(f"| {name} | {ms(fresh[key])} ms | {ms(times[key])} ms | {ms(kept[key])} ms |")
     add(f"| SCRFD-500M, ONNX Runtime CPU provider | | "
         f"{ms(times['detector/scrfd_cpu/640x360'])} ms | |")
+    add(f"| Face descriptor, ONNX Runtime CPU provider: one face laid out and described | | "
+        f"{ms(times['descriptor/one_face'])} ms | |")
     add("")
     add("OpenCV's detector allocates its buffers afresh on every call. In a fresh process "
         "glibc hands the large ones out as new mappings and returns them at once, so every "
