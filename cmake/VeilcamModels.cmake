@@ -91,8 +91,8 @@ function(veilcam_copy_models destination)
     list(GET pair 0 model)
     list(GET pair 1 any_size)
     veilcam_write_model(open_input_size.py "${destination}/${model}" "${destination}/${any_size}"
-                        "the detector on ONNX Runtime that needs it will say so and fall back to "
-                        "YuNet on OpenCV." "${destination}/${model}")
+                        "the detector on ONNX Runtime that needs it will fall back to YuNet on OpenCV."
+                        "${destination}/${model}")
   endforeach()
   # The face descriptor comes as TensorFlow.js weights; it is written as ONNX.
   veilcam_model_usable(face_recognition_model.bin weights_usable)
