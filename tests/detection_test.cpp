@@ -96,10 +96,11 @@ TEST(DetectorStart, AStartUpLongerThanAFrameIsSaidOnce) {
     test::TestFilter filter([](obs_data_t* s) { obs_data_set_bool(s, "enabled", false); });
     const test::TestFrame original =
         test::make_frame(test::labelled_photos()[0].image, VIDEO_FORMAT_I420);
-    // A source at 1000 frames a second; the filter is turned on after its first.
+    // A source at a billion frames a second, whose frame no start-up fits in;
+    // the filter is turned on after its first.
     for (uint64_t n = 1; n <= 4; ++n) {
         test::TestFrame frame = original;
-        frame.frame.timestamp = n * 1000000;
+        frame.frame.timestamp = n;
         filter.run(frame);
         filter.update([](obs_data_t* s) { obs_data_set_bool(s, "enabled", true); });
     }
