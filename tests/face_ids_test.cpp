@@ -113,22 +113,38 @@ TEST(FaceIds, AListedFaceIsNotHandedOnAtACut) {
 
 TEST(FaceIds, FacesThatCrossDoNotSwapWhoIsShown) {
     for (const bool include : {false, true}) {
+        const char* mode = include ? "include" : "exclude";
         test::TestFilter filter([&](obs_data_t* s) {
             obs_data_set_int(s, "detection_interval", 1);
             obs_data_set_int(s, "face_selection_mode", include ? 1 : 0);
         });
-        // The host walks right past the guest, who walks left; the guest is
-        // hidden (the host listed as visible, or the guest listed as hidden).
+        // The host walks right past the guest, who walks left. The guest is
+        // hidden on every frame (the host listed as visible, or the guest
+        // listed as hidden). The host shows while the two are apart: before
+        // they meet, and afterwards once listed again under the new id.
+        bool relisted = false;
         for (int step = 0; step <= 12; ++step) {
             const cv::Point host(40 + 35 * step, 150), guest(460 - 35 * step, 150);
-            const int guest_visible =
-                visible(filter, scene(90, {{2, host}, {3, guest}}), {face_at(guest)});
+            TestFrame original = scene(90, {{2, host}, {3, guest}}), frame = original;
+            filter.run(frame);
+            const int guest_visible = test::faces_left_visible(original, frame, {face_at(guest)});
+            const int host_visible = test::faces_left_visible(original, frame, {face_at(host)});
+            const bool apart = std::abs(host.x - guest.x) > 150;
             if (step == 0) {
                 list_face(filter, face_at(include ? guest : host));
-            } else if (std::abs(host.x - guest.x) > 150) {
-                EXPECT_EQ(guest_visible, 0) << (include ? "include" : "exclude") << ", " << step;
+                continue;
+            }
+            EXPECT_EQ(guest_visible, 0) << mode << ", step " << step;
+            if (apart && (host.x < guest.x || relisted)) {
+                EXPECT_EQ(host_visible, 1) << mode << ", step " << step;
+            }
+            if (apart && host.x > guest.x && !include && !relisted) {
+                EXPECT_EQ(host_visible, 0) << "a face that crossed another is not the listed one";
+                list_face(filter, face_at(host));
+                relisted = true;
             }
         }
+        EXPECT_EQ(relisted, !include) << mode;
     }
 }
 
