@@ -248,6 +248,32 @@ TEST_F(RealHost, EveryFormatComesOutWithTheFacesHidden) {
               0);
 }
 
+// What a scene collection keeps of the filter, saved and loaded by libobs
+// itself: the next face id, from which a restored filter goes on, so that an
+// id listed before the restart names nobody after it.
+TEST_F(RealHost, ASavedFilterComesBackWithItsNextFaceId) {
+    const test::LabelledPhoto& c = composite();
+    SourcePtr input = make_input("saved");
+    obs_set_output_source(0, input.get());
+    SourcePtr filter = attach_filter(input.get());
+    long long saved_next_id = 0;
+    for (const char* filter_life : {"first", "restored"}) {
+        render(input.get(), c.image, VIDEO_FORMAT_I420);
+        obs_data_t* saved = obs_save_source(filter.get());
+        obs_data_t* settings = obs_data_get_obj(saved, "settings");
+        const long long next_id = obs_data_get_int(settings, "next_face_id");
+        EXPECT_GT(next_id, saved_next_id + 1) << filter_life << ": the faces took new ids";
+        saved_next_id = next_id;
+        obs_data_release(settings);
+        obs_source_filter_remove(input.get(), filter.get());
+        filter.reset(obs_load_private_source(saved));
+        obs_data_release(saved);
+        ASSERT_NE(filter, nullptr);
+        obs_source_filter_add(input.get(), filter.get());
+    }
+    obs_set_output_source(0, nullptr);
+}
+
 // The plug-in starts no threads inside OBS: its own OpenCV runs on the
 // calling thread, and ONNX Runtime's sessions have no pool.
 TEST_F(RealHost, HidingWithEveryCpuDeviceStartsNoThread) {
