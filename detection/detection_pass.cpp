@@ -67,12 +67,14 @@ void search_views(FaceModel& model, DetectionState& state, const FilterSettings&
             }
             // A face the whole picture shows too keeps the whole picture's
             // box: it would otherwise change from pass to pass with the tile,
-            // and the tracker take that for motion.
-            if (run == Run::Tile && std::any_of(state.detections.begin(), state.detections.end(),
-                                                [&](const FaceDetection& d) {
-                                                    return box_iou(d.box, face.box) >=
-                                                           kMergeThreshold;
-                                                })) {
+            // and the tracker take that for motion. Part of such a face, seen
+            // closer, is no face of its own either.
+            if (run == Run::Tile &&
+                std::any_of(state.detections.begin(), state.detections.end(),
+                            [&](const FaceDetection& d) {
+                                return box_iou(d.box, face.box) >= kMergeThreshold ||
+                                       (d.box & face.box).area() * 2 >= face.box.area();
+                            })) {
                 continue;
             }
             merge_detection(state.detections, face, kMergeThreshold);
