@@ -62,6 +62,7 @@ BundledModels find_bundled_models(const std::function<std::string(const char* fi
     for (const DetectorDevice& device : detector_devices()) {
         models.emplace(device.model_file, locate(device.model_file));
     }
+    models.emplace(kFaceDescriptorModel, locate(kFaceDescriptorModel));
     return models;
 }
 

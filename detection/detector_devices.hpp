@@ -47,8 +47,11 @@ const DetectorDevice& device_for(std::string_view id);
 // panel and the video tool's help.
 std::vector<SettingChoice> named_device_choices();
 
+// The face descriptor's model, under the data folder.
+inline constexpr const char* kFaceDescriptorModel = "models/face_descriptor.onnx";
+
 // The models that come with the plug-in, by file name under the data folder:
-// where `locate` found each ("" where it did not).
+// where `locate` found each ("" where it did not), the descriptor's too.
 using BundledModels = std::map<std::string, std::string>;
 BundledModels find_bundled_models(const std::function<std::string(const char* file)>& locate);
 

@@ -30,7 +30,8 @@ cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size
 }
 
 void list_face_regions(const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
-                       cv::Size frame, std::vector<FaceRegion>& out) {
+                       const RememberedFaces& remembered, cv::Size frame,
+                       std::vector<FaceRegion>& out) {
     out.clear();
     const double margin = 1.0 + 2.0 * settings.padding_percent / 100.0;
     const double largest = std::max(frame.width, frame.height);
@@ -38,7 +39,8 @@ void list_face_regions(const std::vector<FaceTrack>& tracks, const FilterSetting
         const double side = std::max(track.place.width, track.place.height) * margin;
         out.push_back({padded_face_rect(hidden_box(track), settings.padding_percent, frame),
                        static_cast<int>(std::clamp(std::ceil(side), 1.0, largest)), track.id,
-                       should_obscure(settings.selection, track.id, track.crossed),
+                       should_obscure(settings.selection, track.id, track.crossed,
+                                      recognition_of(track, remembered)),
                        track.missed_since_cut < 0});
     }
 }

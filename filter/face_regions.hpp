@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filter/remembered_faces.hpp"
 #include "settings/filter_settings.hpp"
 #include "tracking/face_tracker.hpp"
 
@@ -27,6 +28,7 @@ cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size
 // The regions of `tracks`, in the tracks' order (the longest-followed
 // first), into `out`.
 void list_face_regions(const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
-                       cv::Size frame, std::vector<FaceRegion>& out);
+                       const RememberedFaces& remembered, cv::Size frame,
+                       std::vector<FaceRegion>& out);
 
 } // namespace veilcam

@@ -31,6 +31,7 @@ void apply_settings(FilterInstance& f, FilterSettings settings) {
         reset_detector(f.detector, false);
     }
     retry_last_resort(f.detector);
+    f.recognizer.remembered.keep_listed(f.settings.selection.ids);
     if (f.id_origin == FaceIdOrigin::kSavedWithScene) {
         for (const uint64_t id : f.settings.selection.ids) {
             f.tracker.continue_ids_from(id + 1);
@@ -53,6 +54,17 @@ uint64_t next_face_id(FilterInstance& f) {
 void continue_face_ids(FilterInstance& f, uint64_t next_id) {
     std::lock_guard<std::mutex> lock(f.mutex);
     f.tracker.continue_ids_from(next_id);
+}
+
+void save_remembered_faces(FilterInstance& f, obs_data_t* settings) {
+    std::lock_guard<std::mutex> lock(f.mutex);
+    f.recognizer.remembered.save(settings);
+}
+
+void load_remembered_faces(FilterInstance& f, obs_data_t* settings) {
+    std::lock_guard<std::mutex> lock(f.mutex);
+    f.recognizer.remembered.load(settings);
+    f.recognizer.remembered.keep_listed(f.settings.selection.ids);
 }
 
 } // namespace veilcam

@@ -4,6 +4,7 @@
 #include "detection/face_detector.hpp"
 #include "detection/failure_log.hpp"
 #include "filter/detection_image.hpp"
+#include "filter/face_recognition.hpp"
 #include "filter/overlay.hpp"
 #include "filter/region_obscuring.hpp"
 #include "filter/shot_change.hpp"
@@ -45,6 +46,7 @@ struct FilterInstance {
     FaceDetector detector;
     DetectionState detection;
     FaceTracker tracker{0.72f, 0.12f, 24};
+    FaceRecognizer recognizer;
 
     // Kept between frames so that OpenCV and the resamplers reuse their buffers.
     DetectionImages images;
@@ -65,6 +67,7 @@ struct FilterInstance {
     std::string refused_ids_logged; // listed ids refused, said once
     bool detection_failed = false;  // no detector, or the latest pass failed
     FailureLog detection_failures;
+    FailureLog recognition_failures;
 
     // Failures caught at a host callback; a log of its own because a failure
     // to take `mutex` is one of them.
@@ -81,5 +84,10 @@ void apply_settings(FilterInstance& instance, FilterSettings settings);
 // an id listed in an earlier session then names nobody in this one.
 uint64_t next_face_id(FilterInstance& instance);
 void continue_face_ids(FilterInstance& instance, uint64_t next_id);
+
+// The faces this filter remembers, kept with its saved settings, and taken
+// back from them (those still listed).
+void save_remembered_faces(FilterInstance& instance, obs_data_t* settings);
+void load_remembered_faces(FilterInstance& instance, obs_data_t* settings);
 
 } // namespace veilcam

@@ -146,7 +146,8 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
         // A shown face is not handed to whoever stands at its place in the
         // new shot: that may be someone else.
         f.tracker.end_tracks_if([&](const FaceTrack& track) {
-            return !should_obscure(f.settings.selection, track.id, track.crossed);
+            return !should_obscure(f.settings.selection, track.id, track.crossed,
+                                   recognition_of(track, f.recognizer.remembered));
         });
         f.tracker.start_shot();
     } else if (!f.tracker.tracks().empty()) {
@@ -156,12 +157,19 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
     }
     if (cadence == 0 || new_shot) {
         f.detection_failed = !detect_and_track(f, frame, *format, new_shot);
+        try {
+            recognise_a_face(f, frame, *format);
+        } catch (const std::exception& e) {
+            // Undescribed, a face stays hidden unless its id alone shows it.
+            f.recognition_failures.report(LOG_WARNING, "Describing a face failed", e.what());
+        }
     }
     if (f.detection_failed && f.settings.hide_all_on_failure) {
         obscure_whole_frame(frame, *format, f.settings.pixel_size, f.region_scratch);
         return true;
     }
-    list_face_regions(f.tracker.tracks(), f.settings, frame_rect(frame).size(), f.face_regions);
+    list_face_regions(f.tracker.tracks(), f.settings, f.recognizer.remembered,
+                      frame_rect(frame).size(), f.face_regions);
     obscure_frame(frame, *format, f.face_regions, f.settings, f.region_scratch);
     draw_overlay(frame, *format, f.face_regions, f.settings, f.overlay);
     return true;

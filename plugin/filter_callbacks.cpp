@@ -113,7 +113,10 @@ void* create_with_models(obs_data_t* settings, obs_source_t* source, BundledMode
     // Whatever goes wrong from here, the host gets a filter: one it skipped
     // would show every face.
     guarded("Filter could not start; the whole picture is hidden until its settings are applied",
-            nullptr, [&] { take_settings(*created, settings); });
+            nullptr, [&] {
+                take_settings(*created, settings);
+                load_remembered_faces(*created, settings);
+            });
     return created;
 }
 
@@ -129,12 +132,15 @@ void save(void* data, obs_data_t* settings) {
     guarded("save failed", &instance(data).callback_failures, [&] {
         obs_data_set_int(settings, kNextFaceIdKey,
                          static_cast<long long>(next_face_id(instance(data))));
+        save_remembered_faces(instance(data), settings);
     });
 }
 
 void load(void* data, obs_data_t* settings) {
-    guarded("load failed", &instance(data).callback_failures,
-            [&] { take_settings(instance(data), settings); });
+    guarded("load failed", &instance(data).callback_failures, [&] {
+        take_settings(instance(data), settings);
+        load_remembered_faces(instance(data), settings);
+    });
 }
 
 void get_defaults(obs_data_t* settings) {

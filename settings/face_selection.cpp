@@ -60,9 +60,17 @@ void parse_face_ids(const char* text, FaceSelection& selection) {
     }
 }
 
-bool should_obscure(const FaceSelection& selection, uint64_t face_id, bool crossed) {
+bool should_obscure(const FaceSelection& selection, uint64_t face_id, bool crossed,
+                    const Recognition& r) {
     const bool listed = selection.ids.count(face_id) != 0;
-    return selection.mode == kListedAreHidden ? listed || crossed : !listed;
+    if (selection.mode == kListedAreHidden) {
+        const bool maybe_remembered =
+            r.any_remembered && (!r.checked || r.distance < kMaybeSamePerson);
+        return listed || crossed || maybe_remembered;
+    }
+    const bool shown_by_id = listed && !r.id_remembered;
+    const bool shown_by_face = r.checked && r.distance < kSamePerson;
+    return !(shown_by_id || shown_by_face);
 }
 
 } // namespace veilcam

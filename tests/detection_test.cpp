@@ -1,5 +1,4 @@
 #include "detection/detection_pass.hpp"
-#include "detection/yunet_opencv.hpp"
 #include "support/frames.hpp"
 #include "support/log_capture.hpp"
 #include "support/samples.hpp"
@@ -9,8 +8,6 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
-
-#include <algorithm>
 
 namespace veilcam {
 namespace {
@@ -56,41 +53,6 @@ TEST(MirroredPass, RunsOnEveryFourthPassWithAtMostTwoFacesAndOnEveryEmptyPass) {
 // Faces a detector can find are hidden: small ones at the minimum (and
 // small ones SCRFD misses in grey, on a frame whose detection image is grey),
 // and those of a frame that arrives bottom-up.
-// Found in the mirror of a half-size copy, a face gets back, in the
-// picture's pixels, the key points YuNet gives it in the picture itself (as
-// near as a network puts them on a face half the size: mostly within a
-// tenth of the face).
-TEST(MirroredPass, FacesFoundInTheMirrorKeepTheirOwnKeyPoints) {
-    YunetOpencvDetector yunet(test::yunet_model(), 0.5f);
-    std::vector<double> misses; // in face widths
-    for (const test::LabelledPhoto& photo : test::labelled_photos()) {
-        cv::Mat mirror;
-        cv::resize(photo.image, mirror, {}, 0.5, 0.5, cv::INTER_AREA);
-        cv::flip(mirror, mirror, 1);
-        std::vector<FaceDetection> seen, mirrored;
-        for (const FoundFace& face : yunet.detect(photo.image, 0.5f, 100)) {
-            add_detector_box(face, 1.0, 0, 12, seen);
-        }
-        for (const FoundFace& face : yunet.detect(mirror, 0.5f, 100)) {
-            add_detector_box(face, 0.5, mirror.cols, 12, mirrored);
-        }
-        for (const FaceDetection& face : mirrored) {
-            for (const FaceDetection& other : seen) {
-                if ((face.box & other.box).area() < 0.5 * face.box.area()) {
-                    continue;
-                }
-                for (size_t k = 0; k < face.points.size(); ++k) {
-                    misses.push_back(cv::norm(face.points[k] - other.points[k]) / face.box.width);
-                }
-            }
-        }
-    }
-    ASSERT_GE(misses.size(), 50u);
-    std::sort(misses.begin(), misses.end());
-    EXPECT_LT(misses[misses.size() / 2], 0.1);
-    EXPECT_LT(misses[misses.size() * 9 / 10], 0.25);
-}
-
 TEST(DetectorStart, AStartUpLongerThanAFrameIsSaidOnce) {
     test::LogCapture log;
     test::TestFilter filter([](obs_data_t* s) { obs_data_set_bool(s, "enabled", false); });

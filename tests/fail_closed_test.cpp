@@ -72,7 +72,7 @@ TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
                 TestFrame frame = test::make_frame(shown.image, VIDEO_FORMAT_BGR3);
                 RegionScratch scratch;
                 std::vector<FaceRegion> faces;
-                list_face_regions(tracker.tracks(), settings, shown.image.size(), faces);
+                list_face_regions(tracker.tracks(), settings, {}, shown.image.size(), faces);
                 obscure_frame(frame.frame, *frame_format(VIDEO_FORMAT_BGR3), faces, settings,
                               scratch);
                 found += faces_still_found(frame.plane_bytes(0).reshape(3), shown.faces);

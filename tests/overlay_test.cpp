@@ -38,7 +38,7 @@ struct Drawn {
             tracker.start_shot();
         }
         std::vector<FaceRegion> faces;
-        list_face_regions(tracker.tracks(), settings, picture.size(), faces);
+        list_face_regions(tracker.tracks(), settings, {}, picture.size(), faces);
         draw_overlay(frame.frame, *frame_format(format), faces, settings, scratch);
     }
     cv::Mat pixels() const { return frame.plane_bytes(0); }

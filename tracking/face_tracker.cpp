@@ -36,6 +36,15 @@ constexpr float kMostDoubt = 0.5f;
 // than this many times its size from where the camera took it.
 constexpr float kFurthestReach = 2.0f;
 
+// A face found half its size or more away from where it was followed, or at
+// a size a third off, may be someone else's.
+bool jumped(const cv::Rect2f& followed, const cv::Rect2f& found) {
+    const float side = std::max(followed.width, followed.height);
+    const float ratio = std::max(found.width, found.height) / std::max(side, 1.0f);
+    return cv::norm(box_middle(found) - box_middle(followed)) > 0.5f * side || ratio > 1.33f ||
+           ratio < 0.75f;
+}
+
 // How well `found` continues `track`: the overlap with where its face is
 // now; for a face seen once, anything of about its size mostly within where
 // it may be is enough to follow it.
@@ -126,6 +135,10 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
         }
         if (best >= 0 && best_score >= match_threshold_) {
             const cv::Rect2f found(detections[best].box);
+            // Someone else may be in the box now: found again after a miss,
+            // or found far from where it was followed.
+            track.checked = track.checked && track.missed == 0 && !jumped(track.place, found);
+            track.points = detections[best].points;
             track.box.x = found.x * (1.0f - keep) + track.box.x * keep;
             track.box.y = found.y * (1.0f - keep) + track.box.y * keep;
             track.box.width = found.width * (1.0f - keep) + track.box.width * keep;
@@ -157,6 +170,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
             track.id = hand_out_id();
             track.box = track.place = track.carried = found;
             track.seen_at = frame;
+            track.points = detections[i].points;
             tracks_.push_back(track);
             ++tracks_started_;
         }
@@ -186,6 +200,7 @@ void FaceTracker::renumber_crossing_tracks() {
         if (overlapping && !track.overlapping) {
             track.id = hand_out_id();
             track.crossed = true;
+            track.checked = false;
         }
         track.overlapping = overlapping;
     }

@@ -22,6 +22,9 @@ struct FaceDetection {
     FaceKeyPoints points{};
 };
 
+// The distance of a face no remembered face is near.
+inline constexpr float kNotRemembered = 1e9f;
+
 struct FaceTrack {
     uint64_t id = 0;
     cv::Rect2f box; // smoothed from pass to pass, moved along with the face
@@ -35,6 +38,13 @@ struct FaceTrack {
     int32_t missed_since_cut = -1; // passes since a cut that missed it; -1: none
     bool overlapping = false;      // its box overlaps another track's now
     bool crossed = false;          // it has overlapped another: who is who may have swapped
+    FaceKeyPoints points{};        // where its key points were when it was last found
+    // Whether its face was described since the last event that may have
+    // put someone else in its box (a miss, a jump, a crossing), when, and
+    // how far that description was from the nearest remembered face.
+    bool checked = false;
+    uint64_t checked_at = 0;
+    float remembered_distance = kNotRemembered;
 };
 
 // What to hide for a track: where its face is now, with the doubt about
@@ -86,6 +96,13 @@ class FaceTracker {
     uint64_t next_id() const { return next_id_; }
 
     const std::vector<FaceTrack>& tracks() const { return tracks_; }
+    // What describing the face of track `index` on `frame` found: its
+    // distance to the nearest remembered face.
+    void note_described(size_t index, float remembered_distance, uint64_t frame) {
+        tracks_[index].checked = true;
+        tracks_[index].checked_at = frame;
+        tracks_[index].remembered_distance = remembered_distance;
+    }
     float smoothing() const { return smoothing_; }
     float match_threshold() const { return match_threshold_; }
     int32_t hold_frames() const { return hold_frames_; }

@@ -1,0 +1,130 @@
+#include "filter/face_recognition.hpp"
+
+#include "detection/face_alignment.hpp"
+#include "filter/filter_instance.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace veilcam {
+namespace {
+
+// Smaller faces describe too poorly to be told apart.
+constexpr float kSmallestDescribed = 48.0f;
+// The area taken around a face, in its size, and the side it is brought to.
+constexpr float kAreaPerFace = 2.0f;
+constexpr int kAreaSide = 300;
+// The network, made on first use from the bundled model.
+bool net_ready(FaceRecognizer& r, const BundledModels& bundled) {
+    if (r.net || r.unavailable) {
+        return !r.unavailable;
+    }
+    try {
+        const auto model = bundled.find(kFaceDescriptorModel);
+        if (model == bundled.end() || model->second.empty()) {
+            throw std::runtime_error(std::string(kFaceDescriptorModel) + " is missing");
+        }
+        r.net = std::make_unique<FaceDescriptorNet>(model->second);
+    } catch (const std::exception& e) {
+        r.unavailable = true;
+        blog(LOG_WARNING,
+             "[veilcam] Faces cannot be recognised (%s): listed faces are known by their ids alone",
+             e.what());
+    }
+    return !r.unavailable;
+}
+
+// Whether track `index` overlaps another face this frame's pass found.
+bool overlaps_a_found_face(const std::vector<FaceTrack>& tracks, size_t index, uint64_t frame) {
+    for (size_t j = 0; j < tracks.size(); ++j) {
+        if (j != index && tracks[j].seen_at == frame &&
+            (tracks[j].place & tracks[index].place).area() > 0.0f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The index of the track to describe on this frame; -1 for none. A listed
+// face still being learnt goes first, then a face not described since
+// someone else could be in its box, then one described as a remembered face
+// (someone else may have taken its place), then any other; among equals the
+// one described longest ago.
+int pick_track(const FilterInstance& f) {
+    const FaceRecognizer& r = f.recognizer;
+    const std::vector<FaceTrack>& tracks = f.tracker.tracks();
+    int best = -1;
+    int best_rank = 0;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        const FaceTrack& track = tracks[i];
+        // A face another one overlaps is described as neither.
+        if (track.seen_at != f.frame_index ||
+            std::min(track.place.width, track.place.height) < kSmallestDescribed ||
+            overlaps_a_found_face(tracks, i, f.frame_index)) {
+            continue;
+        }
+        const int rank = r.remembered.learning(track.id, f.settings.selection.ids) ? 4
+                         : !track.checked                                          ? 3
+                         : track.remembered_distance < kSamePerson                 ? 2
+                                                                                   : 1;
+        if (rank > best_rank || (rank == best_rank && track.checked_at < tracks[best].checked_at)) {
+            best = static_cast<int>(i);
+            best_rank = rank;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+void recognise_a_face(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format) {
+    FaceRecognizer& r = f.recognizer;
+    if (f.settings.selection.ids.empty() && !r.remembered.any()) {
+        return;
+    }
+    const int index = pick_track(f);
+    if (index < 0 || !net_ready(r, f.detector_choice.bundled)) {
+        return;
+    }
+    const FaceTrack* track = &f.tracker.tracks()[static_cast<size_t>(index)];
+    // The face with room around it, on even pixels where chroma begins.
+    const cv::Rect2f& place = track->place;
+    const float side = std::max(place.width, place.height) * kAreaPerFace;
+    const cv::Point2f middle = (place.tl() + place.br()) * 0.5f;
+    cv::Rect area(static_cast<int>(middle.x - side / 2) & ~1,
+                  static_cast<int>(middle.y - side / 2) & ~1, static_cast<int>(side) & ~1,
+                  static_cast<int>(side) & ~1);
+    area &= cv::Rect(0, 0, static_cast<int>(frame.width) & ~1, static_cast<int>(frame.height) & ~1);
+    if (area.empty()) {
+        return;
+    }
+    const double scale = std::min(1.0, static_cast<double>(kAreaSide) / area.width);
+    const cv::Mat* image = &make_detection_image(frame, format, area, scale, true, r.images);
+    if (image->empty()) {
+        return;
+    }
+    if (image->channels() == 1) {
+        cv::cvtColor(*image, r.colour, cv::COLOR_GRAY2BGR);
+        image = &r.colour;
+    }
+    // Key points into the area's image, which is upright when the frame is flipped.
+    FaceKeyPoints points = track->points;
+    for (cv::Point2f& point : points) {
+        const float y = frame.flip ? static_cast<float>(area.br().y) - point.y
+                                   : point.y - static_cast<float>(area.y);
+        point = {(point.x - static_cast<float>(area.x)) * static_cast<float>(scale),
+                 y * static_cast<float>(scale)};
+    }
+    align_face(*image, points, r.chip);
+    const FaceDescriptor& described = r.net->describe(r.chip);
+    if (r.remembered.learning(track->id, f.settings.selection.ids)) {
+        r.remembered.learn(track->id, described);
+    }
+    f.tracker.note_described(static_cast<size_t>(index), r.remembered.distance(described),
+                             f.frame_index);
+}
+
+} // namespace veilcam

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "filter/detection_image.hpp"
+#include "filter/remembered_faces.hpp"
+#include "ort/face_descriptor.hpp"
+
+#include <obs.h>
+#include <opencv2/core/mat.hpp>
+
+#include <memory>
+
+namespace veilcam {
+
+struct FilterInstance;
+
+// What one filter needs to tell who a face is, kept between frames.
+struct FaceRecognizer {
+    std::unique_ptr<FaceDescriptorNet> net;
+    bool unavailable = false; // the network could not be had: said once
+    RememberedFaces remembered;
+    DetectionImages images; // the face's area in colour
+    cv::Mat colour;         // that area of a grey frame, as colour
+    cv::Mat chip;           // the face laid out for the network
+};
+
+// Describes at most one face of a detection frame, one the pass just found,
+// and notes how near it is to a remembered face. Faces too small to describe
+// well are left as they are.
+void recognise_a_face(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format);
+
+} // namespace veilcam

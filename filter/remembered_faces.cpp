@@ -1,0 +1,117 @@
+#include "filter/remembered_faces.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace veilcam {
+
+void RememberedFaces::keep_listed(const std::unordered_set<uint64_t>& listed) {
+    faces_.erase(std::remove_if(faces_.begin(), faces_.end(),
+                                [&](const Face& face) { return listed.count(face.id) == 0; }),
+                 faces_.end());
+}
+
+bool RememberedFaces::learning(uint64_t id, const std::unordered_set<uint64_t>& listed) const {
+    return listed.count(id) != 0 && !remembers(id);
+}
+
+void RememberedFaces::learn(uint64_t id, const FaceDescriptor& descriptor) {
+    auto face =
+        std::find_if(faces_.begin(), faces_.end(), [&](const Face& f) { return f.id == id; });
+    if (face == faces_.end()) {
+        face = faces_.insert(faces_.end(), Face{id, {}, 0});
+    }
+    for (size_t i = 0; i < descriptor.size(); ++i) {
+        face->sum[i] += descriptor[i];
+    }
+    ++face->samples;
+}
+
+bool RememberedFaces::remembers(uint64_t id) const {
+    return std::any_of(faces_.begin(), faces_.end(),
+                       [&](const Face& f) { return f.id == id && f.samples >= kSamples; });
+}
+
+bool RememberedFaces::any() const {
+    return std::any_of(faces_.begin(), faces_.end(),
+                       [](const Face& f) { return f.samples >= kSamples; });
+}
+
+namespace {
+
+// Where the scene keeps the remembered faces: each its id and its 128
+// numbers as text.
+constexpr const char* kRememberedKey = "remembered_faces";
+
+FaceDescriptor mean_of(const FaceDescriptor& sum, int samples) {
+    FaceDescriptor mean;
+    for (size_t i = 0; i < mean.size(); ++i) {
+        mean[i] = sum[i] / static_cast<float>(samples);
+    }
+    return mean;
+}
+
+} // namespace
+
+float RememberedFaces::distance(const FaceDescriptor& descriptor) const {
+    float nearest = kNotRemembered;
+    for (const Face& face : faces_) {
+        if (face.samples >= kSamples) {
+            nearest =
+                std::min(nearest, descriptor_distance(descriptor, mean_of(face.sum, face.samples)));
+        }
+    }
+    return nearest;
+}
+
+void RememberedFaces::save(obs_data_t* settings) const {
+    obs_data_array_t* array = obs_data_array_create();
+    for (const Face& face : faces_) {
+        if (face.samples < kSamples) {
+            continue;
+        }
+        std::string numbers;
+        for (const float value : mean_of(face.sum, face.samples)) {
+            numbers += std::to_string(value) + " ";
+        }
+        obs_data_t* item = obs_data_create();
+        obs_data_set_int(item, "id", static_cast<long long>(face.id));
+        obs_data_set_string(item, "descriptor", numbers.c_str());
+        obs_data_array_push_back(array, item);
+        obs_data_release(item);
+    }
+    obs_data_set_array(settings, kRememberedKey, array);
+    obs_data_array_release(array);
+}
+
+void RememberedFaces::load(obs_data_t* settings) {
+    faces_.clear();
+    obs_data_array_t* array = obs_data_get_array(settings, kRememberedKey);
+    for (size_t i = 0; i < obs_data_array_count(array); ++i) {
+        obs_data_t* item = obs_data_array_item(array, i);
+        Face face{static_cast<uint64_t>(obs_data_get_int(item, "id")), {}, kSamples};
+        const char* text = obs_data_get_string(item, "descriptor");
+        size_t read = 0;
+        for (char* end = nullptr; read < face.sum.size(); ++read, text = end) {
+            face.sum[read] = std::strtof(text, &end) * static_cast<float>(kSamples);
+            if (end == text || !std::isfinite(face.sum[read])) {
+                break;
+            }
+        }
+        // A damaged entry remembers nobody: its face stays hidden.
+        if (read == face.sum.size()) {
+            faces_.push_back(face);
+        }
+        obs_data_release(item);
+    }
+    obs_data_array_release(array);
+}
+
+Recognition recognition_of(const FaceTrack& track, const RememberedFaces& remembered) {
+    return {remembered.any(), remembered.remembers(track.id), track.checked,
+            track.remembered_distance};
+}
+
+} // namespace veilcam
