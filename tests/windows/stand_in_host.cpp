@@ -105,8 +105,9 @@ void obs_data_set_default_string(obs_data_t* data, const char* name, const char*
 
 // What the checks do not need: obs.def exports obs_filter_get_parent,
 // obs_source_release_frame, the locale's functions (no translations: the
-// module then shows its keys), the source's signals and obs_data_set_int as
-// this, which answers null, false or nothing.
+// module then shows its keys), the source's signals, obs_data_set_int and
+// the remembered faces' saving (data objects and arrays: none, of no items)
+// as this, which answers null, false, zero or nothing.
 void* stand_in_nothing(void) {
     return nullptr;
 }
