@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace veilcam {
@@ -45,6 +46,10 @@ namespace {
 // numbers as text.
 constexpr const char* kRememberedKey = "remembered_faces";
 
+// The host's data objects and arrays, released on every path.
+using DataOwner = std::unique_ptr<obs_data_t, void (*)(obs_data_t*)>;
+using ArrayOwner = std::unique_ptr<obs_data_array_t, void (*)(obs_data_array_t*)>;
+
 FaceDescriptor mean_of(const FaceDescriptor& sum, int samples) {
     FaceDescriptor mean;
     for (size_t i = 0; i < mean.size(); ++i) {
@@ -67,7 +72,7 @@ float RememberedFaces::distance(const FaceDescriptor& descriptor) const {
 }
 
 void RememberedFaces::save(obs_data_t* settings) const {
-    obs_data_array_t* array = obs_data_array_create();
+    const ArrayOwner array(obs_data_array_create(), obs_data_array_release);
     for (const Face& face : faces_) {
         if (face.samples < kSamples) {
             continue;
@@ -76,23 +81,21 @@ void RememberedFaces::save(obs_data_t* settings) const {
         for (const float value : mean_of(face.sum, face.samples)) {
             numbers += std::to_string(value) + " ";
         }
-        obs_data_t* item = obs_data_create();
-        obs_data_set_int(item, "id", static_cast<long long>(face.id));
-        obs_data_set_string(item, "descriptor", numbers.c_str());
-        obs_data_array_push_back(array, item);
-        obs_data_release(item);
+        const DataOwner item(obs_data_create(), obs_data_release);
+        obs_data_set_int(item.get(), "id", static_cast<long long>(face.id));
+        obs_data_set_string(item.get(), "descriptor", numbers.c_str());
+        obs_data_array_push_back(array.get(), item.get());
     }
-    obs_data_set_array(settings, kRememberedKey, array);
-    obs_data_array_release(array);
+    obs_data_set_array(settings, kRememberedKey, array.get());
 }
 
 void RememberedFaces::load(obs_data_t* settings) {
     faces_.clear();
-    obs_data_array_t* array = obs_data_get_array(settings, kRememberedKey);
-    for (size_t i = 0; i < obs_data_array_count(array); ++i) {
-        obs_data_t* item = obs_data_array_item(array, i);
-        Face face{static_cast<uint64_t>(obs_data_get_int(item, "id")), {}, kSamples};
-        const char* text = obs_data_get_string(item, "descriptor");
+    const ArrayOwner array(obs_data_get_array(settings, kRememberedKey), obs_data_array_release);
+    for (size_t i = 0; i < obs_data_array_count(array.get()); ++i) {
+        const DataOwner item(obs_data_array_item(array.get(), i), obs_data_release);
+        Face face{static_cast<uint64_t>(obs_data_get_int(item.get(), "id")), {}, kSamples};
+        const char* text = obs_data_get_string(item.get(), "descriptor");
         size_t read = 0;
         for (char* end = nullptr; read < face.sum.size(); ++read, text = end) {
             face.sum[read] = std::strtof(text, &end) * static_cast<float>(kSamples);
@@ -104,9 +107,7 @@ void RememberedFaces::load(obs_data_t* settings) {
         if (read == face.sum.size()) {
             faces_.push_back(face);
         }
-        obs_data_release(item);
     }
-    obs_data_array_release(array);
 }
 
 Recognition recognition_of(const FaceTrack& track, const RememberedFaces& remembered) {
