@@ -80,6 +80,19 @@ int pick_track(const FilterInstance& f) {
 
 } // namespace
 
+cv::Rect described_area(const cv::Rect2f& place, cv::Size bounds) {
+    const float side = std::max(place.width, place.height) * kAreaPerFace;
+    const cv::Point2f middle = (place.tl() + place.br()) * 0.5f;
+    const cv::Rect area(static_cast<int>(middle.x - side / 2) & ~1,
+                        static_cast<int>(middle.y - side / 2) & ~1, static_cast<int>(side) & ~1,
+                        static_cast<int>(side) & ~1);
+    return area & cv::Rect(0, 0, bounds.width & ~1, bounds.height & ~1);
+}
+
+double described_scale(const cv::Rect& area) {
+    return std::min(1.0, static_cast<double>(kAreaSide) / area.width);
+}
+
 void recognise_a_face(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format) {
     FaceRecognizer& r = f.recognizer;
     if (f.settings.selection.ids.empty() && !r.remembered.any()) {
@@ -90,18 +103,12 @@ void recognise_a_face(FilterInstance& f, const obs_source_frame& frame, const Fr
         return;
     }
     const FaceTrack* track = &f.tracker.tracks()[static_cast<size_t>(index)];
-    // The face with room around it, on even pixels where chroma begins.
-    const cv::Rect2f& place = track->place;
-    const float side = std::max(place.width, place.height) * kAreaPerFace;
-    const cv::Point2f middle = (place.tl() + place.br()) * 0.5f;
-    cv::Rect area(static_cast<int>(middle.x - side / 2) & ~1,
-                  static_cast<int>(middle.y - side / 2) & ~1, static_cast<int>(side) & ~1,
-                  static_cast<int>(side) & ~1);
-    area &= cv::Rect(0, 0, static_cast<int>(frame.width) & ~1, static_cast<int>(frame.height) & ~1);
+    const cv::Rect area = described_area(
+        track->place, {static_cast<int>(frame.width), static_cast<int>(frame.height)});
     if (area.empty()) {
         return;
     }
-    const double scale = std::min(1.0, static_cast<double>(kAreaSide) / area.width);
+    const double scale = described_scale(area);
     const cv::Mat* image = &make_detection_image(frame, format, area, scale, true, r.images);
     if (image->empty()) {
         return;

@@ -23,6 +23,12 @@ struct FaceRecognizer {
     cv::Mat chip;           // the face laid out for the network
 };
 
+// The part of a picture of `bounds` taken to describe the face at `place`:
+// the face with room around it, on even pixels where chroma begins.
+cv::Rect described_area(const cv::Rect2f& place, cv::Size bounds);
+// How much that part is shrunk before the face in it is laid out.
+double described_scale(const cv::Rect& area);
+
 // Describes at most one face of a detection frame, one the pass just found,
 // and notes how near it is to a remembered face. Faces too small to describe
 // well are left as they are.

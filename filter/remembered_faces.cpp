@@ -10,8 +10,22 @@ namespace veilcam {
 
 void RememberedFaces::keep_listed(const std::unordered_set<uint64_t>& listed) {
     faces_.erase(std::remove_if(faces_.begin(), faces_.end(),
-                                [&](const Face& face) { return listed.count(face.id) == 0; }),
+                                [&](const Face& face) {
+                                    return face.id != kFromPhoto && listed.count(face.id) == 0;
+                                }),
                  faces_.end());
+}
+
+void RememberedFaces::remember(const FaceDescriptor& descriptor) {
+    Face face{kFromPhoto, {}, kSamples};
+    for (size_t i = 0; i < descriptor.size(); ++i) {
+        face.sum[i] = descriptor[i] * static_cast<float>(kSamples);
+    }
+    faces_.push_back(face);
+}
+
+void RememberedFaces::forget() {
+    faces_.clear();
 }
 
 bool RememberedFaces::learning(uint64_t id, const std::unordered_set<uint64_t>& listed) const {
@@ -36,8 +50,12 @@ bool RememberedFaces::remembers(uint64_t id) const {
 }
 
 bool RememberedFaces::any() const {
-    return std::any_of(faces_.begin(), faces_.end(),
-                       [](const Face& f) { return f.samples >= kSamples; });
+    return count() > 0;
+}
+
+int RememberedFaces::count() const {
+    return static_cast<int>(std::count_if(faces_.begin(), faces_.end(),
+                                          [](const Face& f) { return f.samples >= kSamples; }));
 }
 
 namespace {

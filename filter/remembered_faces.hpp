@@ -19,9 +19,15 @@ class RememberedFaces {
   public:
     // Descriptors averaged into one remembered face.
     static constexpr int kSamples = 3;
+    // The id of a face remembered from a photo: no track has it, and the
+    // list cannot drop it.
+    static constexpr uint64_t kFromPhoto = 0;
 
-    // Forgets the faces whose ids are no longer listed.
+    // Forgets the faces whose ids are no longer listed (a photo's stay).
     void keep_listed(const std::unordered_set<uint64_t>& listed);
+    // Remembers the face of a photo, described once.
+    void remember(const FaceDescriptor& descriptor);
+    void forget();
     // Whether the face listed as `id` wants another sample.
     bool learning(uint64_t id, const std::unordered_set<uint64_t>& listed) const;
     // Takes a sample of the face listed as `id`.
@@ -29,6 +35,8 @@ class RememberedFaces {
     // Whether the face listed as `id` has all its samples.
     bool remembers(uint64_t id) const;
     bool any() const;
+    // Faces remembered in full.
+    int count() const;
     // From `descriptor` to the nearest face remembered; kNotRemembered for none.
     float distance(const FaceDescriptor& descriptor) const;
 

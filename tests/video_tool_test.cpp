@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <tuple>
 
 namespace veilcam {
 namespace {
@@ -108,6 +109,48 @@ TEST_F(VideoTool, IdsFromAnEarlierRunNameTheSameFaces) {
         ASSERT_EQ(run.exit_code, 0) << run.output;
         EXPECT_EQ(faces_left_visible(before.frame, test::read_clip(output, 1).frame), shown)
             << "mode " << mode;
+    }
+}
+
+TEST_F(VideoTool, PhotosOfAFaceNameWhoIsShownOrHidden) {
+    // The photo: the first face of the clip's picture turned, enlarged and
+    // stored as a rough JPEG, as another photo of the same man would differ.
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    const cv::Rect face = photo.faces[0];
+    cv::Mat turned;
+    cv::warpAffine(photo.image(face + cv::Size(80, 80) - cv::Point(40, 40)), turned,
+                   cv::getRotationMatrix2D({78, 78}, 8, 1.3), {156, 156}, cv::INTER_LINEAR,
+                   cv::BORDER_REPLICATE);
+    ASSERT_TRUE(cv::imwrite(path("him.jpg"), turned, {cv::IMWRITE_JPEG_QUALITY, 60}));
+    ASSERT_TRUE(cv::imwrite(path("three.png"), photo.image));
+    ASSERT_TRUE(cv::imwrite(path("wall.png"), cv::Mat(120, 120, CV_8UC3, cv::Scalar(60, 90, 120))));
+    const std::string input = clip("yuv420p", false);
+    const cv::Mat before = test::read_clip(input, 11).frame;
+    for (const auto& [option, him_shown, others_shown] :
+         {std::tuple("--visible-face", true, false), std::tuple("--hidden-face", false, true)}) {
+        const std::string output = path(std::string(option + 2) + ".mkv");
+        const test::CommandRun run =
+            run_tool(std::string(option) + " " + path("him.jpg") + " " + input + " " + output);
+        ASSERT_EQ(run.exit_code, 0) << run.output;
+        const cv::Mat after = test::read_clip(output, 11).frame;
+        for (size_t i = 0; i < photo.faces.size(); ++i) {
+            const bool shown = test::grey_detail(after, photo.faces[i]) >
+                               0.5 * test::grey_detail(before, photo.faces[i]);
+            EXPECT_EQ(shown, i == 0 ? him_shown : others_shown) << option << ", face " << i;
+        }
+    }
+    const std::pair<std::string, std::string> refused[] = {
+        {"--visible-face " + path("three.png"), "more than one face"},
+        {"--hidden-face " + path("wall.png"), "no face was found in the photo"},
+        {"--hidden-face " + path("none.jpg"), "cannot read the photo " + path("none.jpg")},
+        {"--visible-face " + path("him.jpg") + " --hidden-face " + path("him.jpg"),
+         "cannot be mixed"},
+    };
+    for (const auto& [arguments, message] : refused) {
+        const test::CommandRun run = run_tool(arguments + " " + input + " " + path("no.mkv"));
+        EXPECT_NE(run.exit_code, 0) << arguments;
+        EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
+        EXPECT_FALSE(fs::exists(path("no.mkv"))) << arguments;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "tools/video/ffmpeg_owners.hpp"
 #include "tools/video/frame_convert.hpp"
 #include "tools/video/options.hpp"
+#include "tools/video/photo_faces.hpp"
 #include "tools/video/progress.hpp"
 #include "tools/video/stop_signals.hpp"
 
@@ -200,6 +201,7 @@ int main(int argc, char** argv) {
         const std::string model_path = read_filter_settings(settings.get()).model_path;
         check_model(!model_path.empty() ? model_path
                                         : bundled_model(models, device_for(kCpuDevice)));
+        video::remember_photo_faces(options, settings.get(), models);
         const std::vector<Job> jobs = jobs_of(options);
         const bool batch = !options.output_dir.empty();
         if (batch) {

@@ -126,6 +126,10 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
             options.show_progress = false;
         } else if (arg == "--still") {
             options.still = value();
+        } else if (arg == "--visible-face") {
+            options.visible_faces.push_back(value());
+        } else if (arg == "--hidden-face") {
+            options.hidden_faces.push_back(value());
         } else if (arg == "--output-dir") {
             options.output_dir = value();
         } else if (arg == "--still-at") {
@@ -155,6 +159,10 @@ Options parse_options(int argc, char** argv, obs_data_t* settings) {
     if (options.help) {
         return options;
     }
+    if (!options.visible_faces.empty() && !options.hidden_faces.empty()) {
+        throw std::invalid_argument(
+            "--visible-face and --hidden-face cannot be mixed: the ones shown or the ones hidden");
+    }
     if (!options.output_dir.empty()) {
         if (positional.empty()) {
             throw std::invalid_argument("give the input files to write into " + options.output_dir);
@@ -183,7 +191,11 @@ std::string usage(obs_data_t* defaults, lookup_t* locale,
             "  --overwrite            replace an output if it exists (never an input)\n"
             "  --still PNG            also write a before/after still\n"
             "  --still-at SECONDS     time of the still (default 1.0)\n"
-            "  --quiet                no progress line\n\n"
+            "  --quiet                no progress line\n"
+            "  --visible-face PHOTO   keep the person in PHOTO (one face) visible, hide\n"
+            "                         everyone else; repeat for more people\n"
+            "  --hidden-face PHOTO    hide the person in PHOTO (one face), show everyone\n"
+            "                         else; repeat for more people\n\n"
             "Filter settings, with their defaults:\n";
     for (const SettingSpec& spec : settings_schema()) {
         const std::string option =

@@ -20,6 +20,10 @@ struct Options {
     double still_at = 1.0; // seconds into the clip
     bool show_progress = true;
     bool help = false;
+    // Photos of one face each: those people stay visible and everyone else
+    // is hidden, or those people are hidden and everyone else is shown.
+    std::vector<std::string> visible_faces;
+    std::vector<std::string> hidden_faces;
 };
 
 // Reads the command line; every filter setting goes into `settings` under
