@@ -66,10 +66,10 @@ int pick_track(const FilterInstance& f) {
             overlaps_a_found_face(tracks, i, f.frame_index)) {
             continue;
         }
-        const int rank = r.remembered.learning(track.id, f.settings.selection.ids) ? 4
-                         : !track.checked                                          ? 3
-                         : track.remembered_distance < kSamePerson                 ? 2
-                                                                                   : 1;
+        const int rank = r.remembered.learning(track.id, f.settings.selection.ids)    ? 4
+                         : !track.checked                                             ? 3
+                         : recognition_of(track, r.remembered).distance < kSamePerson ? 2
+                                                                                      : 1;
         if (rank > best_rank || (rank == best_rank && track.checked_at < tracks[best].checked_at)) {
             best = static_cast<int>(i);
             best_rank = rank;
@@ -78,7 +78,60 @@ int pick_track(const FilterInstance& f) {
     return best;
 }
 
+// Two looks of one face from pass to pass correlate well above this; two
+// people's faces in one place, below it.
+constexpr float kSameLook = 0.6f;
+
+float correlation(const FaceLook& a, const FaceLook& b) {
+    float sum = 0.0f;
+    for (size_t i = 0; i < a.size(); ++i) {
+        sum += a[i] * b[i];
+    }
+    return sum / static_cast<float>(a.size());
+}
+
 } // namespace
+
+void compare_looks(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format) {
+    FaceRecognizer& r = f.recognizer;
+    if (f.settings.selection.ids.empty() && !r.remembered.any()) {
+        return;
+    }
+    const cv::Rect bounds(0, 0, static_cast<int>(frame.width) & ~1,
+                          static_cast<int>(frame.height) & ~1);
+    for (size_t i = 0; i < f.tracker.tracks().size(); ++i) {
+        const FaceTrack& track = f.tracker.tracks()[i];
+        const cv::Rect2f& place = track.place;
+        const cv::Rect area =
+            cv::Rect(static_cast<int>(place.x) & ~1, static_cast<int>(place.y) & ~1,
+                     static_cast<int>(place.width) & ~1, static_cast<int>(place.height) & ~1) &
+            bounds;
+        if (track.seen_at != f.frame_index || area.width < kLookSide || area.height < kLookSide) {
+            continue;
+        }
+        const cv::Mat* image = &make_detection_image(
+            frame, format, area, 2.0 * kLookSide / area.width, false, r.look_images);
+        if (image->empty()) {
+            continue;
+        }
+        if (image->channels() == 3) {
+            cv::cvtColor(*image, r.look_grey, cv::COLOR_BGR2GRAY);
+            image = &r.look_grey;
+        }
+        cv::resize(*image, r.look, {kLookSide, kLookSide}, 0, 0, cv::INTER_AREA);
+        cv::Scalar mean, spread;
+        cv::meanStdDev(r.look, mean, spread);
+        FaceLook look;
+        for (int y = 0; y < kLookSide; ++y) {
+            for (int x = 0; x < kLookSide; ++x) {
+                look[static_cast<size_t>(y * kLookSide + x)] = static_cast<float>(
+                    (r.look.at<uint8_t>(y, x) - mean[0]) / std::max(spread[0], 1.0));
+            }
+        }
+        const float same = correlation(look, track.look);
+        f.tracker.note_look(i, look, same >= kSameLook);
+    }
+}
 
 cv::Rect described_area(const cv::Rect2f& place, cv::Size bounds) {
     const float side = std::max(place.width, place.height) * kAreaPerFace;
@@ -130,8 +183,7 @@ void recognise_a_face(FilterInstance& f, const obs_source_frame& frame, const Fr
     if (r.remembered.learning(track->id, f.settings.selection.ids)) {
         r.remembered.learn(track->id, described);
     }
-    f.tracker.note_described(static_cast<size_t>(index), r.remembered.distance(described),
-                             f.frame_index);
+    f.tracker.note_described(static_cast<size_t>(index), described, f.frame_index);
 }
 
 } // namespace veilcam

@@ -18,9 +18,11 @@ struct FaceRecognizer {
     std::unique_ptr<FaceDescriptorNet> net;
     bool unavailable = false; // the network could not be had: said once
     RememberedFaces remembered;
-    DetectionImages images; // the face's area in colour
-    cv::Mat colour;         // that area of a grey frame, as colour
-    cv::Mat chip;           // the face laid out for the network
+    DetectionImages images;      // the face's area in colour
+    cv::Mat colour;              // that area of a grey frame, as colour
+    cv::Mat chip;                // the face laid out for the network
+    DetectionImages look_images; // a found face in grey, brought to its look
+    cv::Mat look_grey, look;
 };
 
 // The part of a picture of `bounds` taken to describe the face at `place`:
@@ -28,6 +30,11 @@ struct FaceRecognizer {
 cv::Rect described_area(const cv::Rect2f& place, cv::Size bounds);
 // How much that part is shrunk before the face in it is laid out.
 double described_scale(const cv::Rect& area);
+
+// Notes how each face the pass just found looks: a face that looks like
+// someone else than on the pass before (a newcomer where a face stood, a
+// cut to a similar shot) is described afresh before it is shown again.
+void compare_looks(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format);
 
 // Describes at most one face of a detection frame, one the pass just found,
 // and notes how near it is to a remembered face. Faces too small to describe

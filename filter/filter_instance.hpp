@@ -65,7 +65,9 @@ struct FilterInstance {
     bool started = false;
     bool unsupported_format_logged = false;
     std::string refused_ids_logged; // listed ids refused, said once
-    bool detection_failed = false;  // no detector, or the latest pass failed
+    std::string photo_message;      // what became of the last photo picked, for the panel
+    bool photo_refused = false;
+    bool detection_failed = false; // no detector, or the latest pass failed
     FailureLog detection_failures;
     FailureLog recognition_failures;
 

@@ -158,6 +158,7 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
     if (cadence == 0 || new_shot) {
         f.detection_failed = !detect_and_track(f, frame, *format, new_shot);
         try {
+            compare_looks(f, frame, *format);
             recognise_a_face(f, frame, *format);
         } catch (const std::exception& e) {
             // Undescribed, a face stays hidden unless its id alone shows it.

@@ -130,7 +130,7 @@ void RememberedFaces::load(obs_data_t* settings) {
 
 Recognition recognition_of(const FaceTrack& track, const RememberedFaces& remembered) {
     return {remembered.any(), remembered.remembers(track.id), track.checked,
-            track.remembered_distance};
+            track.checked ? remembered.distance(track.descriptor) : kNotRemembered};
 }
 
 } // namespace veilcam

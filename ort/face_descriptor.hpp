@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ort/ort_owner.hpp"
+#include "tracking/face_description.hpp"
 
 #include <opencv2/core/mat.hpp>
 
@@ -9,10 +10,6 @@
 #include <vector>
 
 namespace veilcam {
-
-// 128 numbers that describe a face: two crops of one person lie closer
-// together than crops of two people.
-using FaceDescriptor = std::array<float, 128>;
 
 float descriptor_distance(const FaceDescriptor& a, const FaceDescriptor& b);
 

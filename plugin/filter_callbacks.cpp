@@ -3,6 +3,7 @@
 #include "detection/face_detector.hpp"
 #include "filter/frame_pipeline.hpp"
 #include "plugin/module.hpp"
+#include "plugin/remembered_faces_panel.hpp"
 #include "settings/properties.hpp"
 #include "settings/settings_schema.hpp"
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <utility>
 
@@ -147,10 +149,16 @@ void get_defaults(obs_data_t* settings) {
     guarded("get_defaults failed", nullptr, [&] { set_setting_defaults(settings); });
 }
 
-obs_properties_t* get_properties(void*) {
+obs_properties_t* get_properties(void* data) {
     obs_properties_t* props = nullptr;
-    guarded("get_properties failed", nullptr,
-            [&] { props = make_properties(module_text, named_device_choices()); });
+    guarded("get_properties failed", nullptr, [&] {
+        std::unique_ptr<obs_properties_t, void (*)(obs_properties_t*)> made(
+            make_properties(module_text, named_device_choices()), obs_properties_destroy);
+        if (data) {
+            add_remembered_faces_controls(made.get(), instance(data));
+        }
+        props = made.release();
+    });
     return props;
 }
 

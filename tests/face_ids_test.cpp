@@ -174,6 +174,15 @@ TEST(RememberedFaces, AListedFaceIsShownWhereverItIsAndNoOneElseInItsPlace) {
             EXPECT_EQ(visible(*filter, frame, {face_at(at)}), shown) << what;
         }
     }
+    // A cut to a similar shot: it has moved, a newcomer stands where it was.
+    const cv::Point moved(440, 20);
+    const TestFrame shot = scene(90, {{2, moved}, {3, elsewhere}});
+    for (int n = 0; n < 3; ++n) {
+        TestFrame frame = shot;
+        filter->run(frame);
+        EXPECT_EQ(test::faces_left_visible(shot, frame, {face_at(elsewhere)}), 0) << "cut " << n;
+        EXPECT_GE(test::faces_left_visible(shot, frame, {face_at(moved)}), n > 0) << "cut " << n;
+    }
     // After a restart, from what the scene keeps: 128 numbers, no picture.
     save(&filter->instance(), filter->settings());
     test::TestFilter restarted([&](obs_data_t* s) { obs_data_apply(s, filter->settings()); });

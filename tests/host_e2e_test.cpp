@@ -10,6 +10,7 @@
 #include <obs-module.h>
 #include <obs-nix-platform.h>
 #include <obs.h>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <util/platform.h>
 
@@ -271,6 +272,79 @@ TEST_F(RealHost, ASavedFilterComesBackWithItsNextFaceId) {
         ASSERT_NE(filter, nullptr);
         obs_source_filter_add(input.get(), filter.get());
     }
+    obs_set_output_source(0, nullptr);
+}
+
+// The panel as the user works it in OBS: a photo picked (read by the host's
+// own image loader) makes its face stay visible, and the scene keeps it; a
+// photo of many faces is refused where the user sees it; the button forgets.
+TEST_F(RealHost, AFacePickedFromAPhotoStaysVisibleAcrossARestartUntilForgotten) {
+    const test::LabelledPhoto& c = composite();
+    const cv::Rect him = c.faces[0];
+    cv::Mat turned;
+    cv::warpAffine(c.image(him + cv::Size(him.width, him.height) - him.size() / 2), turned,
+                   cv::getRotationMatrix2D(cv::Point2f(him.size()), 8, 1.2), him.size() * 2);
+    const std::string photo = testing::TempDir() + "veilcam-him.jpg";
+    const std::string crowd = testing::TempDir() + "veilcam-crowd.png";
+    ASSERT_TRUE(cv::imwrite(photo, turned, {cv::IMWRITE_JPEG_QUALITY, 70}));
+    ASSERT_TRUE(cv::imwrite(crowd, c.image));
+
+    SourcePtr input = make_input("panel");
+    obs_set_output_source(0, input.get());
+    SourcePtr filter = attach_filter(input.get());
+    auto panel_says = [&](const char* key) {
+        obs_properties_t* props = obs_source_properties(filter.get());
+        obs_property_t* p = obs_properties_get(props, key);
+        const std::string text = p ? obs_property_description(p) : "";
+        obs_properties_destroy(props);
+        return text;
+    };
+    auto pick = [&](const std::string& path) {
+        obs_properties_t* props = obs_source_properties(filter.get());
+        obs_data_t* settings = obs_source_get_settings(filter.get());
+        obs_data_set_string(settings, "remember_face_photo", path.c_str());
+        EXPECT_TRUE(
+            obs_property_modified(obs_properties_get(props, "remember_face_photo"), settings));
+        EXPECT_STREQ(obs_data_get_string(settings, "remember_face_photo"), "") << path;
+        obs_data_release(settings);
+        obs_properties_destroy(props);
+    };
+    // Shown or hidden after every face had a detection frame to be described on.
+    auto shown = [&] {
+        cv::Mat filtered;
+        for (size_t n = 0; n <= 2 * c.faces.size(); ++n) {
+            filtered = render(input.get(), c.image, VIDEO_FORMAT_I420);
+        }
+        std::vector<bool> visible;
+        for (const cv::Rect& face : c.faces) {
+            visible.push_back(grey_detail(filtered, face) > 0.5 * grey_detail(c.image, face));
+        }
+        return visible;
+    };
+    std::vector<bool> only_him(c.faces.size(), false);
+    only_him[0] = true;
+
+    pick(crowd);
+    EXPECT_EQ(log_.count("cannot be remembered: the photo shows more than one face", LOG_WARNING),
+              1);
+    EXPECT_NE(panel_says("remember_face_photo_result").find("more than one face"),
+              std::string::npos);
+    pick(photo);
+    EXPECT_NE(panel_says("remembered_faces_count").find(": 1"), std::string::npos);
+    EXPECT_EQ(shown(), only_him);
+
+    obs_data_t* saved = obs_save_source(filter.get());
+    obs_source_filter_remove(input.get(), filter.get());
+    filter.reset(obs_load_private_source(saved));
+    obs_data_release(saved);
+    obs_source_filter_add(input.get(), filter.get());
+    EXPECT_EQ(shown(), only_him) << "restored";
+
+    obs_properties_t* props = obs_source_properties(filter.get());
+    obs_property_button_clicked(obs_properties_get(props, "forget_remembered_faces"), filter.get());
+    obs_properties_destroy(props);
+    EXPECT_NE(panel_says("remembered_faces_count").find(": 0"), std::string::npos);
+    EXPECT_EQ(shown(), std::vector<bool>(c.faces.size(), false)) << "forgotten";
     obs_set_output_source(0, nullptr);
 }
 

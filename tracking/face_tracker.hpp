@@ -1,12 +1,14 @@
 #pragma once
 
 #include "detection/face_key_points.hpp"
+#include "tracking/face_description.hpp"
 #include "tracking/face_ids.hpp"
 #include "tracking/frame_motion.hpp"
 
 #include <opencv2/core/types.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -22,8 +24,10 @@ struct FaceDetection {
     FaceKeyPoints points{};
 };
 
-// The distance of a face no remembered face is near.
-inline constexpr float kNotRemembered = 1e9f;
+// A face's grey levels on a coarse grid, brought to mean 0 and spread 1:
+// what it looks like, whatever the light.
+inline constexpr int kLookSide = 12;
+using FaceLook = std::array<float, kLookSide * kLookSide>;
 
 struct FaceTrack {
     uint64_t id = 0;
@@ -40,11 +44,12 @@ struct FaceTrack {
     bool crossed = false;          // it has overlapped another: who is who may have swapped
     FaceKeyPoints points{};        // where its key points were when it was last found
     // Whether its face was described since the last event that may have
-    // put someone else in its box (a miss, a jump, a crossing), when, and
-    // how far that description was from the nearest remembered face.
+    // put someone else in its box (a miss, a jump, a crossing, a new look),
+    // when, and as what.
     bool checked = false;
     uint64_t checked_at = 0;
-    float remembered_distance = kNotRemembered;
+    FaceDescriptor descriptor{};
+    FaceLook look{}; // when it was last found; all 0 before
 };
 
 // What to hide for a track: where its face is now, with the doubt about
@@ -96,12 +101,18 @@ class FaceTracker {
     uint64_t next_id() const { return next_id_; }
 
     const std::vector<FaceTrack>& tracks() const { return tracks_; }
-    // What describing the face of track `index` on `frame` found: its
-    // distance to the nearest remembered face.
-    void note_described(size_t index, float remembered_distance, uint64_t frame) {
+    // What describing the face of track `index` on `frame` found.
+    void note_described(size_t index, const FaceDescriptor& descriptor, uint64_t frame) {
         tracks_[index].checked = true;
         tracks_[index].checked_at = frame;
-        tracks_[index].remembered_distance = remembered_distance;
+        tracks_[index].descriptor = descriptor;
+    }
+    // How the face of track `index` looks where it was found now; where it
+    // looks like someone else than on the pass before, who it is is known no
+    // more.
+    void note_look(size_t index, const FaceLook& look, bool same_face) {
+        tracks_[index].look = look;
+        tracks_[index].checked = tracks_[index].checked && same_face;
     }
     float smoothing() const { return smoothing_; }
     float match_threshold() const { return match_threshold_; }
