@@ -127,6 +127,33 @@ void detection_frame(benchmark::State& state, cv::Size size, int faces, video_fo
         static_cast<double>(filter.instance().detection.detections.size());
 }
 
+// A detection frame while faces are recognised, every face new to the
+// filter as when people come into the picture: each frame also compares how
+// the faces look and describes one of them. Beside detection_frame, what
+// recognising faces adds.
+void recognising_frame(benchmark::State& state, int faces) {
+    test::TestFilter filter([&](obs_data_t* s) {
+        obs_data_set_int(s, "minimum_face_size", 20);
+        obs_data_set_int(s, "detection_interval", 1);
+        obs_data_set_bool(s, "mirrored_profile_pass", false);
+        obs_data_set_string(s, "excluded_face_ids", "1");
+    });
+    const test::TestFrame& original = frame_of({1920, 1080}, faces, VIDEO_FORMAT_NV12);
+    test::TestFrame frame = original;
+    filter.run(frame); // builds the detector and the descriptor's network
+    FaceTracker& tracker = filter.instance().tracker;
+    for (auto _ : state) {
+        state.PauseTiming();
+        frame = original;
+        tracker.end_tracks_if([](const FaceTrack&) { return true; });
+        state.ResumeTiming();
+        filter.run(frame);
+    }
+    state.counters["faces_described"] =
+        static_cast<double>(std::count_if(tracker.tracks().begin(), tracker.tracks().end(),
+                                          [](const FaceTrack& track) { return track.checked; }));
+}
+
 // The detector calls alone, on the very images a detection frame of this
 // scene gives it (the whole picture, and the tile where the frame is large):
 // what the rest of a detection frame is measured against.
@@ -286,6 +313,11 @@ void register_all() {
     }
     RegisterBenchmark("detector/scrfd_cpu/640x360", scrfd)->Unit(benchmark::kMillisecond);
     RegisterBenchmark("descriptor/one_face", descriptor)->Unit(benchmark::kMillisecond);
+    for (const int faces : kFaceCounts) {
+        const std::string with = "NV12/1920x1080/" + std::to_string(faces) + "_faces";
+        RegisterBenchmark(("recognising_frame/" + with).c_str(), recognising_frame, faces)
+            ->Unit(benchmark::kMillisecond);
+    }
     for (const int faces : kFaceCounts) {
         RegisterBenchmark(("map_and_merge/" + std::to_string(faces) + "_faces").c_str(),
                           map_and_merge, faces);
