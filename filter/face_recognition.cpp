@@ -82,6 +82,13 @@ int pick_track(const FilterInstance& f) {
 // people's faces in one place, below it.
 constexpr float kSameLook = 0.6f;
 
+// `r` on even pixels, where chroma and pixel pairs begin, inside `bounds`.
+cv::Rect on_even_pixels(const cv::Rect2f& r, cv::Size bounds) {
+    const cv::Rect even(static_cast<int>(r.x) & ~1, static_cast<int>(r.y) & ~1,
+                        static_cast<int>(r.width) & ~1, static_cast<int>(r.height) & ~1);
+    return even & cv::Rect(0, 0, bounds.width & ~1, bounds.height & ~1);
+}
+
 float correlation(const FaceLook& a, const FaceLook& b) {
     float sum = 0.0f;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -97,15 +104,10 @@ void compare_looks(FilterInstance& f, const obs_source_frame& frame, const Frame
     if (f.settings.selection.ids.empty() && !r.remembered.any()) {
         return;
     }
-    const cv::Rect bounds(0, 0, static_cast<int>(frame.width) & ~1,
-                          static_cast<int>(frame.height) & ~1);
+    const cv::Size bounds(static_cast<int>(frame.width), static_cast<int>(frame.height));
     for (size_t i = 0; i < f.tracker.tracks().size(); ++i) {
         const FaceTrack& track = f.tracker.tracks()[i];
-        const cv::Rect2f& place = track.place;
-        const cv::Rect area =
-            cv::Rect(static_cast<int>(place.x) & ~1, static_cast<int>(place.y) & ~1,
-                     static_cast<int>(place.width) & ~1, static_cast<int>(place.height) & ~1) &
-            bounds;
+        const cv::Rect area = on_even_pixels(track.place, bounds);
         if (track.seen_at != f.frame_index || area.width < kLookSide || area.height < kLookSide) {
             continue;
         }
@@ -136,10 +138,7 @@ void compare_looks(FilterInstance& f, const obs_source_frame& frame, const Frame
 cv::Rect described_area(const cv::Rect2f& place, cv::Size bounds) {
     const float side = std::max(place.width, place.height) * kAreaPerFace;
     const cv::Point2f middle = (place.tl() + place.br()) * 0.5f;
-    const cv::Rect area(static_cast<int>(middle.x - side / 2) & ~1,
-                        static_cast<int>(middle.y - side / 2) & ~1, static_cast<int>(side) & ~1,
-                        static_cast<int>(side) & ~1);
-    return area & cv::Rect(0, 0, bounds.width & ~1, bounds.height & ~1);
+    return on_even_pixels({middle.x - side / 2, middle.y - side / 2, side, side}, bounds);
 }
 
 double described_scale(const cv::Rect& area) {

@@ -26,7 +26,7 @@ struct FaceRecognizer {
 };
 
 // The part of a picture of `bounds` taken to describe the face at `place`:
-// the face with room around it, on even pixels where chroma begins.
+// the face with room around it.
 cv::Rect described_area(const cv::Rect2f& place, cv::Size bounds);
 // How much that part is shrunk before the face in it is laid out.
 double described_scale(const cv::Rect& area);
