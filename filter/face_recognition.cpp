@@ -61,9 +61,9 @@ int pick_track(const FilterInstance& f) {
     for (size_t i = 0; i < tracks.size(); ++i) {
         const FaceTrack& track = tracks[i];
         // A face another one overlaps is described as neither.
-        if (track.seen_at != f.frame_index ||
+        if (track.seen_at != f.latest_pass ||
             std::min(track.place.width, track.place.height) < kSmallestDescribed ||
-            overlaps_a_found_face(tracks, i, f.frame_index)) {
+            overlaps_a_found_face(tracks, i, f.latest_pass)) {
             continue;
         }
         const int rank = r.remembered.learning(track.id, f.settings.selection.ids)    ? 4

@@ -36,9 +36,8 @@ double described_scale(const cv::Rect& area);
 // cut to a similar shot) is described afresh before it is shown again.
 void compare_looks(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format);
 
-// Describes at most one face of a detection frame, one the pass just found,
-// and notes how near it is to a remembered face. Faces too small to describe
-// well are left as they are.
+// Describes at most one face that the latest detection pass found, where
+// it is on this frame. Faces too small to describe well are left as they are.
 void recognise_a_face(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format);
 
 } // namespace veilcam

@@ -57,6 +57,8 @@ struct FilterInstance {
 
     int32_t frame_counter = 0;      // the detection cadence
     uint64_t frame_index = 0;       // frames handled so far, for the tracks' motion
+    uint64_t latest_pass = 0;       // the frame the latest detection pass searched
+    bool description_due = false;   // a face the latest pass found is to be described
     uint64_t last_timestamp = 0;    // of the latest frame, nanoseconds
     uint64_t frame_duration_ns = 0; // between the latest two frames; 0 before
     Thumbnail thumbnail, previous_thumbnail;

@@ -99,6 +99,7 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
         const PassReach reach{tile.count > 0 ? smallest_box_found_whole(views.whole_scale) : 0.0f,
                               cv::Rect2f(tile.area)};
         f.tracker.update(f.detection.detections, f.frame_index, new_shot, reach);
+        f.latest_pass = f.frame_index;
     }
     return detected;
 }
@@ -155,10 +156,23 @@ bool process_frame(FilterInstance& f, obs_source_frame& frame) {
         const LevelGrid& now = f.thumbnail.grid;
         f.tracker.follow(measure_camera_motion(before, now), before, now);
     }
-    if (cadence == 0 || new_shot) {
+    const bool pass = cadence == 0 || new_shot;
+    if (pass) {
         f.detection_failed = !detect_and_track(f, frame, *format, new_shot);
+        f.description_due = true;
         try {
             compare_looks(f, frame, *format);
+        } catch (const std::exception& e) {
+            // Nobody's look could be checked: anyone may be in any box.
+            f.tracker.forget_descriptions();
+            f.recognition_failures.report(LOG_WARNING, "Comparing faces failed", e.what());
+        }
+    }
+    // On the frame after the pass where there is one: no frame carries both
+    // a detection and a description.
+    if (f.description_due && (!pass || f.settings.detection_interval == 1)) {
+        f.description_due = false;
+        try {
             recognise_a_face(f, frame, *format);
         } catch (const std::exception& e) {
             // Undescribed, a face stays hidden unless its id alone shows it.

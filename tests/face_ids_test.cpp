@@ -190,6 +190,19 @@ TEST(RememberedFaces, AListedFaceIsShownWhereverItIsAndNoOneElseInItsPlace) {
     EXPECT_EQ(visible(restarted, scene(90, {{3, place}}), {face_at(place)}), 0) << "restarted";
 }
 
+// Live, a face is described on the frame after the pass that found it,
+// where it has moved on: it is recognised there all the same.
+TEST(RememberedFaces, AListedFaceWalkingIsRecognisedBetweenPasses) {
+    const auto filter = learnt(2, {40, 150}, 0);
+    filter->update([](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 2); });
+    int shown = 0;
+    for (int n = 0; n < 14; ++n) {
+        const cv::Point at(40 + 30 * n, 150 + 4 * n);
+        shown += visible(*filter, scene(90, {{2, at}}), {face_at(at)});
+    }
+    EXPECT_GE(shown, 10);
+}
+
 TEST(RememberedFaces, AFaceListedAsHiddenIsHiddenWhenItComesBackAndOthersAreShown) {
     const cv::Point place(240, 150), other(40, 300);
     const auto filter = learnt(3, place, 1);

@@ -99,7 +99,12 @@ void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
                                : std::max(pitch, kCarriedDoubt * size);
         }
         track.doubt = std::min(track.doubt, kMostDoubt * size);
+        const cv::Rect2f was = track.place;
         track.place = moved_box(track.place, shift, motion.scale);
+        // Its key points go with it: a face is described between passes.
+        for (cv::Point2f& point : track.points) {
+            point = track.place.tl() + (point - was.tl()) * (track.place.width / was.width);
+        }
         track.box = moved_box(track.box, shift, motion.scale);
     }
 }

@@ -114,6 +114,12 @@ class FaceTracker {
         tracks_[index].look = look;
         tracks_[index].checked = tracks_[index].checked && same_face;
     }
+    // Who is in which box is known of no track until it is described again.
+    void forget_descriptions() {
+        for (FaceTrack& track : tracks_) {
+            track.checked = false;
+        }
+    }
     float smoothing() const { return smoothing_; }
     float match_threshold() const { return match_threshold_; }
     int32_t hold_frames() const { return hold_frames_; }
