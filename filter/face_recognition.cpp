@@ -48,11 +48,21 @@ bool overlaps_a_found_face(const std::vector<FaceTrack>& tracks, size_t index, u
     return false;
 }
 
-// The index of the track to describe on this frame; -1 for none. A listed
-// face still being learnt goes first, then a face not described since
-// someone else could be in its box, then one described as a remembered face
-// (someone else may have taken its place), then any other; among equals the
-// one described longest ago.
+// A shown face is described again at least this often, whoever else waits.
+constexpr uint64_t kLongestUnchecked = 1000000000; // nanoseconds
+constexpr uint64_t kUsualFrame = 33333333;
+
+// Whether `track` is shown now and was described too long ago.
+bool overdue(const FilterInstance& f, const FaceTrack& track, bool shown) {
+    const uint64_t frame = f.frame_duration_ns > 0 ? f.frame_duration_ns : kUsualFrame;
+    return shown && (f.frame_index - track.checked_at) * frame >= kLongestUnchecked;
+}
+
+// The index of the track to describe on this frame; -1 for none. A shown
+// face not described for a second goes first, then a listed face still
+// being learnt, then a face not described since someone else could be in
+// its box, then a shown face (someone else may have taken its place), then
+// any other; among equals the one described longest ago.
 int pick_track(const FilterInstance& f) {
     const FaceRecognizer& r = f.recognizer;
     const std::vector<FaceTrack>& tracks = f.tracker.tracks();
@@ -66,10 +76,14 @@ int pick_track(const FilterInstance& f) {
             overlaps_a_found_face(tracks, i, f.latest_pass)) {
             continue;
         }
-        const int rank = r.remembered.learning(track.id, f.settings.selection.ids)    ? 4
-                         : !track.checked                                             ? 3
-                         : recognition_of(track, r.remembered).distance < kSamePerson ? 2
-                                                                                      : 1;
+        const bool shown =
+            track.checked && !should_obscure(f.settings.selection, track.id, track.crossed,
+                                             recognition_of(track, r.remembered));
+        const int rank = overdue(f, track, shown)                                    ? 5
+                         : r.remembered.learning(track.id, f.settings.selection.ids) ? 4
+                         : !track.checked                                            ? 3
+                         : shown                                                     ? 2
+                                                                                     : 1;
         if (rank > best_rank || (rank == best_rank && track.checked_at < tracks[best].checked_at)) {
             best = static_cast<int>(i);
             best_rank = rank;
