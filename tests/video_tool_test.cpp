@@ -301,15 +301,16 @@ TEST_F(VideoTool, ABatchTakesFreeNamesAndClearsOnlyItsOwnStaleFiles) {
 
 TEST_F(VideoTool, AStopSignalEndsTheRunCleanlyEvenWhileTheInputBlocks) {
     // Half a clip, then a writer that goes quiet: the tool waits in its read.
-    // The writer signals once the tool has read its part, so the handlers are
-    // in place by then.
+    // The writer signals once the tool has read its part (a FIFO holds 64 KiB
+    // of it at most), so the handlers, set before the input is opened, are in
+    // place by then.
     const std::string input = clip("yuv420p", false), live = path("live.nut"),
                       pid = path("tool.pid");
     ASSERT_EQ(::mkfifo(live.c_str(), 0600), 0);
     for (const auto& [name, number] : {std::pair{"INT", 2}, {"TERM", 15}, {"HUP", 1}}) {
         const test::CommandRun run =
-            test::run_command("{ head -c 2000000 " + input + "; sleep 1; kill -s " + name +
-                              " $(cat " + pid + "); exec sleep 30; } >" + live +
+            test::run_command("{ head -c 2000000 " + input + "; kill -s " + name + " $(cat " + pid +
+                              "); exec sleep 30; } >" + live +
                               " 2>/dev/null & timeout -k 5 --preserve-status 20 sh -c 'echo $$ >" +
                               pid + "; exec " + VEILCAM_VIDEO_TOOL + " --quiet " + live + " " +
                               path("out.mkv") + "' 2>&1; status=$?; kill $!; exit $status");
