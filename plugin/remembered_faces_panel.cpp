@@ -72,14 +72,18 @@ bool forget_clicked(obs_properties_t*, obs_property_t*, void* data) {
 }
 
 bool photo_picked(void* data, obs_properties_t*, obs_property_t*, obs_data_t* settings) {
-    const std::string path = obs_data_get_string(settings, kPhotoKey);
-    if (path.empty()) {
-        return false;
+    try {
+        const std::string path = obs_data_get_string(settings, kPhotoKey);
+        if (path.empty()) {
+            return false;
+        }
+        // Done with: the panel offers the picker afresh, and a reload does not
+        // remember the face twice.
+        obs_data_set_string(settings, kPhotoKey, "");
+        remember_face_in_photo(*static_cast<FilterInstance*>(data), path.c_str());
+    } catch (const std::exception& e) {
+        blog(LOG_ERROR, "[veilcam] The photo could not be taken: %s", e.what());
     }
-    // Done with: the panel offers the picker afresh, and a reload does not
-    // remember the face twice.
-    obs_data_set_string(settings, kPhotoKey, "");
-    remember_face_in_photo(*static_cast<FilterInstance*>(data), path.c_str());
     return true;
 }
 
