@@ -1,6 +1,7 @@
 #include "filter/face_regions.hpp"
 
 #include "settings/face_selection.hpp"
+#include "tracking/box_geometry.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +30,21 @@ cv::Rect padded_face_rect(const cv::Rect2f& box, float padding_percent, cv::Size
     return cv::Rect(x0, y0, x1 - x0, y1 - y0) & cv::Rect(cv::Point(), frame);
 }
 
+namespace {
+
+// The oval beyond the sides of the box padded by `padding_percent` that
+// cuts off that box's corners, and passes outside the face box's own
+// corners: a face anywhere in the box is inside it.
+constexpr float kOvalBeyondSides = 1.1f;
+
+cv::Rect2f face_oval(const cv::Rect2f& box, float padding_percent) {
+    const float grown =
+        std::max(kOvalBeyondSides * (1.0f + 2.0f * padding_percent / 100.0f), std::sqrt(2.0f));
+    return moved_box(box, {}, grown);
+}
+
+} // namespace
+
 void list_face_regions(const std::vector<FaceTrack>& tracks, const FilterSettings& settings,
                        const RememberedFaces& remembered, cv::Size frame,
                        std::vector<FaceRegion>& out) {
@@ -37,7 +53,9 @@ void list_face_regions(const std::vector<FaceTrack>& tracks, const FilterSetting
     const double largest = std::max(frame.width, frame.height);
     for (const FaceTrack& track : tracks) {
         const double side = std::max(track.place.width, track.place.height) * margin;
-        out.push_back({padded_face_rect(hidden_box(track), settings.padding_percent, frame),
+        const cv::Rect2f box = hidden_box(track);
+        out.push_back({padded_face_rect(box, settings.padding_percent, frame),
+                       face_oval(box, settings.padding_percent),
                        static_cast<int>(std::clamp(std::ceil(side), 1.0, largest)), track.id,
                        should_obscure(settings.selection, track.id, track.crossed,
                                       recognition_of(track, remembered)),

@@ -14,7 +14,11 @@ namespace veilcam {
 // A followed face as one frame shows it: what obscuring hides and what the
 // overlay outlines and labels are the same region and the same decision.
 struct FaceRegion {
-    cv::Rect region;   // where the face may be, with its margin, cut to the frame
+    cv::Rect region; // where the face may be, with its margin, cut to the frame
+    // The oval inside `region` that is hidden, in frame pixels: it holds the
+    // whole of where the face may be, and leaves the region's corners, which
+    // show the picture around the face, as they are.
+    cv::Rect2f oval;
     int face_side = 0; // the longer side of the face's box with its margin, whole
     uint64_t id = 0;
     bool hidden = true;

@@ -2,6 +2,7 @@
 
 #include "filter/plane_samples.hpp"
 #include "filter/reused_image.hpp"
+#include "tracking/box_geometry.hpp"
 
 #include <opencv2/core.hpp>
 
@@ -35,15 +36,87 @@ int plane_side(const FrameFormat& format, int plane, int side) {
     return std::max(size.width, size.height);
 }
 
-// Hides `area` of one plane with `hide`: alpha is put back as it was, and
-// samples that sit in the high bits get their unused low bits cleared again.
+// However small the blocks asked for, a large face gets no more than a
+// handful across: many small blocks still show who it is. The blocks follow
+// the face, not the region, so that a region grown around a moving face is
+// not a few giant blocks.
+int block_side(int32_t pixel_size, int face_side) {
+    return std::max(pixel_size, (face_side + kMostBlocksAcross - 1) / kMostBlocksAcross);
+}
+
+// A region only a few blocks across keeps its corners hidden: cut off, they
+// leave a blob of a face's outline on the picture around it, which a
+// detector finds as a face.
+constexpr int kLeastBlocksInOval = 4;
+
+bool holds(const cv::Rect2f& oval, cv::Point2f p) {
+    const cv::Point2f off = p - box_middle(oval);
+    const float ax = oval.width / 2, ay = oval.height / 2;
+    return off.x * off.x * ay * ay + off.y * off.y * ax * ax <= ax * ax * ay * ay;
+}
+
+bool holds(const cv::Rect2f& oval, const cv::Rect& r) {
+    return holds(oval, cv::Point2f(r.tl())) && holds(oval, cv::Point2f(r.br())) &&
+           holds(oval, cv::Point2f(static_cast<float>(r.x), static_cast<float>(r.br().y))) &&
+           holds(oval, cv::Point2f(static_cast<float>(r.br().x), static_cast<float>(r.y)));
+}
+
+// Puts back from `before` the samples of `view` (plane pixels of `area`)
+// that lie wholly outside `oval` (frame pixels). A sample that covers
+// several frame pixels stays hidden when any of them is inside; in packed
+// 4:2:2, where two pixels share their chroma, both stay hidden.
+void keep_outside_oval(cv::Mat& view, const cv::Mat& before, const FrameFormat& format, int plane,
+                       const cv::Rect& area, const cv::Rect2f& oval) {
+    const PlaneFormat& p = format.planes[plane];
+    const float across = static_cast<float>(1 << p.x_shift);
+    const float down = static_cast<float>(1 << p.y_shift);
+    const bool shared_chroma = p.channels == 2 && format.luma_channel >= 0;
+    const cv::Point2f middle = box_middle(oval);
+    const float ax = oval.width / 2, ay = oval.height / 2;
+    const size_t sample = view.elemSize();
+    for (int y = 0; y < view.rows; ++y) {
+        // The row of frame pixels nearest the middle decides.
+        const float top = (area.y + y) * down;
+        const float nearest = std::clamp(middle.y, top, top + down);
+        const float off = (nearest - middle.y) / ay;
+        int first = view.cols, last = -1; // kept hidden: [first, last]
+        if (off * off < 1.0f) {
+            const float half = ax * std::sqrt(1.0f - off * off);
+            first = static_cast<int>(std::floor((middle.x - half) / across)) - area.x;
+            last = static_cast<int>(std::ceil((middle.x + half) / across)) - 1 - area.x;
+            if (shared_chroma) {
+                first -= (area.x + first) & 1;
+                last += 1 - ((area.x + last) & 1);
+            }
+            first = std::clamp(first, 0, view.cols);
+            last = std::clamp(last, -1, view.cols - 1);
+        }
+        const uint8_t* was = before.ptr(y);
+        uint8_t* row = view.ptr(y);
+        if (last < first) {
+            std::copy(was, was + view.cols * sample, row);
+            continue;
+        }
+        std::copy(was, was + first * sample, row);
+        std::copy(was + (last + 1) * sample, was + view.cols * sample, row + (last + 1) * sample);
+    }
+}
+
+// Hides `area` of one plane with `hide`, within `oval` where one is given:
+// alpha is put back as it was, and samples that sit in the high bits get
+// their unused low bits cleared again.
 template <typename Hide>
 void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
-                  const cv::Rect& area, RegionScratch& scratch, Hide hide) {
+                  const cv::Rect& area, const cv::Rect2f* oval, RegionScratch& scratch, Hide hide) {
     if (!format.planes[plane].hidden || !frame.data[plane] || area.empty()) {
         return;
     }
     cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
+    cv::Mat before;
+    if (oval) {
+        before = reused_image(scratch.before, view.size(), view.type());
+        view.copyTo(before);
+    }
     const int alpha = plane == 0 ? format.alpha_channel : -1;
     cv::Mat kept;
     if (alpha >= 0) {
@@ -51,6 +124,9 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
         cv::extractChannel(view, kept, alpha);
     }
     hide(view);
+    if (oval) {
+        keep_outside_oval(view, before, format, plane, area, *oval);
+    }
     if (alpha >= 0) {
         cv::insertChannel(kept, view, alpha);
     }
@@ -85,10 +161,20 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
         if (!face.hidden) {
             continue;
         }
+        // An oval that is no number, or that holds the whole region, leaves
+        // nothing to put back.
+        const cv::Rect2f& oval = face.oval;
+        const int block = settings.obscure_mode == kBlur
+                              ? 1
+                              : block_side(settings.pixel_size, std::max(face.face_side, 1));
+        const bool whole_region =
+            !std::isfinite(oval.x + oval.y + oval.width + oval.height) || oval.empty() ||
+            holds(oval, face.region) ||
+            std::min(face.region.width, face.region.height) < kLeastBlocksInOval * block;
         for (int plane = 0; plane < format.plane_count; ++plane) {
             const cv::Rect whole(cv::Point(), plane_size(format, plane, size.width, size.height));
             obscure_area(frame, format, plane, plane_region(format, plane, face.region) & whole,
-                         scratch, [&](cv::Mat& view) {
+                         whole_region ? nullptr : &oval, scratch, [&](cv::Mat& view) {
                              obscure_view(view, settings, plane_side(format, plane, face.face_side),
                                           scratch.resample);
                          });
@@ -105,7 +191,7 @@ void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int
                                          static_cast<int>(frame.height));
         const int block = std::max({pixel_size >> format.planes[plane].x_shift,
                                     (size.height + kMostBlocksAcross - 1) / kMostBlocksAcross, 2});
-        obscure_area(frame, format, plane, cv::Rect(cv::Point(), size), scratch,
+        obscure_area(frame, format, plane, cv::Rect(cv::Point(), size), nullptr, scratch,
                      [&](cv::Mat& view) { pixelate_view(view, block, scratch.resample); });
     }
 }
@@ -119,12 +205,7 @@ void obscure_view(cv::Mat& view, const FilterSettings& settings, int face_side,
     if (settings.obscure_mode == kBlur) {
         blur_view(view, settings.blur_radius, face_side, scratch);
     } else {
-        // However small the blocks asked for, a large face gets no more than a
-        // handful across: many small blocks still show who it is. The blocks
-        // follow the face, not the region, so that a region grown around a
-        // moving face is not a few giant blocks.
-        const int fewest_pixels = (face_side + kMostBlocksAcross - 1) / kMostBlocksAcross;
-        pixelate_view(view, std::max(settings.pixel_size, fewest_pixels), scratch);
+        pixelate_view(view, block_side(settings.pixel_size, face_side), scratch);
     }
 }
 

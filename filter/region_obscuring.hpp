@@ -13,18 +13,20 @@
 namespace veilcam {
 
 // Kept between frames: the resamplers' buffers, plane areas unpacked from
-// 10-bit packing, and the alpha samples put back after hiding.
+// 10-bit packing, the alpha samples put back after hiding, and the samples
+// outside a face's oval put back likewise.
 struct RegionScratch {
     ResampleScratch resample;
     cv::Mat unpacked;
     cv::Mat alpha;
+    cv::Mat before;
 };
 
 // The samples of a plane that touch the frame region `r`: a subsampled plane
 // rounds outwards, so that chroma covers whatever luma covers.
 cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r);
 
-// Hides the regions of `faces` marked hidden, in every plane; alpha planes
+// Hides the ovals of `faces` marked hidden, in every plane; alpha planes
 // and alpha samples stay as they are.
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
                    const std::vector<FaceRegion>& faces, const FilterSettings& settings,

@@ -83,6 +83,29 @@ TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
     }
 }
 
+// A close-up of three people, their regions with the default margin over a
+// third of the picture: the faces are hidden, and the corners of their
+// regions, the picture around the faces, are not.
+TEST(FailClosed, ACloseUpHidesEveryFaceAndNotTheCornersAroundIt) {
+    const test::LabelledPhoto photo = test::scaled(test::labelled_photos()[3], cv::Size(1280, 960));
+    const cv::Rect close_up(0, 120, 1280, 800);
+    std::vector<cv::Rect> faces;
+    for (const cv::Rect& face : photo.faces) {
+        faces.push_back(face - close_up.tl());
+    }
+    const TestFrame before = test::make_frame(photo.image(close_up), VIDEO_FORMAT_I420);
+    for (const int mode : {0, 1}) {
+        TestFilter filter([&](obs_data_t* s) { obs_data_set_int(s, "obscure_mode", mode); });
+        TestFrame frame = before;
+        filter.run(frame);
+        for (const cv::Rect& face : faces) {
+            EXPECT_LE(test::unchanged_share(before, frame, face), 0.2) << "mode " << mode;
+        }
+        const double changed = test::changed_bytes_outside(before, frame, 0, {}) / (1280.0 * 800);
+        EXPECT_LT(changed, 1.0 / 3) << "mode " << mode;
+    }
+}
+
 TEST(FailClosed, FailuresInTheFramePathNeverShowAFace) {
     test::LogCapture log;
     const test::LabelledPhoto& photo = test::labelled_photos()[3];
