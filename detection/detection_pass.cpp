@@ -42,42 +42,46 @@ bool wants_profile_pass(DetectionState& state, const FilterSettings& s, size_t f
     return s.mirrored_profile_pass && (faces_found == 0 || periodic);
 }
 
-void search_views(FaceModel& model, DetectionState& state, const FilterSettings& s,
-                  const DetectionView& whole, const DetectionView& tile,
-                  const cv::Rect& frame_rect) {
-    // Every run goes through the same list and the same merge: a face seen
-    // whole and in the tile too is one face.
-    enum class Run { Whole, Mirrored, Tile };
-    for (const Run run : {Run::Whole, Run::Mirrored, Run::Tile}) {
-        const DetectionView& view = run == Run::Tile ? tile : whole;
-        if (run == Run::Mirrored) {
-            if (!wants_profile_pass(state, s, state.detections.size())) {
-                continue;
-            }
-            cv::flip(whole.image, state.mirror_image, 1);
-        } else if (view.image.empty()) {
+// Runs the detector on `view` (the mirror image of it with `mirrored`) and
+// merges what it finds into the pass's list; a part seen closer adds only
+// faces that the whole picture did not show.
+void search_view(FaceModel& model, DetectionState& state, const FilterSettings& s,
+                 const DetectionView& view, bool mirrored, bool closer,
+                 const cv::Rect& frame_rect) {
+    run_detector(model, s, mirrored ? state.mirror_image : view.image, view.scale, mirrored,
+                 state.raw_detections);
+    for (const FaceDetection& found : state.raw_detections) {
+        FaceDetection face((found.box + view.origin) & frame_rect, found.points);
+        for (cv::Point2f& point : face.points) {
+            point += cv::Point2f(view.origin);
+        }
+        // A face the whole picture shows too keeps the whole picture's box:
+        // it would otherwise change from pass to pass with the tile, and the
+        // tracker take that for motion. Part of such a face, seen closer, is
+        // no face of its own either.
+        if (closer && std::any_of(state.detections.begin(), state.detections.end(),
+                                  [&](const FaceDetection& d) {
+                                      return box_iou(d.box, face.box) >= kMergeThreshold ||
+                                             (d.box & face.box).area() * 2 >= face.box.area();
+                                  })) {
             continue;
         }
-        run_detector(model, s, run == Run::Mirrored ? state.mirror_image : view.image, view.scale,
-                     run == Run::Mirrored, state.raw_detections);
-        for (const FaceDetection& found : state.raw_detections) {
-            FaceDetection face((found.box + view.origin) & frame_rect, found.points);
-            for (cv::Point2f& point : face.points) {
-                point += cv::Point2f(view.origin);
-            }
-            // A face the whole picture shows too keeps the whole picture's
-            // box: it would otherwise change from pass to pass with the tile,
-            // and the tracker take that for motion. Part of such a face, seen
-            // closer, is no face of its own either.
-            if (run == Run::Tile &&
-                std::any_of(state.detections.begin(), state.detections.end(),
-                            [&](const FaceDetection& d) {
-                                return box_iou(d.box, face.box) >= kMergeThreshold ||
-                                       (d.box & face.box).area() * 2 >= face.box.area();
-                            })) {
-                continue;
-            }
-            merge_detection(state.detections, face, kMergeThreshold);
+        merge_detection(state.detections, face, kMergeThreshold);
+    }
+}
+
+// Every run goes through the same list and the same merge: a face seen whole
+// and closer too is one face.
+void search_views(FaceModel& model, DetectionState& state, const FilterSettings& s,
+                  const PassViews& views, const cv::Rect& frame_rect) {
+    search_view(model, state, s, views.whole, false, false, frame_rect);
+    if (wants_profile_pass(state, s, state.detections.size())) {
+        cv::flip(views.whole.image, state.mirror_image, 1);
+        search_view(model, state, s, views.whole, true, false, frame_rect);
+    }
+    for (const DetectionView& view : views.closer) {
+        if (!view.image.empty()) {
+            search_view(model, state, s, view, false, true, frame_rect);
         }
     }
 }
@@ -150,12 +154,13 @@ double detection_scale(const FaceModel& model, int32_t max_dimension, cv::Size f
 }
 
 void find_faces(FaceModel& model, DetectionState& state, const FilterSettings& s,
-                const DetectionView& whole, const DetectionView& tile, cv::Size frame_size) {
+                const PassViews& views, cv::Size frame_size) {
     state.detections.clear();
     // Nothing as thin as this holds a face, and the networks cannot take it.
     constexpr int kSmallestImage = 8;
-    if (whole.image.cols >= kSmallestImage && whole.image.rows >= kSmallestImage) {
-        search_views(model, state, s, whole, tile, cv::Rect(cv::Point(), frame_size));
+    const cv::Mat& whole = views.whole.image;
+    if (whole.cols >= kSmallestImage && whole.rows >= kSmallestImage) {
+        search_views(model, state, s, views, cv::Rect(cv::Point(), frame_size));
     }
 }
 

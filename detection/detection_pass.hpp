@@ -7,6 +7,7 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include <array>
 #include <vector>
 
 namespace veilcam {
@@ -35,12 +36,18 @@ struct DetectionView {
     cv::Point origin;
 };
 
+// What one pass searches: the whole picture, and parts of it seen closer
+// (this pass's tile, and where small faces were seen); a part whose image
+// is empty is not searched.
+struct PassViews {
+    DetectionView whole;
+    std::array<DetectionView, 2> closer;
+};
+
 // Finds the faces of one frame, in frame pixels, in the order the tracker
-// relies on, into `state.detections`: in `whole` (the whole picture) and in
-// `tile` (a part of it seen closer; none when its image is empty). Throws
-// what the network throws.
+// relies on, into `state.detections`. Throws what the network throws.
 void find_faces(FaceModel& model, DetectionState& state, const FilterSettings& settings,
-                const DetectionView& whole, const DetectionView& tile, cv::Size frame_size);
+                const PassViews& views, cv::Size frame_size);
 
 // Appends a detector's face (in the detection image) to `out` in frame
 // pixels, unless its box is not a number, absurdly far out, or the face it

@@ -1,5 +1,7 @@
 #include "detection/detection_tiles.hpp"
 
+#include "tracking/box_geometry.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -47,6 +49,29 @@ DetectionTile detection_tile(cv::Size frame_size, double whole_scale, int32_t mi
 
 float smallest_box_found_whole(double whole_scale) {
     return static_cast<float>(kFoundFaceSide / whole_scale);
+}
+
+cv::Rect follow_up_area(const std::vector<FaceTrack>& tracks, float smallest_box,
+                        const DetectionTile& tile, cv::Size frame_size) {
+    const FaceTrack* oldest = nullptr;
+    const cv::Rect2f searched(tile.area);
+    for (const FaceTrack& track : tracks) {
+        const cv::Rect2f place = hidden_box(track);
+        if (std::min(track.place.width, track.place.height) < smallest_box &&
+            track.missed_since_cut < 0 && (place & searched) != place &&
+            (!oldest || track.seen_at < oldest->seen_at)) {
+            oldest = &track;
+        }
+    }
+    if (tile.area.empty() || !oldest) {
+        return {};
+    }
+    const cv::Size size = tile.area.size();
+    const cv::Point2f middle = box_middle(hidden_box(*oldest));
+    const int x = std::clamp(even(middle.x - size.width / 2.0), 0, frame_size.width - size.width);
+    const int y =
+        std::clamp(even(middle.y - size.height / 2.0), 0, frame_size.height - size.height);
+    return {x, y, size.width, size.height};
 }
 
 } // namespace veilcam

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "tracking/face_tracker.hpp"
+
 #include <opencv2/core/types.hpp>
 
 #include <cstdint>
+#include <vector>
 
 namespace veilcam {
 
@@ -26,5 +29,13 @@ DetectionTile detection_tile(cv::Size frame_size, double whole_scale, int32_t mi
 // The shortest box side that the whole picture at `whole_scale` finds
 // anywhere: smaller faces are found in their tile alone.
 float smallest_box_found_whole(double whole_scale);
+
+// Between visits of its tile, a small face that moves would walk out of
+// where it was seen: each pass also looks, at the tile's scale, at an area
+// of `tile`'s size around where the small face found longest ago is now,
+// with the small faces near it. Empty when no small face of this shot lies
+// outside `tile`.
+cv::Rect follow_up_area(const std::vector<FaceTrack>& tracks, float smallest_box,
+                        const DetectionTile& tile, cv::Size frame_size);
 
 } // namespace veilcam

@@ -205,10 +205,10 @@ bool detect_frame(FaceDetector& f, DetectionState& state, const DetectorChoice& 
         if (starting) {
             say_slow_start(f, std::chrono::steady_clock::now() - began, frame_milliseconds);
         }
-        DetectionView whole, tile;
-        source.make_views(*f.model, whole, tile);
+        PassViews views;
+        source.make_views(*f.model, views);
         try {
-            find_faces(*f.model, state, settings, whole, tile, frame_size);
+            find_faces(*f.model, state, settings, views, frame_size);
         } catch (const std::exception& e) {
             state.detections.clear();
             inference_failed(f, e.what());

@@ -45,7 +45,7 @@ struct FaceDetector {
 // largest side and whether it wants colour decide them.
 class DetectionSource {
   public:
-    virtual void make_views(const FaceModel& model, DetectionView& whole, DetectionView& tile) = 0;
+    virtual void make_views(const FaceModel& model, PassViews& views) = 0;
 
   protected:
     ~DetectionSource() = default;

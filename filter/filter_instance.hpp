@@ -51,6 +51,7 @@ struct FilterInstance {
     // Kept between frames so that OpenCV and the resamplers reuse their buffers.
     DetectionImages images;
     DetectionImages tile_images;          // a second set: the tile keeps its own sizes
+    DetectionImages follow_up_images;     // and a third, where small faces were seen
     std::vector<FaceRegion> face_regions; // this frame's, for obscuring and the overlay
     RegionScratch region_scratch;
     OverlayScratch overlay;

@@ -52,25 +52,33 @@ class FrameViews final : public DetectionSource {
     FrameViews(FilterInstance& f, const obs_source_frame& frame, const FrameFormat& format)
         : f(f), frame(frame), format(format) {}
 
-    void make_views(const FaceModel& model, DetectionView& whole, DetectionView& tile) override {
+    void make_views(const FaceModel& model, PassViews& views) override {
         const bool colour = model.wants_colour();
         const cv::Rect all = frame_rect(frame);
         whole_scale = detection_scale(model, f.settings.detection_max_dimension, all.size());
         searched_tile = detection_tile(all.size(), whole_scale, f.settings.minimum_face_size,
                                        f.detection.tiles_searched);
-        whole = {make_detection_image(frame, format, all, whole_scale, colour, f.images),
-                 whole_scale,
-                 {}};
-        tile = {searched_tile.count > 0
-                    ? make_detection_image(frame, format, searched_tile.area, searched_tile.scale,
-                                           colour, f.tile_images)
-                    : cv::Mat(),
-                searched_tile.scale, upright_origin(searched_tile.area, frame)};
+        followed = follow_up_area(f.tracker.tracks(), smallest_box_found_whole(whole_scale),
+                                  searched_tile, all.size());
+        views.whole = {make_detection_image(frame, format, all, whole_scale, colour, f.images),
+                       whole_scale,
+                       {}};
+        const std::array<std::pair<cv::Rect, DetectionImages*>, 2> closer{
+            {{searched_tile.area, &f.tile_images}, {followed, &f.follow_up_images}}};
+        for (size_t i = 0; i < closer.size(); ++i) {
+            const auto& [area, images] = closer[i];
+            views.closer[i] = {area.empty()
+                                   ? cv::Mat()
+                                   : make_detection_image(frame, format, area, searched_tile.scale,
+                                                          colour, *images),
+                               searched_tile.scale, upright_origin(area, frame)};
+        }
     }
 
     // What the latest views were made with, for the tracker.
     double whole_scale = 1.0;
     DetectionTile searched_tile;
+    cv::Rect followed;
 
   private:
     FilterInstance& f;
@@ -97,7 +105,7 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
         const DetectionTile& tile = views.searched_tile;
         f.detection.tiles_searched += tile.count > 0;
         const PassReach reach{tile.count > 0 ? smallest_box_found_whole(views.whole_scale) : 0.0f,
-                              cv::Rect2f(tile.area)};
+                              {cv::Rect2f(tile.area), cv::Rect2f(views.followed)}};
         f.tracker.update(f.detection.detections, f.frame_index, new_shot, reach);
         f.latest_pass = f.frame_index;
     }

@@ -105,6 +105,38 @@ TEST(OverTime, FastFacesStayInsideTheirRegionOnEveryFrame) {
     }
 }
 
+TEST(OverTime, SmallFacesMovingInAFullHdFrameStayHiddenOnceFound) {
+    // Labelled faces of 24 to 32 pixels with their surroundings, each walking
+    // 4 pixels a frame across a plain 1920x1080 picture: found when a tile
+    // comes round, then found again on every pass wherever they went.
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    for (const int side : {24, 32}) {
+        const cv::Rect face = photo.faces[0];
+        cv::Mat patch;
+        cv::resize(photo.image(cv::Rect(face.tl() - cv::Point(face.width / 2, face.height / 2),
+                                        face.size() * 2)),
+                   patch, {side * 2, side * 2}, 0, 0, cv::INTER_AREA);
+        test::TestFilter filter;
+        int found_at = -1, visible = 0;
+        for (int n = 0; n < 160; ++n) {
+            const cv::Point at(100 + 4 * n, 500 + n);
+            cv::Mat picture(1080, 1920, CV_8UC3, cv::Scalar::all(90));
+            patch.copyTo(picture(cv::Rect(at, patch.size())));
+            const TestFrame before = test::make_frame(picture, VIDEO_FORMAT_I420);
+            TestFrame frame = before;
+            filter.run(frame);
+            const bool hidden = test::unchanged_share(before, frame,
+                                                      {at + cv::Point(side / 2, side / 2),
+                                                       cv::Size(side, side)}) <= 0.2;
+            found_at = found_at < 0 && hidden ? n : found_at;
+            visible += found_at >= 0 && !hidden;
+        }
+        EXPECT_GE(found_at, 0) << side << " pixels";
+        EXPECT_LE(found_at, 60) << side << " pixels: found late";
+        EXPECT_EQ(visible, 0) << side << " pixels: frames visible after it was found";
+    }
+}
+
 // A 1280x720 shot of a sample photo, fitted into `fit` and centred on
 // `background` (grey where there is none), seen through a camera that has
 // moved `shift` pixels and zoomed in `zoom` times about the picture's middle,

@@ -58,13 +58,15 @@ cv::Rect2f hidden_box(const FaceTrack& track);
 
 // Where a detection pass looked for faces: a face it could not have found
 // there does not count as missed. Faces whose box has a shorter side than
-// `smallest_box` are looked for only inside `tile`.
+// `smallest_box` are looked for only inside the areas seen `closer`.
 struct PassReach {
     float smallest_box = 0.0f;
-    cv::Rect2f tile;
+    std::array<cv::Rect2f, 2> closer;
 
     bool covers(const cv::Rect2f& box) const {
-        return std::min(box.width, box.height) >= smallest_box || (box & tile) == box;
+        return std::min(box.width, box.height) >= smallest_box ||
+               std::any_of(closer.begin(), closer.end(),
+                           [&](const cv::Rect2f& area) { return (box & area) == box; });
     }
 };
 
