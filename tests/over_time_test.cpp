@@ -105,6 +105,35 @@ TEST(OverTime, FastFacesStayInsideTheirRegionOnEveryFrame) {
     }
 }
 
+TEST(OverTime, AStillFaceThatStartsToMoveStaysHiddenAtEveryInterval) {
+    // A 48-pixel face with its surroundings, still for a second, then walking
+    // right at 20 pixels a frame across a 1280x720 picture of dogs.
+    const test::LabelledPhoto& photo = test::labelled_photos()[2];
+    const cv::Rect face = photo.faces[0];
+    cv::Mat patch;
+    cv::resize(photo.image(cv::Rect(face.tl() - cv::Point(face.width / 2, face.height / 2),
+                                    face.size() * 2)),
+               patch, {96, 96}, 0, 0, cv::INTER_AREA);
+    cv::Mat dogs;
+    cv::resize(test::load_sample("dogs.jpg"), dogs, {1280, 720}, 0, 0, cv::INTER_AREA);
+    for (const int interval : {2, 6, 15}) {
+        test::TestFilter filter(
+            [&](obs_data_t* s) { obs_data_set_int(s, "detection_interval", interval); });
+        int visible = 0;
+        for (int n = 0; n < 80; ++n) {
+            const cv::Point at(60 + 20 * std::max(n - 30, 0), 300);
+            cv::Mat picture = dogs.clone();
+            patch.copyTo(picture(cv::Rect(at, patch.size())));
+            const TestFrame before = test::make_frame(picture, VIDEO_FORMAT_I420);
+            TestFrame frame = before;
+            filter.run(frame);
+            visible += test::unchanged_share(before, frame,
+                                             {at + cv::Point(24, 24), cv::Size(48, 48)}) > 0.2;
+        }
+        EXPECT_EQ(visible, 0) << "every " << interval << " frames: frames visible";
+    }
+}
+
 TEST(OverTime, SmallFacesMovingInAFullHdFrameStayHiddenOnceFound) {
     // Labelled faces of 24 to 32 pixels with their surroundings, each walking
     // 4 pixels a frame across a plain 1920x1080 picture: found when a tile

@@ -73,19 +73,19 @@ void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
         }
         const float size = std::max(track.place.width, track.place.height);
         track.carried = motion.apply(track.carried);
-        // Its own motion goes on, but takes it no further from where the
-        // camera carried it than a face goes.
+        // Its own motion goes on, but carried along unmeasured it takes the
+        // face no further than a face goes from where it was last found or
+        // measured: a speed guessed from two detections may be wrong.
         const float limit = kFurthestReach * size;
-        const cv::Point2f own =
-            box_middle(motion.apply(track.place)) + track.velocity - box_middle(track.carried);
-        const cv::Point2f expected =
-            box_middle(track.carried) +
-            cv::Point2f(std::clamp(own.x, -limit, limit), std::clamp(own.y, -limit, limit));
-        const cv::Point2f guess = expected - box_middle(track.place);
+        const cv::Point2f own = track.guessed + track.velocity;
+        const cv::Point2f kept(std::clamp(own.x, -limit, limit), std::clamp(own.y, -limit, limit));
+        const cv::Point2f guess =
+            box_middle(motion.apply(track.place)) - box_middle(track.place) + kept - track.guessed;
         cv::Point2f shift;
         // The face with some of its hair and surroundings, which move with it.
         const cv::Rect2f around = grown_box(track.place, kMeasuredMargin * size);
         if (measure_shift(before, now, around, guess, kFastestFace, shift)) {
+            track.guessed = {};
             track.doubt =
                 std::max(track.doubt, std::min(track.doubt + kMeasuredDoubt * pitch, pitch));
         } else {
@@ -93,6 +93,7 @@ void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
             // motion within a share of a grid pitch and of its own speed a
             // frame; one seen once may be moving in any way.
             shift = guess;
+            track.guessed = kept;
             track.doubt += track.velocity_known
                                ? kMeasuredDoubt * pitch +
                                      kCarriedDoubt * std::hypot(track.velocity.x, track.velocity.y)
@@ -156,6 +157,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
                                    : cv::Point2f();
             track.velocity_known = !new_shot;
             track.place = track.carried = found;
+            track.guessed = {};
             track.seen_at = frame;
             track.doubt = 0.0f;
             track.missed_since_cut = -1;

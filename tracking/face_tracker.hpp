@@ -33,12 +33,13 @@ struct FaceTrack {
     uint64_t id = 0;
     cv::Rect2f box; // smoothed from pass to pass, moved along with the face
     int32_t missed = 0;
-    uint64_t seen_at = 0;          // the frame it was last found on
-    cv::Rect2f place;              // where the face is now: found, then followed frame by frame
-    float doubt = 0.0f;            // how far the face may be from `place`, in pixels each way
-    cv::Rect2f carried;            // where the camera alone carried the face since it was found
-    cv::Point2f velocity;          // its own motion in pixels a frame, the camera's left out
-    bool velocity_known = false;   // seen twice in one shot
+    uint64_t seen_at = 0;        // the frame it was last found on
+    cv::Rect2f place;            // where the face is now: found, then followed frame by frame
+    float doubt = 0.0f;          // how far the face may be from `place`, in pixels each way
+    cv::Rect2f carried;          // where the camera alone carried the face since it was found
+    cv::Point2f velocity;        // its own motion in pixels a frame, the camera's left out
+    cv::Point2f guessed;         // its own motion carried along since it was last found or measured
+    bool velocity_known = false; // seen twice in one shot
     int32_t missed_since_cut = -1; // passes since a cut that missed it; -1: none
     bool overlapping = false;      // its box overlaps another track's now
     bool crossed = false;          // it has overlapped another: who is who may have swapped
