@@ -105,7 +105,8 @@ bool detect_and_track(FilterInstance& f, const obs_source_frame& frame, const Fr
         const DetectionTile& tile = views.searched_tile;
         f.detection.tiles_searched += tile.count > 0;
         const PassReach reach{tile.count > 0 ? smallest_box_found_whole(views.whole_scale) : 0.0f,
-                              {cv::Rect2f(tile.area), cv::Rect2f(views.followed)}};
+                              {cv::Rect2f(tile.area), cv::Rect2f(views.followed)},
+                              std::max(tile.count, 1)};
         f.tracker.update(f.detection.detections, f.frame_index, new_shot, reach);
         f.latest_pass = f.frame_index;
     }

@@ -81,6 +81,28 @@ TEST(FaceTracker, AfterACutTheOldShotsFacesEndUnlessOneOfTheNextTwoPassesFindsTh
     EXPECT_EQ(ids.str(), "2 3 ") << "the face found by neither pass ends, held or not";
 }
 
+TEST(FaceTracker, AStreamOfSmallFacesOutsideTheSearchedTileKeepsTheListBounded) {
+    // A 4K crowd passing by: 20 new small faces a pass for 2,000 passes, each
+    // seen once, while the passes look closely at one tile of 64 in turn.
+    FaceTracker tracker(0.0f, 0.3f, 24);
+    cv::RNG rng(3);
+    std::vector<FaceDetection> faces(20);
+    for (int pass = 0; pass < 2000; ++pass) {
+        for (FaceDetection& face : faces) {
+            face = FaceDetection(rng.uniform(0, 3820), rng.uniform(0, 2140), 20, 20);
+        }
+        PassReach reach{
+            40.0f, {cv::Rect2f(480.0f * (pass % 8), 270.0f * (pass / 8 % 8), 480, 270)}, 64};
+        tracker.update(faces, static_cast<uint64_t>(pass), false, reach);
+    }
+    EXPECT_LE(tracker.tracks().size(), 512u);
+    for (const FaceDetection& face : faces) {
+        EXPECT_TRUE(std::any_of(tracker.tracks().begin(), tracker.tracks().end(),
+                                [&](const FaceTrack& t) { return t.box == cv::Rect2f(face.box); }))
+            << "a face of the last pass has no track";
+    }
+}
+
 TEST(FrameMotion, AStillPictureStaysWhereItIsAndAMovedOneMovesAsFar) {
     // A 1280x720 camera's grid over a photo, its view `offset` points in.
     cv::Mat grey;

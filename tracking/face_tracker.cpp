@@ -19,6 +19,10 @@ void FaceTracker::configure(float smoothing, float match_threshold, int32_t hold
 
 namespace {
 
+// Far more faces than any picture holds: a crowd that keeps coming cannot
+// grow the list without end.
+constexpr size_t kMostTracks = 512;
+
 // A face on camera moves no faster than this, in pixels a frame, beyond
 // what the camera's own motion adds.
 constexpr float kFastestFace = 80.0f;
@@ -167,11 +171,15 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
             ++track.missed;
         } else if (reach.covers(track.place)) {
             ++track.missed;
+            track.unreached = 0;
+        } else {
+            ++track.unreached;
         }
     }
 
     for (size_t i = 0; i < detections.size(); ++i) {
         if (!taken_[i]) {
+            make_room();
             const cv::Rect2f found(detections[i].box);
             FaceTrack track;
             track.id = hand_out_id();
@@ -185,8 +193,12 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
 
     // The previous shot's faces that two passes of the new one did not find.
     constexpr int32_t kPassesAfterCut = 2;
-    end_tracks_if([this](const FaceTrack& t) {
-        return t.missed > hold_frames_ || t.missed_since_cut >= kPassesAfterCut;
+    // A face out of every pass's reach for its hold over as many rounds of
+    // the picture has gone unseen as long as a missed one.
+    const int64_t unreached_hold = static_cast<int64_t>(hold_frames_) * reach.passes_round;
+    end_tracks_if([&](const FaceTrack& t) {
+        return t.missed > hold_frames_ || t.missed_since_cut >= kPassesAfterCut ||
+               t.unreached > unreached_hold;
     });
     renumber_crossing_tracks();
 }
@@ -197,19 +209,44 @@ uint64_t FaceTracker::hand_out_id() {
     return id;
 }
 
+void FaceTracker::make_room() {
+    if (tracks_.size() < kMostTracks) {
+        return;
+    }
+    // The face unseen longest gives way: a face found now is hidden whatever.
+    const auto stalest = std::min_element(
+        tracks_.begin(), tracks_.end(),
+        [](const FaceTrack& a, const FaceTrack& b) { return a.seen_at < b.seen_at; });
+    tracks_.erase(stalest);
+}
+
 void FaceTracker::renumber_crossing_tracks() {
-    for (size_t i = 0; i < tracks_.size(); ++i) {
-        bool overlapping = false;
-        for (size_t j = 0; j < tracks_.size() && !overlapping; ++j) {
-            overlapping = j != i && (tracks_[i].box & tracks_[j].box).area() > 0.0f;
+    // Swept from left to right: a box meets only those that start before it
+    // ends, so many faces cost little more than their sorting.
+    by_left_.resize(tracks_.size());
+    for (size_t i = 0; i < by_left_.size(); ++i) {
+        by_left_[i] = i;
+    }
+    std::sort(by_left_.begin(), by_left_.end(),
+              [this](size_t a, size_t b) { return tracks_[a].box.x < tracks_[b].box.x; });
+    overlapping_.assign(tracks_.size(), false);
+    for (size_t n = 0; n < by_left_.size(); ++n) {
+        const cv::Rect2f& box = tracks_[by_left_[n]].box;
+        for (size_t m = n + 1;
+             m < by_left_.size() && tracks_[by_left_[m]].box.x < box.x + box.width; ++m) {
+            if ((box & tracks_[by_left_[m]].box).area() > 0.0f) {
+                overlapping_[by_left_[n]] = overlapping_[by_left_[m]] = true;
+            }
         }
+    }
+    for (size_t i = 0; i < tracks_.size(); ++i) {
         FaceTrack& track = tracks_[i];
-        if (overlapping && !track.overlapping) {
+        if (overlapping_[i] && !track.overlapping) {
             track.id = hand_out_id();
             track.crossed = true;
             track.checked = false;
         }
-        track.overlapping = overlapping;
+        track.overlapping = overlapping_[i];
     }
 }
 

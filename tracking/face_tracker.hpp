@@ -33,6 +33,7 @@ struct FaceTrack {
     uint64_t id = 0;
     cv::Rect2f box; // smoothed from pass to pass, moved along with the face
     int32_t missed = 0;
+    int32_t unreached = 0;       // passes in a row that could not have found it
     uint64_t seen_at = 0;        // the frame it was last found on
     cv::Rect2f place;            // where the face is now: found, then followed frame by frame
     float doubt = 0.0f;          // how far the face may be from `place`, in pixels each way
@@ -63,6 +64,7 @@ cv::Rect2f hidden_box(const FaceTrack& track);
 struct PassReach {
     float smallest_box = 0.0f;
     std::array<cv::Rect2f, 2> closer;
+    int passes_round = 1; // passes until every part of the picture was seen closer
 
     bool covers(const cv::Rect2f& box) const {
         return std::min(box.width, box.height) >= smallest_box ||
@@ -132,6 +134,7 @@ class FaceTracker {
 
   private:
     void renumber_crossing_tracks();
+    void make_room();
     uint64_t hand_out_id();
 
     float smoothing_ = 0.0f;
@@ -141,6 +144,8 @@ class FaceTracker {
     uint64_t tracks_started_ = 0;
     std::vector<FaceTrack> tracks_;
     std::vector<bool> taken_;
+    std::vector<size_t> by_left_;
+    std::vector<bool> overlapping_;
 };
 
 } // namespace veilcam
