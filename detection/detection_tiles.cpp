@@ -53,8 +53,11 @@ float smallest_box_found_whole(double whole_scale) {
 
 cv::Rect follow_up_area(const std::vector<FaceTrack>& tracks, float smallest_box,
                         const DetectionTile& tile, cv::Size frame_size) {
-    const FaceTrack* oldest = nullptr;
+    if (tile.area.empty()) {
+        return {};
+    }
     const cv::Rect2f searched(tile.area);
+    const FaceTrack* oldest = nullptr;
     for (const FaceTrack& track : tracks) {
         const cv::Rect2f place = hidden_box(track);
         if (std::min(track.place.width, track.place.height) < smallest_box &&
@@ -63,7 +66,7 @@ cv::Rect follow_up_area(const std::vector<FaceTrack>& tracks, float smallest_box
             oldest = &track;
         }
     }
-    if (tile.area.empty() || !oldest) {
+    if (!oldest) {
         return {};
     }
     const cv::Size size = tile.area.size();

@@ -96,6 +96,15 @@ TEST(FaceTracker, AStreamOfSmallFacesOutsideTheSearchedTileKeepsTheListBounded) 
         tracker.update(faces, static_cast<uint64_t>(pass), false, reach);
     }
     EXPECT_LE(tracker.tracks().size(), 512u);
+    // A small face found again out there counts its unseen passes afresh:
+    // held 2 passes over rounds of 4, it outlives 7 unseen passes twice over.
+    FaceTracker held(0.0f, 0.3f, 2);
+    const std::vector<FaceDetection> one{FaceDetection(100, 100, 20, 20)};
+    const PassReach elsewhere{40.0f, {cv::Rect2f(1000, 1000, 100, 100)}, 4};
+    for (uint64_t pass = 0; pass < 16; ++pass) {
+        held.update(pass % 8 == 0 ? one : std::vector<FaceDetection>{}, pass, false, elsewhere);
+    }
+    EXPECT_EQ(held.tracks().size(), 1u) << "a face found again ended for passes before";
     for (const FaceDetection& face : faces) {
         EXPECT_TRUE(std::any_of(tracker.tracks().begin(), tracker.tracks().end(),
                                 [&](const FaceTrack& t) { return t.box == cv::Rect2f(face.box); }))

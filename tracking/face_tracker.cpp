@@ -154,6 +154,7 @@ void FaceTracker::update(const std::vector<FaceDetection>& detections, uint64_t 
             track.box.width = found.width * (1.0f - keep) + track.box.width * keep;
             track.box.height = found.height * (1.0f - keep) + track.box.height * keep;
             track.missed = 0;
+            track.unreached = 0;
             // Its own motion: how far it got from where the camera took it.
             const bool timed = !new_shot && frame > track.seen_at;
             track.velocity = timed ? (box_middle(found) - box_middle(track.carried)) *
