@@ -83,15 +83,21 @@ void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
         const float limit = kFurthestReach * size;
         const cv::Point2f own = track.guessed + track.velocity;
         const cv::Point2f kept(std::clamp(own.x, -limit, limit), std::clamp(own.y, -limit, limit));
-        const cv::Point2f guess =
-            box_middle(motion.apply(track.place)) - box_middle(track.place) + kept - track.guessed;
+        const cv::Point2f camera = box_middle(motion.apply(track.place)) - box_middle(track.place);
+        const cv::Point2f guess = camera + kept - track.guessed;
         cv::Point2f shift;
         // The face with some of its hair and surroundings, which move with it.
         const cv::Rect2f around = grown_box(track.place, kMeasuredMargin * size);
         if (measure_shift(before, now, around, guess, kFastestFace, shift)) {
+            // A shift more than a grid pitch from both the camera's and the
+            // face's own motion may have followed something else near the
+            // face: the face may be anywhere between them.
+            const double surprise = std::max(
+                0.0, std::min(cv::norm(shift - guess), cv::norm(shift - camera)) - 0.5 * pitch);
             track.guessed = {};
             track.doubt =
-                std::max(track.doubt, std::min(track.doubt + kMeasuredDoubt * pitch, pitch));
+                std::max(track.doubt, std::min(track.doubt + kMeasuredDoubt * pitch, pitch)) +
+                static_cast<float>(surprise);
         } else {
             // Carried along: a face followed across two passes keeps to its
             // motion within a share of a grid pitch and of its own speed a
