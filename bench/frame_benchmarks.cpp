@@ -253,7 +253,7 @@ void map_and_merge(benchmark::State& state, int faces) {
     for (auto _ : state) {
         merged.clear();
         for (const cv::Rect& box : boxes) {
-            merge_detection(merged, map_to_frame(box, 1.0 / 3.0, 0) & cv::Rect(0, 0, 1920, 1080),
+            merge_detection(merged, map_to_frame(box, 1.0 / 3.0, {}) & cv::Rect(0, 0, 1920, 1080),
                             0.35f);
         }
         benchmark::DoNotOptimize(merged.data());

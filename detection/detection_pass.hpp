@@ -14,11 +14,22 @@ namespace veilcam {
 
 // What one filter's detection passes keep from pass to pass, so that a pass
 // allocates nothing it can keep.
+// How a detector run's image is turned from the upright picture: mirrored
+// left to right, or turned a quarter clockwise or counter-clockwise.
+enum class ViewTurn : uint8_t { upright, mirrored, clockwise, counter_clockwise };
+
 struct DetectionState {
+    // Apart, since a mirrored and a turned image differ in shape.
     cv::Mat mirror_image;
+    cv::Mat turned_image;
     std::vector<FaceDetection> detections;
     std::vector<FaceDetection> raw_detections;
     int32_t profile_pass_counter = 0;
+    uint32_t rolled_pass_counter = 0;
+    // Where a face on its side was last found, and for how many more passes
+    // to look there on every pass.
+    ViewTurn rolled_turn = ViewTurn::clockwise;
+    int32_t rolled_passes_left = 0;
     uint32_t tiles_searched = 0; // picks the next pass's tile
     FailureLog face_limit;
 };
@@ -49,10 +60,17 @@ struct PassViews {
 void find_faces(FaceModel& model, DetectionState& state, const FilterSettings& settings,
                 const PassViews& views, cv::Size frame_size);
 
-// Appends a detector's face (in the detection image) to `out` in frame
-// pixels, unless its box is not a number, absurdly far out, or the face it
-// holds is smaller than `minimum_face_size`.
-void add_detector_box(const FoundFace& face, double scale, int mirror_width,
+// An image a detector searched: how it was turned from the upright picture,
+// and its size as turned.
+struct SearchedImage {
+    ViewTurn turn = ViewTurn::upright;
+    cv::Size size;
+};
+
+// Appends a detector's face (in the detection image) to `out` upright in
+// frame pixels, unless its box is not a number, absurdly far out, or the face
+// it holds is smaller than `minimum_face_size`.
+void add_detector_box(const FoundFace& face, double scale, const SearchedImage& searched,
                       int32_t minimum_face_size, std::vector<FaceDetection>& out);
 
 // Adds `face` to `list`, uniting its box with the first entry's that overlaps
@@ -60,9 +78,7 @@ void add_detector_box(const FoundFace& face, double scale, int mirror_width,
 // it; the entry keeps its key points.
 void merge_detection(std::vector<FaceDetection>& list, const FaceDetection& face, float threshold);
 
-// A detector box in the detection image taken back to frame pixels; with
-// `mirror_width` > 0 the box was found in the left-right mirror of an image
-// that wide.
-cv::Rect map_to_frame(const cv::Rect& box, double scale, int mirror_width);
+// A detector box in the searched image taken back upright to frame pixels.
+cv::Rect map_to_frame(const cv::Rect& box, double scale, const SearchedImage& searched);
 
 } // namespace veilcam

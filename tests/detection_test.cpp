@@ -12,25 +12,28 @@
 namespace veilcam {
 namespace {
 
-TEST(MirroredPass, RunsOnEveryFourthPassWithAtMostTwoFacesAndOnEveryEmptyPass) {
+// What each pass looks at besides the upright picture: '.' nothing, 'm' the
+// mirror image, 't' the picture turned a quarter.
+TEST(SecondLook, TurnedEveryThirdPassAndAfterARolledFaceMirroredWhenFewFacesNeverBoth) {
     const cv::Mat two_faces = test::labelled_photos()[2].image;
     const cv::Mat three_faces = test::labelled_photos()[3].image;
     const cv::Mat no_face(240, 320, CV_8UC3, cv::Scalar(90, 100, 110));
-    const std::vector<bool> periodic = {false, false, false, true, false, false, false, true};
-    const std::vector<bool> always(8, true), never(8, false);
+    cv::Mat on_their_side;
+    cv::rotate(three_faces, on_their_side, cv::ROTATE_90_CLOCKWISE);
     struct Case {
         const char* what;
         bool setting, crowd;
         cv::Mat image;
-        std::vector<bool> runs;
+        std::string looks;
     };
     const Case cases[] = {
-        {"two faces", true, false, two_faces, periodic},
-        {"three faces", true, false, three_faces, never},
-        {"no face", true, false, no_face, always},
-        {"no face, crowd mode", true, true, no_face, always},
-        {"two faces, crowd mode", true, true, two_faces, never},
-        {"setting off, no face", false, false, no_face, never},
+        {"two faces", true, false, two_faces, "..t.mt..t"},
+        {"three faces", true, false, three_faces, "..t..t..t"},
+        {"no face", true, false, no_face, "mmtmmtmmt"},
+        {"no face, crowd mode", true, true, no_face, "mmtmmtmmt"},
+        {"two faces, crowd mode", true, true, two_faces, "..t..t..t"},
+        {"setting off, no face", false, false, no_face, "..t..t..t"},
+        {"faces on their side", true, false, on_their_side, "..ttttttt"},
     };
     for (const Case& c : cases) {
         test::TestFilter filter([&](obs_data_t* s) {
@@ -38,15 +41,17 @@ TEST(MirroredPass, RunsOnEveryFourthPassWithAtMostTwoFacesAndOnEveryEmptyPass) {
             obs_data_set_bool(s, "mirrored_profile_pass", c.setting);
             obs_data_set_bool(s, "crowd_mode", c.crowd);
         });
-        cv::Mat& mirror = filter.instance().detection.mirror_image;
-        std::vector<bool> runs;
-        for (int pass = 0; pass < 8; ++pass) {
-            mirror.release();
+        DetectionState& state = filter.instance().detection;
+        std::string looks;
+        for (int pass = 0; pass < 9; ++pass) {
+            state.mirror_image.release();
+            state.turned_image.release();
             test::TestFrame frame = test::make_frame(c.image, VIDEO_FORMAT_BGR3);
             filter.run(frame);
-            runs.push_back(!mirror.empty());
+            looks +=
+                std::string(".mt?")[!state.mirror_image.empty() + 2 * !state.turned_image.empty()];
         }
-        EXPECT_EQ(runs, c.runs) << c.what;
+        EXPECT_EQ(looks, c.looks) << c.what;
     }
 }
 

@@ -220,7 +220,7 @@ TEST(FailClosed, DetectorBoxesThatAreNoNumbersAreDropped) {
     // clang-format on
     for (const auto& [box, kept] : boxes) {
         std::vector<FaceDetection> out;
-        add_detector_box({box}, 0.5, 640, 12, out);
+        add_detector_box({box}, 0.5, {ViewTurn::mirrored, {640, 360}}, 12, out);
         EXPECT_EQ(out.size(), kept ? 1u : 0u) << box;
     }
 }

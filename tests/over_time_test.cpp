@@ -166,6 +166,43 @@ TEST(OverTime, SmallFacesMovingInAFullHdFrameStayHiddenOnceFound) {
     }
 }
 
+TEST(OverTime, FacesOnTheirSideAreFoundWithinTwelveFramesAndStayHidden) {
+    // Each labelled face of a sample photo, 72 pixels with its surroundings,
+    // rolled a quarter either way and walking right at 2 pixels a frame
+    // across a plain 1280x720 picture.
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    for (const cv::Rect& face : photo.faces) {
+        for (const int roll : {cv::ROTATE_90_CLOCKWISE, cv::ROTATE_90_COUNTERCLOCKWISE}) {
+            cv::Mat patch;
+            cv::resize(photo.image(cv::Rect(face.tl() - cv::Point(face.width / 2, face.height / 2),
+                                            face.size() * 2) &
+                                   cv::Rect(0, 0, photo.image.cols, photo.image.rows)),
+                       patch, {144, 144}, 0, 0, cv::INTER_AREA);
+            cv::rotate(patch, patch, roll);
+            test::TestFilter filter;
+            int found_at = -1, visible = 0;
+            for (int n = 0; n < 60; ++n) {
+                const cv::Point at(300 + 2 * n, 300);
+                cv::Mat picture(720, 1280, CV_8UC3, cv::Scalar::all(90));
+                patch.copyTo(picture(cv::Rect(at, patch.size())));
+                const TestFrame before = test::make_frame(picture, VIDEO_FORMAT_I420);
+                TestFrame frame = before;
+                filter.run(frame);
+                const bool hidden =
+                    test::unchanged_share(before, frame,
+                                          {at + cv::Point(36, 36), cv::Size(72, 72)}) <= 0.2;
+                found_at = found_at < 0 && hidden ? n : found_at;
+                visible += found_at >= 0 && !hidden;
+            }
+            const std::string what = "face at " + std::to_string(face.x) + ", rolled " +
+                                     (roll == cv::ROTATE_90_CLOCKWISE ? "clockwise" : "back");
+            EXPECT_GE(found_at, 0) << what;
+            EXPECT_LE(found_at, 12) << what << ": found late";
+            EXPECT_EQ(visible, 0) << what << ": frames visible after it was found";
+        }
+    }
+}
+
 // A 1280x720 shot of a sample photo, fitted into `fit` and centred on
 // `background` (grey where there is none), seen through a camera that has
 // moved `shift` pixels and zoomed in `zoom` times about the picture's middle,

@@ -33,36 +33,70 @@ void key_point_misses(const std::vector<FaceDetection>& faces, const cv::Mat& ph
 }
 
 // The labelled faces, with their key points where YuNet, another network
-// trained apart, puts them on the picture itself (mostly within a tenth of
+// trained apart, puts them on the picture itself (mostly within an eighth of
 // the face): SCRFD's, and those of faces found in the mirror of a half-size
-// copy, taken back to the picture by the detection pass.
-TEST(ScrfdDetector, FindsTheLabelledFacesAndTheirKeyPointsAsTheMirroredPassDoes) {
+// copy or in the copy turned a quarter either way, taken back to the picture
+// by the detection pass.
+TEST(ScrfdDetector, FindsTheLabelledFacesAndTheirKeyPointsAsTheTurnedPassesDo) {
     ScrfdDetector detector(test::scrfd_any_size_model(), 0, OrtProvider::Cpu);
     YunetOpencvDetector yunet(test::yunet_model(), 0.5f);
     int found = 0;
-    std::vector<double> scrfd_misses, mirror_misses;
+    std::vector<double> scrfd_misses;
+    // The mirrored look, on the photo itself; the turned looks, on the photo
+    // rolled the other way, which they see upright. Turned with OpenCV's own
+    // codes, and faces taken back to the photo by the test's own sums.
+    struct Look {
+        ViewTurn turn;
+        int roll, turning; // OpenCV's codes; -1: none, and a mirror
+        std::vector<double> misses;
+    };
+    Look looks[] = {
+        {ViewTurn::mirrored, -1, -1, {}},
+        {ViewTurn::clockwise, cv::ROTATE_90_COUNTERCLOCKWISE, cv::ROTATE_90_CLOCKWISE, {}},
+        {ViewTurn::counter_clockwise, cv::ROTATE_90_CLOCKWISE, cv::ROTATE_90_COUNTERCLOCKWISE, {}}};
     for (const test::LabelledPhoto& photo : test::labelled_photos()) {
-        std::vector<FaceDetection> scrfd, mirrored;
+        std::vector<FaceDetection> scrfd;
         for (const FoundFace& face : detector.detect(photo.image, 0.5f, 20)) {
-            add_detector_box(face, 1.0, 0, 12, scrfd);
-        }
-        cv::Mat mirror;
-        cv::resize(photo.image, mirror, {}, 0.5, 0.5, cv::INTER_AREA);
-        cv::flip(mirror, mirror, 1);
-        for (const FoundFace& face : yunet.detect(mirror, 0.5f, 100)) {
-            add_detector_box(face, 0.5, mirror.cols, 12, mirrored);
+            add_detector_box(face, 1.0, {}, 12, scrfd);
         }
         std::vector<cv::Rect> boxes(scrfd.size());
         std::transform(scrfd.begin(), scrfd.end(), boxes.begin(), [](auto& f) { return f.box; });
         found += test::labels_found(photo.faces, boxes);
         key_point_misses(scrfd, photo.image, scrfd_misses);
-        key_point_misses(mirrored, photo.image, mirror_misses);
+        const float width = static_cast<float>(photo.image.cols);
+        const float height = static_cast<float>(photo.image.rows);
+        for (Look& look : looks) {
+            cv::Mat frame = photo.image, half, searched;
+            if (look.roll >= 0) {
+                cv::rotate(photo.image, frame, look.roll);
+            }
+            cv::resize(frame, half, {}, 0.5, 0.5, cv::INTER_AREA);
+            look.turning < 0 ? cv::flip(half, searched, 1)
+                             : cv::rotate(half, searched, look.turning);
+            std::vector<FaceDetection> faces;
+            for (const FoundFace& face : yunet.detect(searched, 0.5f, 100)) {
+                add_detector_box(face, 0.5, {look.turn, searched.size()}, 12, faces);
+            }
+            const auto to_photo = [&](cv::Point2f p) {
+                return look.roll == cv::ROTATE_90_COUNTERCLOCKWISE ? cv::Point2f(width - p.y, p.x)
+                       : look.roll == cv::ROTATE_90_CLOCKWISE      ? cv::Point2f(p.y, height - p.x)
+                                                                   : p;
+            };
+            for (FaceDetection& face : faces) {
+                face.box = cv::Rect(to_photo(face.box.tl()), to_photo(face.box.br()));
+                for (cv::Point2f& point : face.points) {
+                    point = to_photo(point);
+                }
+            }
+            key_point_misses(faces, photo.image, look.misses);
+        }
     }
     EXPECT_GE(found, 16);
-    for (std::vector<double>* misses : {&scrfd_misses, &mirror_misses}) {
+    for (std::vector<double>* misses :
+         {&scrfd_misses, &looks[0].misses, &looks[1].misses, &looks[2].misses}) {
         ASSERT_GE(misses->size(), 50u);
         std::sort(misses->begin(), misses->end());
-        EXPECT_LT((*misses)[misses->size() / 2], 0.1);
+        EXPECT_LT((*misses)[misses->size() / 2], 0.12);
         EXPECT_LT((*misses)[misses->size() * 9 / 10], 0.25);
     }
 }
