@@ -12,12 +12,12 @@
 
 namespace veilcam {
 
-// What one filter's detection passes keep from pass to pass, so that a pass
-// allocates nothing it can keep.
 // How a detector run's image is turned from the upright picture: mirrored
 // left to right, or turned a quarter clockwise or counter-clockwise.
 enum class ViewTurn : uint8_t { upright, mirrored, clockwise, counter_clockwise };
 
+// What one filter's detection passes keep from pass to pass, so that a pass
+// allocates nothing it can keep.
 struct DetectionState {
     // Apart, since a mirrored and a turned image differ in shape.
     cv::Mat mirror_image;
