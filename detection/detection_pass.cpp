@@ -14,6 +14,9 @@ constexpr float kMergeThreshold = 0.35f;
 constexpr int32_t kProfilePassMaxFaces = 2;
 // Every fourth pass with few faces also looks at the mirror image.
 constexpr int32_t kProfilePassPeriod = 4;
+// Detection-image pixels along each side searched again with their mirror
+// image beyond the edge.
+constexpr int kSideStrip = 32;
 constexpr uint32_t kRolledPassPeriod = 3;
 // Passes a face found on its side is looked for that way after it was last
 // found so: as long as the tracker holds a face it does not find.
@@ -103,6 +106,9 @@ void search_view(FaceModel& model, DetectionState& state, const FilterSettings& 
                  state.raw_detections);
     for (const FaceDetection& found : state.raw_detections) {
         FaceDetection face((found.box + view.origin) & frame_rect, found.points);
+        if (face.box.empty()) {
+            continue; // a face in the mirror image beyond the picture's side
+        }
         for (cv::Point2f& point : face.points) {
             point += cv::Point2f(view.origin);
         }
@@ -118,6 +124,30 @@ void search_view(FaceModel& model, DetectionState& state, const FilterSettings& 
             continue;
         }
         merge_detection(state.detections, face, kMergeThreshold);
+    }
+}
+
+// A face half out of the picture at its left or right edge is, mirrored at
+// that edge, a whole face again: one sliding in is found when under half of
+// it is inside, against two thirds without. So each pass also searches a
+// strip along each side with its mirror image beyond the edge, for faces the
+// whole picture did not show.
+void search_sides(FaceModel& model, DetectionState& state, const FilterSettings& s,
+                  const DetectionView& whole, const cv::Rect& frame_rect) {
+    const int strip = kSideStrip;
+    const cv::Mat& image = whole.image;
+    if (image.cols < 2 * strip) {
+        return; // a face half out of so small a picture is large in it, and found as it is
+    }
+    for (const bool left : {true, false}) {
+        DetectionView& view = state.sides[left ? 0 : 1];
+        const int from = left ? 0 : image.cols - strip;
+        cv::copyMakeBorder(image.colRange(from, from + strip), view.image, 0, 0, left ? strip : 0,
+                           left ? 0 : strip, cv::BORDER_REFLECT | cv::BORDER_ISOLATED);
+        view.scale = whole.scale;
+        view.origin =
+            whole.origin + cv::Point(nearest_int((left ? -strip : from) / whole.scale), 0);
+        search_view(model, state, s, view, ViewTurn::upright, true, frame_rect);
     }
 }
 
@@ -140,6 +170,7 @@ void search_views(FaceModel& model, DetectionState& state, const FilterSettings&
             search_view(model, state, s, view, ViewTurn::upright, true, frame_rect);
         }
     }
+    search_sides(model, state, s, views.whole, frame_rect);
 }
 
 } // namespace

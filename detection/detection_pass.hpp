@@ -16,12 +16,21 @@ namespace veilcam {
 // left to right, or turned a quarter clockwise or counter-clockwise.
 enum class ViewTurn : uint8_t { upright, mirrored, clockwise, counter_clockwise };
 
+// What a detector run searches: a part of the upright picture whose top
+// left corner is `origin` (in frame pixels), shrunk by `scale`.
+struct DetectionView {
+    cv::Mat image;
+    double scale = 1.0;
+    cv::Point origin;
+};
+
 // What one filter's detection passes keep from pass to pass, so that a pass
 // allocates nothing it can keep.
 struct DetectionState {
     // Apart, since a mirrored and a turned image differ in shape.
     cv::Mat mirror_image;
     cv::Mat turned_image;
+    std::array<DetectionView, 2> sides; // the left and right edges, mirrored beyond
     std::vector<FaceDetection> detections;
     std::vector<FaceDetection> raw_detections;
     int32_t profile_pass_counter = 0;
@@ -38,14 +47,6 @@ struct DetectionState {
 // longer side at most `max_dimension` (and what the detector takes), never
 // enlarged.
 double detection_scale(const FaceModel& model, int32_t max_dimension, cv::Size frame_size);
-
-// What a detector run searches: a part of the upright picture whose top
-// left corner is `origin` (in frame pixels), shrunk by `scale`.
-struct DetectionView {
-    cv::Mat image;
-    double scale = 1.0;
-    cv::Point origin;
-};
 
 // What one pass searches: the whole picture, and parts of it seen closer
 // (this pass's tile, and where small faces were seen); a part whose image

@@ -203,6 +203,46 @@ TEST(OverTime, FacesOnTheirSideAreFoundWithinTwelveFramesAndStayHidden) {
     }
 }
 
+TEST(OverTime, AFaceComingInFromASideIsHiddenBeforeHalfOfItIsInside) {
+    // A labelled face of 72 pixels with its surroundings sliding into a
+    // plain 1280x720 picture at 3 pixels a frame, from each edge in turn.
+    // Mirrored at the picture's edge, half a face is a face only across a
+    // side: one coming in at the top or bottom is found later.
+    const test::LabelledPhoto& photo = test::labelled_photos()[3];
+    const cv::Rect face = photo.faces[2];
+    cv::Mat patch;
+    cv::resize(photo.image(cv::Rect(face.tl() - cv::Point(face.width / 2, face.height / 2),
+                                    face.size() * 2)),
+               patch, {144, 144}, 0, 0, cv::INTER_AREA);
+    const cv::Rect frame_rect(0, 0, 1280, 720);
+    const std::pair<const char*, int> edges[] = {
+        {"left", 36}, {"right", 36}, {"top", 66}, {"bottom", 48}};
+    for (int edge = 0; edge < 4; ++edge) {
+        test::TestFilter filter;
+        int hidden_at = -1, visible = 0;
+        // How far the face is inside, in pixels.
+        for (int inside = 3; inside <= 108; inside += 3) {
+            const cv::Point at[] = {
+                {inside - 72, 300}, {1280 - inside, 300}, {600, inside - 72}, {600, 720 - inside}};
+            const cv::Rect face_at(at[edge], cv::Size(72, 72));
+            const cv::Rect patch_at = cv::Rect(at[edge] - cv::Point(36, 36), patch.size());
+            const cv::Rect shown = patch_at & frame_rect;
+            cv::Mat picture(720, 1280, CV_8UC3, cv::Scalar::all(90));
+            patch(shown - patch_at.tl()).copyTo(picture(shown));
+            const TestFrame before = test::make_frame(picture, VIDEO_FORMAT_I420);
+            TestFrame frame = before;
+            filter.run(frame);
+            const bool hidden = test::unchanged_share(before, frame, face_at & frame_rect) <= 0.2;
+            hidden_at = hidden_at < 0 && hidden ? inside : hidden_at;
+            visible += hidden_at >= 0 && !hidden;
+        }
+        const auto& [name, latest] = edges[edge];
+        EXPECT_GE(hidden_at, 0) << name;
+        EXPECT_LT(hidden_at, latest) << name << ": pixels inside when first hidden";
+        EXPECT_EQ(visible, 0) << name << ": frames visible after it was hidden";
+    }
+}
+
 // A 1280x720 shot of a sample photo, fitted into `fit` and centred on
 // `background` (grey where there is none), seen through a camera that has
 // moved `shift` pixels and zoomed in `zoom` times about the picture's middle,
