@@ -127,6 +127,24 @@ void detection_frame(benchmark::State& state, cv::Size size, int faces, video_fo
         static_cast<double>(filter.instance().detection.detections.size());
 }
 
+// Detection frames as a user runs them, at the default settings: each
+// iteration is three passes in a row, one of which also looks at the picture
+// turned a quarter.
+void default_detection_frames(benchmark::State& state, cv::Size size, int faces) {
+    test::TestFilter filter([](obs_data_t* s) { obs_data_set_int(s, "detection_interval", 1); });
+    const test::TestFrame& original = frame_of(size, faces, VIDEO_FORMAT_NV12);
+    test::TestFrame frame = original;
+    filter.run(frame); // builds the detector
+    for (auto _ : state) {
+        for (int pass = 0; pass < 3; ++pass) {
+            state.PauseTiming();
+            frame = original;
+            state.ResumeTiming();
+            filter.run(frame);
+        }
+    }
+}
+
 // Faces recognised at OBS's detection interval, every face new to the
 // filter as when people come into the picture: the detection frame, which
 // also compares how the faces look, or the frame after it, which describes
@@ -308,6 +326,14 @@ void register_all() {
                 ->Unit(benchmark::kMillisecond);
             RegisterBenchmark(("device_detector_alone/" + where).c_str(), detector_on_frame, size,
                               5, VIDEO_FORMAT_NV12, device)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    for (const cv::Size size : kSizes) {
+        for (const int faces : {1, 20}) {
+            const std::string with = size_name(size) + "/" + std::to_string(faces) + "_faces";
+            RegisterBenchmark(("default_detection_frames/NV12/" + with).c_str(),
+                              default_detection_frames, size, faces)
                 ->Unit(benchmark::kMillisecond);
         }
     }

@@ -141,6 +141,25 @@ def main(results_dir, output):
         ", ".join(f"{fmt} {ms(times[f'working_image/{fmt}/1920x1080'])} ms" for fmt in FORMATS)
         + ".")
     add("")
+    add("## Detection frames at the defaults")
+    add("")
+    add("Detection frames as a user runs them (`cpu`, every setting at its default, NV12): "
+        "the mirrored look on passes with few faces, every third pass the picture turned a "
+        "quarter, each pass the tile, the look where small faces were seen (while there are "
+        "any) and the strips along the left and right edges. Measured as three passes in a "
+        "row (one of them turned) and given per pass, beside the YuNet call alone on the "
+        "whole picture's detection image (5 faces) in the same run.")
+    add("")
+    add("| size | 1 face: a pass | against one YuNet call | 20 faces: a pass | against one YuNet call |")
+    add("|---|---|---|---|---|")
+    for size in SIZES:
+        alone = times[f"detector_on_frame/NV12/{size}/5_faces"]
+        cells = []
+        for n in [1, 20]:
+            a_pass = times[f"default_detection_frames/NV12/{size}/{n}_faces"] / 3
+            cells += [ms(a_pass), f"{a_pass / alone:.2f}x"]
+        add(f"| {size} | " + " | ".join(cells) + " |")
+    add("")
     add("## The stages of a detection frame")
     add("")
     add("| stage | 1 face | 5 faces | 20 faces |")
