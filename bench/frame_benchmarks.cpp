@@ -180,8 +180,9 @@ void recognising_frame(benchmark::State& state, int faces, bool frame_after_pass
 }
 
 // The detector calls alone, on the very images a detection frame of this
-// scene gives it (the whole picture, and the tile where the frame is large):
-// what the rest of a detection frame is measured against.
+// scene gives it (the whole picture, the tile where the frame is large, and
+// the strips along its sides): what the rest of a detection frame is
+// measured against.
 void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
                        std::string device) {
     test::TestFilter filter([&](obs_data_t* s) {
@@ -196,6 +197,11 @@ void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_
         found = f.detector.model->detect(f.images.detection, f.settings.confidence, 1000).size();
         if (!f.tile_images.detection.empty()) {
             f.detector.model->detect(f.tile_images.detection, f.settings.confidence, 1000);
+        }
+        for (const DetectionView& side : f.detection.sides) {
+            if (!side.image.empty()) {
+                f.detector.model->detect(side.image, f.settings.confidence, 1000);
+            }
         }
     }
     state.counters["faces_found"] = static_cast<double>(found);
