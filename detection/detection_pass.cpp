@@ -51,6 +51,7 @@ cv::Point2f upright_point(cv::Point2f point, const SearchedImage& searched) {
     }
     return point;
 }
+
 // Faces in profile are found more reliably in the mirror image; the second
 // look is held to passes that found nothing or, now and then, few faces.
 bool wants_profile_pass(DetectionState& state, const FilterSettings& s, size_t faces_found) {
