@@ -112,6 +112,28 @@ TEST(FaceTracker, AStreamOfSmallFacesOutsideTheSearchedTileKeepsTheListBounded) 
     }
 }
 
+TEST(FaceTracker, AFaceCarriedByAGuessedMotionIsStillHiddenWhereItWasLastFound) {
+    // A still 22-pixel face at 1080p whose box the detector drew 3.5 pixels
+    // further right two frames later, then missed for 20 frames on a picture
+    // too flat to measure: the speed guessed from the two boxes is noise.
+    FaceTracker tracker(0.0f, 0.3f, 24);
+    LevelGrid flat;
+    flat.frame = {1920, 1080};
+    const CameraMotion none{{}, 1.0f, {960, 540}};
+    const cv::Rect found_first(500, 452, 19, 30), found_then(506, 452, 14, 30);
+    tracker.update({FaceDetection(found_first)}, 0);
+    tracker.follow(none, flat, flat);
+    tracker.follow(none, flat, flat);
+    tracker.update({FaceDetection(found_then)}, 2);
+    for (int frame = 3; frame <= 22; ++frame) {
+        tracker.follow(none, flat, flat);
+    }
+    ASSERT_EQ(tracker.tracks().size(), 1u);
+    const cv::Rect2f hidden = hidden_box(tracker.tracks()[0]);
+    EXPECT_EQ(hidden & cv::Rect2f(found_then), cv::Rect2f(found_then))
+        << "hidden " << hidden << " away from where the face was found";
+}
+
 TEST(FrameMotion, AStillPictureStaysWhereItIsAndAMovedOneMovesAsFar) {
     // A 1280x720 camera's grid over a photo, its view `offset` points in.
     cv::Mat grey;

@@ -65,7 +65,11 @@ float match_score(const FaceTrack& track, const cv::Rect2f& found, float match_t
 } // namespace
 
 cv::Rect2f hidden_box(const FaceTrack& track) {
-    return grown_box(track.place, track.doubt);
+    // The motion it was carried by since it was last found or measured is a
+    // guess from two detections, whose boxes may differ by more than a small
+    // face moves: the face may still be where that guess set out from.
+    const cv::Rect2f set_out(track.place.tl() - track.guessed, track.place.size());
+    return grown_box(track.place | set_out, track.doubt);
 }
 
 void FaceTracker::follow(const CameraMotion& motion, const LevelGrid& before,
