@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace veilcam {
@@ -61,6 +62,64 @@ bool holds(const cv::Rect2f& oval, const cv::Rect& r) {
            holds(oval, cv::Point2f(static_cast<float>(r.br().x), static_cast<float>(r.y)));
 }
 
+// Packed 4:2:2: each pair of pixels has its own luma and shares one U and
+// one V, which take turns in the plane's second channel.
+bool shares_chroma(const FrameFormat& format, int plane) {
+    return format.planes[plane].channels == 2 && format.luma_channel >= 0;
+}
+
+template <typename Sample>
+void split_chroma(const cv::Mat& view, int chroma_channel, std::array<cv::Mat, 2>& chroma) {
+    for (int y = 0; y < view.rows; ++y) {
+        const Sample* row = view.ptr<Sample>(y);
+        for (int x = 0; x < view.cols; ++x) {
+            chroma[x & 1].ptr<Sample>(y)[x >> 1] = row[2 * x + chroma_channel];
+        }
+    }
+}
+
+template <typename Sample>
+void merge_chroma(const std::array<cv::Mat, 2>& chroma, int chroma_channel, cv::Mat& view) {
+    for (int y = 0; y < view.rows; ++y) {
+        Sample* row = view.ptr<Sample>(y);
+        for (int x = 0; x < view.cols; ++x) {
+            row[2 * x + chroma_channel] = chroma[x & 1].ptr<Sample>(y)[x >> 1];
+        }
+    }
+}
+
+// Hides each colour component of `view` on its own: in packed 4:2:2 the
+// luma, the U and the V samples apart, as a planar 4:2:2 frame's planes
+// are, so that no block or blur mixes U with V (a face turned grey or
+// lavender on the most common camera format).
+template <typename Hide>
+void hide_components(cv::Mat& view, const FrameFormat& format, int plane, RegionScratch& scratch,
+                     Hide hide) {
+    if (!shares_chroma(format, plane)) {
+        hide(view);
+        return;
+    }
+    const int single = CV_MAKETYPE(view.depth(), 1);
+    const int chroma_channel = 1 - format.luma_channel;
+    cv::Mat luma = reused_image(scratch.luma, view.size(), single);
+    std::array<cv::Mat, 2> chroma{
+        reused_image(scratch.chroma[0], {(view.cols + 1) / 2, view.rows}, single),
+        reused_image(scratch.chroma[1], {view.cols / 2, view.rows}, single)};
+    cv::extractChannel(view, luma, format.luma_channel);
+    const bool wide = view.depth() == CV_16U;
+    wide ? split_chroma<uint16_t>(view, chroma_channel, chroma)
+         : split_chroma<uint8_t>(view, chroma_channel, chroma);
+    hide(luma);
+    for (cv::Mat& part : chroma) {
+        if (!part.empty()) {
+            hide(part);
+        }
+    }
+    cv::insertChannel(luma, view, format.luma_channel);
+    wide ? merge_chroma<uint16_t>(chroma, chroma_channel, view)
+         : merge_chroma<uint8_t>(chroma, chroma_channel, view);
+}
+
 // Puts back from `before` the samples of `view` (plane pixels of `area`)
 // that lie wholly outside `oval` (frame pixels). A sample that covers
 // several frame pixels stays hidden when any of them is inside; in packed
@@ -70,7 +129,7 @@ void keep_outside_oval(cv::Mat& view, const cv::Mat& before, const FrameFormat& 
     const PlaneFormat& p = format.planes[plane];
     const float across = static_cast<float>(1 << p.x_shift);
     const float down = static_cast<float>(1 << p.y_shift);
-    const bool shared_chroma = p.channels == 2 && format.luma_channel >= 0;
+    const bool shared_chroma = shares_chroma(format, plane);
     const cv::Point2f middle = box_middle(oval);
     const float ax = oval.width / 2, ay = oval.height / 2;
     const size_t sample = view.elemSize();
@@ -123,7 +182,7 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
         kept = reused_image(scratch.alpha, view.size(), CV_MAKETYPE(view.depth(), 1));
         cv::extractChannel(view, kept, alpha);
     }
-    hide(view);
+    hide_components(view, format, plane, scratch, hide);
     if (oval) {
         keep_outside_oval(view, before, format, plane, area, *oval);
     }

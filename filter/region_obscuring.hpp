@@ -8,18 +8,22 @@
 #include <obs.h>
 #include <opencv2/core/mat.hpp>
 
+#include <array>
 #include <vector>
 
 namespace veilcam {
 
 // Kept between frames: the resamplers' buffers, plane areas unpacked from
-// 10-bit packing, the alpha samples put back after hiding, and the samples
-// outside a face's oval put back likewise.
+// 10-bit packing, the alpha samples put back after hiding, the samples
+// outside a face's oval put back likewise, and the components of packed
+// 4:2:2 hidden apart.
 struct RegionScratch {
     ResampleScratch resample;
     cv::Mat unpacked;
     cv::Mat alpha;
     cv::Mat before;
+    cv::Mat luma;
+    std::array<cv::Mat, 2> chroma;
 };
 
 // The samples of a plane that touch the frame region `r`: a subsampled plane

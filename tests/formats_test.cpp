@@ -109,6 +109,78 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat, ::testing::ValuesIn(kDeliveredFor
                              return std::string(get_video_format_name(info.param));
                          });
 
+// The mean of each colour component (Y, U, V or R, G, B) over frame region
+// `r`, on the 8-bit scale; -1 for a component the format lacks.
+cv::Vec3d component_means(const TestFrame& frame, const cv::Rect& r) {
+    const double scale = 1.0 / (1 << (test::sample_depth(frame.frame.format) - 8));
+    cv::Vec3d means;
+    for (int c = 0; c < 3; ++c) {
+        double sum = 0;
+        for (int y = r.y; y < r.br().y; ++y) {
+            for (int x = r.x; x < r.br().x; ++x) {
+                sum += test::sample_at(frame, c, x, y);
+            }
+        }
+        means[c] = sum < 0 ? -1 : sum * scale / r.area();
+    }
+    return means;
+}
+
+// Hiding a face takes away its likeness, not its colours: over a hidden
+// region, each component keeps its mean, whatever the format packs together.
+TEST_P(EveryFormat, HidingKeepsEachColourComponentsMean) {
+    const FrameFormat* format = frame_format(GetParam());
+    ASSERT_NE(format, nullptr) << get_video_format_name(GetParam()) << " is not taken";
+    const test::LabelledPhoto& photo = test::labelled_photos()[0];
+    const TestFrame original = test::make_frame(colour_textured(photo), format->format);
+    const cv::Rect picture(cv::Point(), original.size());
+    // Whole regions on even pixels: no oval puts samples back, and no
+    // subsampled chroma reaches outside them.
+    std::vector<FaceRegion> faces;
+    for (const cv::Rect& face : photo.faces) {
+        FaceRegion hidden;
+        hidden.region =
+            cv::Rect(face.x & ~1, face.y & ~1, (face.width + 3) & ~1, (face.height + 3) & ~1) &
+            picture;
+        hidden.face_side = std::max(face.width, face.height);
+        faces.push_back(hidden);
+    }
+    struct Way {
+        const char* name;
+        int mode;
+        bool whole_picture;
+        double within; // levels
+    };
+    const Way ways[] = {{"pixelated", 0, false, 1.0},
+                        {"blurred", 1, false, 3.0},
+                        {"the whole picture pixelated", 0, true, 1.0}};
+    for (const Way& way : ways) {
+        TestFrame frame = original;
+        RegionScratch scratch;
+        std::vector<cv::Rect> regions{picture};
+        if (way.whole_picture) {
+            obscure_whole_frame(frame.frame, *format, 16, scratch);
+        } else {
+            FilterSettings settings;
+            settings.obscure_mode = way.mode;
+            settings.blur_radius = 151;
+            obscure_frame(frame.frame, *format, faces, settings, scratch);
+            regions.clear();
+            for (const FaceRegion& face : faces) {
+                regions.push_back(face.region);
+            }
+        }
+        for (const cv::Rect& region : regions) {
+            const cv::Vec3d before = component_means(original, region);
+            const cv::Vec3d after = component_means(frame, region);
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(after[c], before[c], way.within)
+                    << way.name << ", region " << region << ", component " << c;
+            }
+        }
+    }
+}
+
 TEST(FrameIntake, FramesTheFilterCannotHandlePassUntouched) {
     test::LogCapture log;
     EXPECT_EQ(filter_video(&TestFilter().instance(), nullptr), nullptr);
