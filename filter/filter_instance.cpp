@@ -19,8 +19,14 @@ void apply_settings(FilterInstance& f, FilterSettings settings) {
     f.tracker.configure(f.settings.smoothing, kMatchThreshold, f.settings.hold_frames);
 
     DetectorChoice& choice = f.detector_choice;
-    if (f.settings.tracking_device != choice.tracking_device) {
-        choice.tracking_device = f.settings.tracking_device;
+    // A model of the user's own is a YuNet for OpenCV: given one, YuNet runs
+    // there rather than as the bundled model on ONNX Runtime.
+    const std::string device =
+        f.settings.model_path.empty() || f.settings.tracking_device != kCpuOrtDevice
+            ? f.settings.tracking_device
+            : std::string(kCpuDevice);
+    if (device != choice.tracking_device) {
+        choice.tracking_device = device;
         reset_detector(f.detector, true);
     }
     const std::string& model = f.settings.model_path.empty()

@@ -73,7 +73,7 @@ std::vector<SettingSpec> make_schema() {
                  parse_face_ids(read_text(data, spec).c_str(), s.selection);
              }),
         // Its choices are the detection devices, listed where they are known.
-        text("tracking_device", "TrackingDevice", K::DeviceChoice, kCpuDevice,
+        text("tracking_device", "TrackingDevice", K::DeviceChoice, kCpuOrtDevice,
              [](obs_data_t* data, const SettingSpec& spec, S& s) {
                  s.tracking_device = normalize_tracking_device(read_text(data, spec));
              }),

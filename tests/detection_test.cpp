@@ -71,7 +71,7 @@ TEST(DetectorStart, AStartUpLongerThanAFrameIsSaidOnce) {
         filter.run(frame);
         filter.update([](obs_data_t* s) { obs_data_set_bool(s, "enabled", true); });
     }
-    EXPECT_EQ(log.count("[veilcam] Starting the detector on 'cpu' took ", LOG_WARNING), 1);
+    EXPECT_EQ(log.count("[veilcam] Starting the detector on 'cpu-ort' took ", LOG_WARNING), 1);
 }
 
 TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {

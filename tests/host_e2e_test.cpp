@@ -196,7 +196,7 @@ TEST_F(RealHost, InstallsAndRegistersTheAsyncFilterWithAPanelThatStoresWhatTheUs
          {{"Stay visible (hide all others)", "0"}, {"Are hidden (show all others)", "1"}}},
         {"tracking_device",
          {{"CPU (YuNet)", "cpu"},
-          {"CPU, fast (YuNet on ONNX Runtime)", "cpu-ort"},
+          {"CPU, fast (YuNet on ONNX Runtime; default)", "cpu-ort"},
           {"CPU, more faces (SCRFD on ONNX Runtime)", "cpu-scrfd"}}}};
     obs_properties_t* props = obs_get_source_properties("veilcam_filter");
     ASSERT_NE(props, nullptr);

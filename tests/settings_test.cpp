@@ -32,6 +32,12 @@ TEST(Settings, DefaultsAndBoundsAsReadFromAStoredSettingsObject) {
     const FilterSettings defaults = read_with([](obs_data_t*) {});
     EXPECT_EQ(defaults.blur_radius, 71) << "stored 70, made odd";
     EXPECT_EQ(defaults.confidence, 0.5f);
+    EXPECT_EQ(defaults.tracking_device, "cpu-ort") << "the same faces as 'cpu', in half the time";
+    EXPECT_EQ(read_with([](obs_data_t* d) {
+                  obs_data_set_string(d, "tracking_device", "cpu");
+              }).tracking_device,
+              "cpu")
+        << "a filter saved with 'cpu' keeps it";
 
     struct IntCase {
         const char* key;
@@ -160,7 +166,7 @@ TEST(SettingsUpdate, OnlyADeviceOrModelChangeRebuildsTheDetectorAndOnlyADeviceRe
         });
         test::TestFrame copy = frame;
         filter.run(copy);
-        EXPECT_EQ(log.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), step.ready_lines)
+        EXPECT_EQ(log.count("[veilcam] YuNet detector ready on ", LOG_INFO), step.ready_lines)
             << step.key << " " << step.text << step.number;
         EXPECT_EQ(log.count("[veilcam] DirectML GPU 'dml:", LOG_WARNING), step.gpu_warnings)
             << step.key << " " << step.text;

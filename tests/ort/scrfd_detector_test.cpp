@@ -153,7 +153,7 @@ TEST(GpuFallback, EachFailureIsSaidOnceAndYunetTakesOver) {
                       log.count("[veilcam] Starting the detector on ", LOG_WARNING),
                   1)
             << c.warning;
-        EXPECT_EQ(log.count("[veilcam] YuNet detector ready on CPU: " + test::yunet_model()), 1);
+        EXPECT_EQ(log.count("[veilcam] YuNet detector ready on CPU: ", LOG_INFO), 1);
     }
 }
 

@@ -1,7 +1,6 @@
 #include "support/test_filter.hpp"
 
 #include "plugin/filter_callbacks.hpp"
-#include "support/samples.hpp"
 
 #include <stdexcept>
 
@@ -9,7 +8,6 @@ namespace veilcam::test {
 
 TestFilter::TestFilter(const SettingsEdit& edit) : settings_(obs_data_create()) {
     get_defaults(settings_);
-    obs_data_set_string(settings_, "model_path", yunet_model().c_str());
     if (edit) {
         edit(settings_);
     }
