@@ -40,7 +40,7 @@ report="$root/docs/QUALITY.md"
     echo "# What hiding costs the picture"
     echo
     echo "Made by \`scripts/quality.sh\` on $(date -u +%Y-%m-%d): the video tool at its defaults"
-    echo "(\`cpu\`, a detection on every frame) on each clip, then \`veilcam-collateral\` on the"
+    echo "(\`cpu-ort\`, a detection on every frame) on each clip, then \`veilcam-collateral\` on the"
     echo "clip and its anonymised copy. The faces are those that YuNet and SCRFD find on the"
     echo "original, each with its box grown by half its size on every side; a part of the"
     echo "picture counts as changed where an 8 x 8 block's mean luma changed by more than 6"
