@@ -61,6 +61,18 @@ void add_property(obs_properties_t* props, const SettingSpec& spec, TextLookup t
     }
 }
 
+// Shows the settings that matter with what is chosen now; OBS calls it when
+// the panel opens and whenever a setting others depend on changes.
+bool show_what_applies(obs_properties_t* props, obs_property_t*, obs_data_t* settings) {
+    for (const SettingSpec& spec : settings_schema()) {
+        if (spec.shown_with) {
+            obs_property_set_visible(obs_properties_get(props, spec.key),
+                                     setting_applies(settings, spec));
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 obs_properties_t* make_properties(TextLookup text, const std::vector<SettingChoice>& devices) {
@@ -68,6 +80,12 @@ obs_properties_t* make_properties(TextLookup text, const std::vector<SettingChoi
                                                                          obs_properties_destroy);
     for (const SettingSpec& spec : settings_schema()) {
         add_property(props.get(), spec, text, devices);
+    }
+    for (const SettingSpec& spec : settings_schema()) {
+        if (spec.shown_with) {
+            obs_property_set_modified_callback(obs_properties_get(props.get(), spec.shown_with),
+                                               show_what_applies);
+        }
     }
     return props.release();
 }

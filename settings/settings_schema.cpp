@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 #include <type_traits>
 
@@ -52,16 +53,24 @@ SettingSpec choice(const char* key, const char* label, std::vector<SettingChoice
     return spec;
 }
 
+SettingSpec shown_with(SettingSpec spec, const char* key, int32_t value) {
+    spec.shown_with = key;
+    spec.shown_value = value;
+    return spec;
+}
+
 std::vector<SettingSpec> make_schema() {
     using K = SettingKind;
     return {
         flag("enabled", "Enabled", true, &S::enabled),
         choice("obscure_mode", "ObscureMode", {{"ModePixelate", kPixelate}, {"ModeBlur", kBlur}},
                &S::obscure_mode),
-        number("pixel_size", "PixelSize", 20, 2, 100, {4, 100, 1}, &S::pixel_size),
+        shown_with(number("pixel_size", "PixelSize", 20, 2, 100, {4, 100, 1}, &S::pixel_size),
+                   "obscure_mode", kPixelate),
         // The panel steps by two from 3: a strength is odd, and reading makes a
         // stored even one odd too.
-        number("blur_radius", "BlurRadius", 70, 3, 151, {3, 151, 2}, &S::blur_radius),
+        shown_with(number("blur_radius", "BlurRadius", 70, 3, 151, {3, 151, 2}, &S::blur_radius),
+                   "obscure_mode", kBlur),
         flag("show_boxes", "ShowBoxes", false, &S::show_boxes),
         choice("face_selection_mode", "FaceSelectionMode",
                {{"SelectionExclude", kListedStayVisible}, {"SelectionInclude", kListedAreHidden}},
@@ -86,7 +95,9 @@ std::vector<SettingSpec> make_schema() {
                &S::detection_interval),
         number("minimum_face_size", "MinimumFaceSize", 14, 12, 300, {12, 300, 1},
                &S::minimum_face_size),
-        number("max_faces", "MaxFaces", 20, 1, 50, {1, 50, 1}, &S::max_faces),
+        // Every face found is hidden: the limit bounds only what the overlay labels.
+        shown_with(number("max_faces", "MaxFaces", 20, 1, 50, {1, 50, 1}, &S::max_faces),
+                   "show_boxes", 1),
         number("hold_frames", "HoldFrames", 24, 0, 120, {0, 120, 1}, &S::hold_frames),
         // A negative margin would hide less than the face.
         number("padding_percent", "Padding", 35.0, 0, 100, {0, 100, 1}, &S::padding_percent),
@@ -154,6 +165,21 @@ void set_setting_defaults(obs_data_t* data) {
             break;
         }
     }
+}
+
+bool setting_applies(obs_data_t* data, const SettingSpec& spec) {
+    if (!spec.shown_with) {
+        return true;
+    }
+    for (const SettingSpec& other : settings_schema()) {
+        if (std::strcmp(other.key, spec.shown_with) == 0) {
+            const int32_t value = setting_type(other) == SettingType::Bool
+                                      ? obs_data_get_bool(data, other.key)
+                                      : read_int(data, other);
+            return value == spec.shown_value;
+        }
+    }
+    return true;
 }
 
 } // namespace veilcam

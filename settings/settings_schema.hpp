@@ -46,6 +46,11 @@ struct SettingSpec {
     double panel_min = 0.0, panel_max = 0.0, panel_step = 0.0;
     std::vector<SettingChoice> choices = {}; // IntChoice
     SettingField field = {};
+    // Shown on the panel only while the setting `shown_with` holds
+    // `shown_value` (1 for a flag that is on): a mode's own settings, the
+    // overlay's own limit. Always shown without one.
+    const char* shown_with = nullptr;
+    int32_t shown_value = 0;
 };
 
 const std::vector<SettingSpec>& settings_schema();
@@ -55,6 +60,10 @@ enum class SettingType { Bool, Int, Double, String };
 SettingType setting_type(const SettingSpec& spec);
 
 void set_setting_defaults(obs_data_t* data);
+
+// Whether `spec` matters with the settings in `data`: its `shown_with`
+// setting holds its `shown_value`, or it has none.
+bool setting_applies(obs_data_t* data, const SettingSpec& spec);
 
 // A stored value as reading takes it: an integer held to the setting's
 // bounds (only its low 32 bits count), the text ("" for none).

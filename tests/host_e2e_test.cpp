@@ -214,6 +214,26 @@ TEST_F(RealHost, InstallsAndRegistersTheAsyncFilterWithAPanelThatStoresWhatTheUs
     EXPECT_EQ(shown, choices);
     EXPECT_STREQ(obs_property_path_filter(obs_properties_get(props, "model_path")),
                  "YuNet ONNX (*.onnx)");
+    // As OBS opens the panel and as the user picks: each way of hiding shows
+    // its own setting, the overlay its face limit.
+    struct Shown {
+        int mode;
+        bool boxes;
+        std::string visible; // of block size, blur strength, face limit
+    };
+    for (const Shown& c : {Shown{0, false, "100"}, Shown{1, false, "010"}, Shown{1, true, "011"},
+                           Shown{0, true, "101"}}) {
+        obs_data_t* settings = obs_data_create();
+        obs_data_set_int(settings, "obscure_mode", c.mode);
+        obs_data_set_bool(settings, "show_boxes", c.boxes);
+        obs_properties_apply_settings(props, settings);
+        obs_data_release(settings);
+        std::string visible;
+        for (const char* key : {"pixel_size", "blur_radius", "max_faces"}) {
+            visible += obs_property_visible(obs_properties_get(props, key)) ? '1' : '0';
+        }
+        EXPECT_EQ(visible, c.visible) << "mode " << c.mode << ", boxes " << c.boxes;
+    }
     obs_properties_destroy(props);
 }
 

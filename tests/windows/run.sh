@@ -23,7 +23,7 @@ cxx=(x86_64-w64-mingw32-g++-posix -std=c++17 -O1 -Wall -Wextra -Werror -I"$root"
 {
     sed -E 's/^(obs_properties_add_[a-z0-9_]+)$/\1=stand_in_add_property/
         s/^(obs_filter_get_parent|obs_source_release_frame|obs_module_load_locale|text_lookup_[a-z]+|obs_data_set_int|obs_source_get_signal_handler|signal_handler_(dis)?connect|calldata_get_data|obs_initialized|obs_get_video_info)$/\1=stand_in_nothing/
-        s/^(obs_data_(create|release|set_string|set_array|get_array)|obs_data_array_[a-z_]+|gs_image_file_(init|free)|obs_property_set_modified_callback2|obs_property_text_set_info_type|obs_source_update)$/\1=stand_in_nothing/' \
+        s/^(obs_data_(create|release|set_string|set_array|get_array)|obs_data_array_[a-z_]+|gs_image_file_(init|free)|obs_property_set_modified_callback2?|obs_properties_get|obs_property_set_visible|obs_property_text_set_info_type|obs_source_update)$/\1=stand_in_nothing/' \
         "$build/libobs/obs.def"
     echo run_checks
 } >"$work/obs.def"
