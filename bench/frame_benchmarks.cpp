@@ -181,7 +181,7 @@ void recognising_frame(benchmark::State& state, int faces, bool frame_after_pass
 
 // The detector calls alone, on the very images a detection frame of this
 // scene gives it (the whole picture, the tile where the frame is large, and
-// the strips along its sides): what the rest of a detection frame is
+// the strips along its edges): what the rest of a detection frame is
 // measured against.
 void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
                        std::string device) {
@@ -198,9 +198,9 @@ void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_
         if (!f.tile_images.detection.empty()) {
             f.detector.model->detect(f.tile_images.detection, f.settings.confidence, 1000);
         }
-        for (const DetectionView& side : f.detection.sides) {
-            if (!side.image.empty()) {
-                f.detector.model->detect(side.image, f.settings.confidence, 1000);
+        for (const DetectionView& edge : f.detection.edges) {
+            if (!edge.image.empty()) {
+                f.detector.model->detect(edge.image, f.settings.confidence, 1000);
             }
         }
     }

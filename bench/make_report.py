@@ -66,9 +66,9 @@ def main(results_dir, output):
         f"{ms(detection)} ms against {ms(detector)} ms for the YuNet calls alone on the same "
         f"detection images: everything besides the detector costs "
         f"**{100 * (detection - detector) / detector:.0f} %** of it (target: at most 15 %). "
-        "The mirrored pass is off here, so the frame makes four detector calls: the whole "
+        "The mirrored pass is off here, so the frame makes five detector calls: the whole "
         "picture at the detection size, one tile of it seen closer for small faces, and the "
-        "strips along its left and right edges (a tenth of the picture each). For every "
+        "strips along its left, right and bottom edges (each with its mirror image). For every "
         "format at this size (5 faces): " +
         ", ".join(f"{fmt} {100 * (times[f'detection_frame/{fmt}/1920x1080/5_faces'] - times[f'detector_on_frame/{fmt}/1920x1080/5_faces']) / times[f'detector_on_frame/{fmt}/1920x1080/5_faces']:.0f} %"
                   for fmt in FORMATS) + ".")
@@ -144,17 +144,17 @@ def main(results_dir, output):
     add("")
     add("## Detection frames at the defaults")
     add("")
-    add("Detection frames as a user runs them (`cpu`, every setting at its default, NV12): "
+    add("Detection frames as a user runs them (`cpu-ort`, every setting at its default, NV12): "
         "the mirrored look on passes with few faces, every third pass the picture turned a "
         "quarter, each pass the tile, the look where small faces were seen (while there are "
-        "any) and the strips along the left and right edges. Measured as three passes in a "
-        "row (one of them turned) and given per pass, beside the YuNet call alone on the "
-        "whole picture's detection image (5 faces) in the same run.")
+        "any) and the strips along the left, right and bottom edges. Measured as three passes in a "
+        "row (one of them turned) and given per pass, beside the detector calls alone of one "
+        "frame (whole picture, tile and strips, 5 faces) on the same device in the same run.")
     add("")
-    add("| size | 1 face: a pass | against one YuNet call | 20 faces: a pass | against one YuNet call |")
+    add("| size | 1 face: a pass | against the calls alone | 20 faces: a pass | against the calls alone |")
     add("|---|---|---|---|---|")
     for size in SIZES:
-        alone = times[f"detector_on_frame/NV12/{size}/5_faces"]
+        alone = times[f"device_detector_alone/cpu-ort/NV12/{size}/5_faces"]
         cells = []
         for n in [1, 20]:
             a_pass = times[f"default_detection_frames/NV12/{size}/{n}_faces"] / 3

@@ -14,9 +14,9 @@ constexpr float kMergeThreshold = 0.35f;
 constexpr int32_t kProfilePassMaxFaces = 2;
 // Every fourth pass with few faces also looks at the mirror image.
 constexpr int32_t kProfilePassPeriod = 4;
-// Detection-image pixels along each side searched again with their mirror
-// image beyond the edge.
-constexpr int kSideStrip = 32;
+// Detection-image pixels along an edge searched again with their mirror
+// image beyond it.
+constexpr int kEdgeStrip = 32;
 constexpr uint32_t kRolledPassPeriod = 3;
 // Passes a face found on its side is looked for that way after it was last
 // found so: as long as the tracker holds a face it does not find.
@@ -130,24 +130,33 @@ void search_view(FaceModel& model, DetectionState& state, const FilterSettings& 
 
 // A face half out of the picture at its left or right edge is, mirrored at
 // that edge, a whole face again: one sliding in is found when under half of
-// it is inside, against two thirds without. So each pass also searches a
-// strip along each side with its mirror image beyond the edge, for faces the
-// whole picture did not show.
-void search_sides(FaceModel& model, DetectionState& state, const FilterSettings& s,
+// it is inside, against two thirds without. One coming up from the bottom,
+// forehead and eyes first, mirrored there is found with under two fifths of
+// it inside instead of five eighths; at the top, where the chin comes first,
+// the mirror finds nothing more, so no strip is searched there. So each pass
+// also searches a strip along those three edges with its mirror image beyond
+// the edge, for faces the whole picture did not show.
+void search_edges(FaceModel& model, DetectionState& state, const FilterSettings& s,
                   const DetectionView& whole, const cv::Rect& frame_rect) {
-    const int strip = kSideStrip;
+    const int strip = kEdgeStrip;
     const cv::Mat& image = whole.image;
-    if (image.cols < 2 * strip) {
-        return; // a face half out of so small a picture is large in it, and found as it is
-    }
-    for (const bool left : {true, false}) {
-        DetectionView& view = state.sides[left ? 0 : 1];
-        const int from = left ? 0 : image.cols - strip;
-        cv::copyMakeBorder(image.colRange(from, from + strip), view.image, 0, 0, left ? strip : 0,
-                           left ? 0 : strip, cv::BORDER_REFLECT | cv::BORDER_ISOLATED);
+    for (size_t i = 0; i < kSearchedEdges.size(); ++i) {
+        const Edge edge = kSearchedEdges[i];
+        const bool along_bottom = edge == Edge::bottom;
+        const int length = along_bottom ? image.rows : image.cols;
+        if (length < 2 * strip) {
+            continue; // a face half out of so small a picture is large in it, and found as it is
+        }
+        const int from = edge == Edge::left ? 0 : length - strip;
+        const cv::Mat inside =
+            along_bottom ? image.rowRange(from, from + strip) : image.colRange(from, from + strip);
+        DetectionView& view = state.edges[i];
+        cv::copyMakeBorder(inside, view.image, 0, along_bottom ? strip : 0,
+                           edge == Edge::left ? strip : 0, edge == Edge::right ? strip : 0,
+                           cv::BORDER_REFLECT | cv::BORDER_ISOLATED);
         view.scale = whole.scale;
-        view.origin =
-            whole.origin + cv::Point(nearest_int((left ? -strip : from) / whole.scale), 0);
+        const int offset = nearest_int((edge == Edge::left ? -strip : from) / whole.scale);
+        view.origin = whole.origin + (along_bottom ? cv::Point(0, offset) : cv::Point(offset, 0));
         search_view(model, state, s, view, ViewTurn::upright, true, frame_rect);
     }
 }
@@ -171,7 +180,7 @@ void search_views(FaceModel& model, DetectionState& state, const FilterSettings&
             search_view(model, state, s, view, ViewTurn::upright, true, frame_rect);
         }
     }
-    search_sides(model, state, s, views.whole, frame_rect);
+    search_edges(model, state, s, views.whole, frame_rect);
 }
 
 } // namespace

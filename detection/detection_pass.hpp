@@ -24,13 +24,18 @@ struct DetectionView {
     cv::Point origin;
 };
 
+// The edges of the picture each pass searches again in a strip with its
+// mirror image beyond the edge, where half a face is found whole.
+enum class Edge : uint8_t { left, right, bottom };
+inline constexpr std::array<Edge, 3> kSearchedEdges{Edge::left, Edge::right, Edge::bottom};
+
 // What one filter's detection passes keep from pass to pass, so that a pass
 // allocates nothing it can keep.
 struct DetectionState {
     // Apart, since a mirrored and a turned image differ in shape.
     cv::Mat mirror_image;
     cv::Mat turned_image;
-    std::array<DetectionView, 2> sides; // the left and right edges, mirrored beyond
+    std::array<DetectionView, kSearchedEdges.size()> edges; // mirrored beyond the edge
     std::vector<FaceDetection> detections;
     std::vector<FaceDetection> raw_detections;
     int32_t profile_pass_counter = 0;
