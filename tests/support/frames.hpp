@@ -72,8 +72,9 @@ double detail(const TestFrame& frame, int plane, const cv::Rect& r);
 // a region outside the frame, where nothing can be judged.
 double unchanged_share(const TestFrame& before, const TestFrame& after, const cv::Rect& face);
 
-// How many of `faces` keep more than half their detail in plane 0 from
-// `before` to `after`.
+// How many of `faces` keep, from `before` to `after`, more than half their
+// detail in plane 0 or more than a quarter of the edges inside them (a face
+// half uncovered).
 int faces_left_visible(const TestFrame& before, const TestFrame& after,
                        const std::vector<cv::Rect>& faces);
 
