@@ -28,8 +28,9 @@ cv::Mat plane_area(const obs_source_frame& frame, const FrameFormat& format, int
 
 bool detects_colour_as_grey(const FrameFormat& format) {
     const bool grey = format.to_bgr < 0 && format.planes[0].channels != 3;
-    return grey &&
-           ((format.plane_count > 1 && format.planes[1].hidden) || format.luma_channel >= 0);
+    const bool chroma = channel_holding(format, 0, Component::U) >= 0 ||
+                        (format.plane_count > 1 && channel_holding(format, 1, Component::U) >= 0);
+    return grey && chroma;
 }
 
 void colour_detection_image(const obs_source_frame& frame, const FrameFormat& format,
@@ -37,14 +38,17 @@ void colour_detection_image(const obs_source_frame& frame, const FrameFormat& fo
     const cv::Size size = grey.size();
     const int level = format.samples.level_scale;
     cv::Mat yuv = reused_image(images.yuv, size, CV_8UC3);
-    if (format.luma_channel >= 0) {
-        // AYUV: bytes V, U, Y and alpha, which read as BGRA give Y, U, V as RGB.
+    if (channel_holding(format, 0, Component::U) >= 0) {
+        // Luma and chroma at every pixel of plane 0 (AYUV).
         resized_to_8_bits(plane_area(frame, format, 0, area, images.unpacked), size, level,
                           images.resized, images.chroma[0]);
-        cv::cvtColor(images.chroma[0], yuv, cv::COLOR_BGRA2RGB);
+        const int from_to[] = {channel_holding(format, 0, Component::Y), 0,
+                               channel_holding(format, 0, Component::U), 1,
+                               channel_holding(format, 0, Component::V), 2};
+        cv::mixChannels(&images.chroma[0], 1, &yuv, 1, from_to, 3);
     } else {
         // Chroma in one plane of pairs (NV12, P010, ...) or in two planes.
-        const int chroma_planes = format.planes[1].channels == 2 ? 1 : 2;
+        const int chroma_planes = channel_holding(format, 1, Component::V) >= 0 ? 1 : 2;
         for (int c = 0; c < chroma_planes; ++c) {
             resized_to_8_bits(plane_area(frame, format, 1 + c, area, images.unpacked), size, level,
                               images.resized, images.chroma[c]);

@@ -17,11 +17,12 @@ namespace {
 cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& format,
                           const cv::Rect& area, DetectionImages& images) {
     const cv::Mat plane0 = load_area(frame, format, 0, area, images.unpacked);
-    if (format.to_bgr < 0 && format.luma_channel >= 0) {
-        cv::extractChannel(plane0, images.luma, format.luma_channel);
+    const int luma = packed_luma_channel(format);
+    if (format.to_bgr < 0 && luma >= 0) {
+        cv::extractChannel(plane0, images.luma, luma);
         return images.luma;
     }
-    return format.luma_channel >= 0 ? plane0.colRange(0, plane0.cols & ~1) : plane0;
+    return alternates_chroma(format, 0) ? plane0.colRange(0, plane0.cols & ~1) : plane0;
 }
 
 // A shrink to at least one pixel each way, however thin the frame.

@@ -34,10 +34,11 @@ struct SampleFormat {
     int unused_low_bits; // samples that sit in the high bits keep these zero
 };
 
-enum class OverlayStyle {
-    Colour, // outlines in colour (RGB formats)
-    Luma,   // outlines in luma alone, chroma untouched
-};
+// What one channel of a plane holds. Packed 4:2:2 holds both chroma
+// components in one channel, in turn: `UV` U at even pixels and V at odd
+// ones, `VU` the other way round. `X` is a byte that holds nothing (BGRX).
+enum class Component : uint8_t { None, Y, U, V, R, G, B, A, X, UV, VU };
+using PlaneComponents = std::array<Component, 4>;
 
 struct FrameFormat {
     video_format format;
@@ -48,13 +49,12 @@ struct FrameFormat {
     int plane_count;
     SampleFormat samples;
     std::array<PlaneFormat, 4> planes;
-    int luma_channel;  // the channel of plane 0 that holds luma where it holds more; else -1
-    int alpha_channel; // the channel of plane 0 that holds alpha; else -1
+    // What each channel of each plane holds, as the filter works on it.
+    std::array<PlaneComponents, 4> components;
     // The detection image: plane 0 at 8 bits converted to BGR with `to_bgr`,
     // or kept as it is (-1): BGR, or grey (the luma channel where plane 0
     // holds more).
     int to_bgr;
-    OverlayStyle overlay;
 };
 
 const std::vector<FrameFormat>& frame_formats();
@@ -64,5 +64,19 @@ const FrameFormat* frame_format(video_format format);
 
 // The size of one plane of a frame of `width` x `height`.
 cv::Size plane_size(const FrameFormat& format, int plane, int width, int height);
+
+// The channel of `plane` that holds `component`; -1 where none does.
+int channel_holding(const FrameFormat& format, int plane, Component component);
+
+// The channel of plane 0 that holds luma where it holds more than luma
+// (packed YUV); -1 for every other format.
+int packed_luma_channel(const FrameFormat& format);
+
+// Whether `plane` holds the chroma of pixel pairs in one channel, U and V in
+// turn (packed 4:2:2).
+bool alternates_chroma(const FrameFormat& format, int plane);
+
+// Whether the format holds red, green and blue rather than luma and chroma.
+bool holds_rgb(const FrameFormat& format);
 
 } // namespace veilcam

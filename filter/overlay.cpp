@@ -19,10 +19,24 @@ constexpr int kLabelMinBaseline = 18;
 // Room around a shape for what its thickness and anti-aliasing add.
 constexpr int kStrokeMargin = 4;
 
-const cv::Scalar kRgbObscured(0, 255, 0, 255);
-const cv::Scalar kRgbVisible(0, 128, 255, 255);
+// Red, green and blue: green around a hidden face, orange around one shown.
+const cv::Vec3d kObscuredRgb(0, 255, 0);
+const cv::Vec3d kVisibleRgb(255, 128, 0);
 const cv::Scalar kLumaObscured(235);
 const cv::Scalar kLumaVisible(150);
+
+// `rgb` in the order plane 0 holds its channels; alpha and padding opaque.
+cv::Scalar in_channel_order(const FrameFormat& format, const cv::Vec3d& rgb) {
+    cv::Scalar colour;
+    for (int c = 0; c < 4; ++c) {
+        const Component held = format.components[0][c];
+        colour[c] = held == Component::R   ? rgb[0]
+                    : held == Component::G ? rgb[1]
+                    : held == Component::B ? rgb[2]
+                                           : 255;
+    }
+    return colour;
+}
 
 void make_label(std::string& label, uint64_t id, bool obscured) {
     char digits[24];
@@ -81,20 +95,21 @@ void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
             continue;
         }
         const cv::Scalar colour =
-            (format.overlay == OverlayStyle::Colour ? (obscured ? kRgbObscured : kRgbVisible)
-                                                    : (obscured ? kLumaObscured : kLumaVisible)) *
+            (holds_rgb(format) ? in_channel_order(format, obscured ? kObscuredRgb : kVisibleRgb)
+                               : (obscured ? kLumaObscured : kLumaVisible)) *
             level;
         cv::Mat view = load_area(frame, format, 0, area, scratch.unpacked);
         // Where plane 0 packs luma with chroma, the shapes are drawn into a
         // copy of the luma samples alone, so that chroma stays as it was.
         cv::Mat canvas = view;
-        if (format.overlay == OverlayStyle::Luma && format.luma_channel >= 0) {
+        const int luma = packed_luma_channel(format);
+        if (luma >= 0) {
             canvas = reused_image(scratch.luma, view.size(), CV_MAKETYPE(view.depth(), 1));
-            cv::extractChannel(view, canvas, format.luma_channel);
+            cv::extractChannel(view, canvas, luma);
         }
         draw_box_and_label(canvas, box - area.tl(), scratch.label, origin - area.tl(), colour);
         if (canvas.data != view.data) {
-            cv::insertChannel(canvas, view, format.luma_channel);
+            cv::insertChannel(canvas, view, luma);
         }
         store_area(frame, format, 0, area, scratch.unpacked);
     }

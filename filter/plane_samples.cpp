@@ -99,9 +99,10 @@ int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {
         return packed_pixel_level(format.packing, row, x);
     }
     const int channels = format.planes[0].channels;
+    const int alpha = channel_holding(format, 0, Component::A);
     int sum = 0, counted = 0;
     for (int c = 0; c < channels; ++c) {
-        if (c == format.alpha_channel) {
+        if (c == alpha) {
             continue;
         }
         if (format.samples.bytes == 2) {

@@ -62,12 +62,6 @@ bool holds(const cv::Rect2f& oval, const cv::Rect& r) {
            holds(oval, cv::Point2f(static_cast<float>(r.br().x), static_cast<float>(r.y)));
 }
 
-// Packed 4:2:2: each pair of pixels has its own luma and shares one U and
-// one V, which take turns in the plane's second channel.
-bool shares_chroma(const FrameFormat& format, int plane) {
-    return format.planes[plane].channels == 2 && format.luma_channel >= 0;
-}
-
 template <typename Sample>
 void split_chroma(const cv::Mat& view, int chroma_channel, std::array<cv::Mat, 2>& chroma) {
     for (int y = 0; y < view.rows; ++y) {
@@ -95,17 +89,18 @@ void merge_chroma(const std::array<cv::Mat, 2>& chroma, int chroma_channel, cv::
 template <typename Hide>
 void hide_components(cv::Mat& view, const FrameFormat& format, int plane, RegionScratch& scratch,
                      Hide hide) {
-    if (!shares_chroma(format, plane)) {
+    if (!alternates_chroma(format, plane)) {
         hide(view);
         return;
     }
     const int single = CV_MAKETYPE(view.depth(), 1);
-    const int chroma_channel = 1 - format.luma_channel;
+    const int luma_channel = channel_holding(format, plane, Component::Y);
+    const int chroma_channel = 1 - luma_channel;
     cv::Mat luma = reused_image(scratch.luma, view.size(), single);
     std::array<cv::Mat, 2> chroma{
         reused_image(scratch.chroma[0], {(view.cols + 1) / 2, view.rows}, single),
         reused_image(scratch.chroma[1], {view.cols / 2, view.rows}, single)};
-    cv::extractChannel(view, luma, format.luma_channel);
+    cv::extractChannel(view, luma, luma_channel);
     const bool wide = view.depth() == CV_16U;
     wide ? split_chroma<uint16_t>(view, chroma_channel, chroma)
          : split_chroma<uint8_t>(view, chroma_channel, chroma);
@@ -115,7 +110,7 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, Region
             hide(part);
         }
     }
-    cv::insertChannel(luma, view, format.luma_channel);
+    cv::insertChannel(luma, view, luma_channel);
     wide ? merge_chroma<uint16_t>(chroma, chroma_channel, view)
          : merge_chroma<uint8_t>(chroma, chroma_channel, view);
 }
@@ -129,7 +124,7 @@ void keep_outside_oval(cv::Mat& view, const cv::Mat& before, const FrameFormat& 
     const PlaneFormat& p = format.planes[plane];
     const float across = static_cast<float>(1 << p.x_shift);
     const float down = static_cast<float>(1 << p.y_shift);
-    const bool shared_chroma = shares_chroma(format, plane);
+    const bool shared_chroma = alternates_chroma(format, plane);
     const cv::Point2f middle = box_middle(oval);
     const float ax = oval.width / 2, ay = oval.height / 2;
     const size_t sample = view.elemSize();
@@ -176,7 +171,7 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
         before = reused_image(scratch.before, view.size(), view.type());
         view.copyTo(before);
     }
-    const int alpha = plane == 0 ? format.alpha_channel : -1;
+    const int alpha = plane == 0 ? channel_holding(format, 0, Component::A) : -1;
     cv::Mat kept;
     if (alpha >= 0) {
         kept = reused_image(scratch.alpha, view.size(), CV_MAKETYPE(view.depth(), 1));

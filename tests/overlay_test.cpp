@@ -112,9 +112,7 @@ TEST(Overlay, EachFormatIsDrawnInItsOwnWayAndOnlyWhenAsked) {
         // OpenCV's thickness 3 covers 2 pixels either side of the edge.
         for (const int dx : {-2, -1, 0, 1, 2}) {
             EXPECT_EQ(rgb(100 + dx, 110), cv::Vec3i(0, 255, 0) * scale) << format.name;
-            const cv::Vec3i visible = rgb(300 + dx, 145);
-            EXPECT_EQ(visible[1], 128 * scale) << format.name;
-            EXPECT_EQ(visible[0] + visible[2], 255 * scale) << format.name;
+            EXPECT_EQ(rgb(300 + dx, 145), cv::Vec3i(255, 128, 0) * scale) << format.name;
         }
         EXPECT_EQ(rgb(130, 110), rgb(5, 5)) << format.name << ": the inside is untouched";
         if (format.format == VIDEO_FORMAT_BGRX) {
