@@ -5,17 +5,16 @@
 namespace veilcam {
 namespace {
 
-constexpr PlaneFormat kFull{0, 0, 1, true};
-constexpr PlaneFormat kHalfWidth{1, 0, 1, true};
-constexpr PlaneFormat kHalfSize{1, 1, 1, true};
+constexpr PlaneFormat kFull{0, 0, 1};
+constexpr PlaneFormat kHalfWidth{1, 0, 1};
+constexpr PlaneFormat kHalfSize{1, 1, 1};
 constexpr PlaneFormat kNone{};
-constexpr PlaneFormat kAlpha{0, 0, 1, false};
-constexpr PlaneFormat kPacked2{0, 0, 2, true};
-constexpr PlaneFormat kPacked3{0, 0, 3, true};
-constexpr PlaneFormat kPacked4{0, 0, 4, true};
-constexpr PlaneFormat kChromaPairs420{1, 1, 2, true};
-constexpr PlaneFormat kChromaPairs422{1, 0, 2, true};
-constexpr PlaneFormat kChromaPairs444{0, 0, 2, true};
+constexpr PlaneFormat kPacked2{0, 0, 2};
+constexpr PlaneFormat kPacked3{0, 0, 3};
+constexpr PlaneFormat kPacked4{0, 0, 4};
+constexpr PlaneFormat kChromaPairs420{1, 1, 2};
+constexpr PlaneFormat kChromaPairs422{1, 0, 2};
+constexpr PlaneFormat kChromaPairs444{0, 0, 2};
 
 constexpr SampleFormat k8Bit{1, 1, 0};
 constexpr SampleFormat k10BitLow{2, 4, 0};
@@ -59,11 +58,11 @@ std::vector<FrameFormat> make_formats() {
         {VIDEO_FORMAT_YVYU, "YVYU", {"yvyu422", nullptr}, P::Samples, 1, k8Bit,
             {kPacked2, kNone, kNone, kNone}, {{{C::Y, C::VU}}}, cv::COLOR_YUV2BGR_YVYU},
         {VIDEO_FORMAT_I40A, "I40A", {"yuva420p", nullptr}, P::Samples, 4, k8Bit,
-            {kFull, kHalfSize, kHalfSize, kAlpha}, {{{C::Y}, {C::U}, {C::V}, {C::A}}}, as_is},
+            {kFull, kHalfSize, kHalfSize, kFull}, {{{C::Y}, {C::U}, {C::V}, {C::A}}}, as_is},
         {VIDEO_FORMAT_I42A, "I42A", {"yuva422p", nullptr}, P::Samples, 4, k8Bit,
-            {kFull, kHalfWidth, kHalfWidth, kAlpha}, {{{C::Y}, {C::U}, {C::V}, {C::A}}}, as_is},
+            {kFull, kHalfWidth, kHalfWidth, kFull}, {{{C::Y}, {C::U}, {C::V}, {C::A}}}, as_is},
         {VIDEO_FORMAT_YUVA, "YUVA", {"yuva444p", nullptr}, P::Samples, 4, k8Bit,
-            {kFull, kFull, kFull, kAlpha}, {{{C::Y}, {C::U}, {C::V}, {C::A}}}, as_is},
+            {kFull, kFull, kFull, kFull}, {{{C::Y}, {C::U}, {C::V}, {C::A}}}, as_is},
         // Bytes V, U, Y, A: libobs reads it as a BGRA texture of Y, U, V and alpha.
         {VIDEO_FORMAT_AYUV, "AYUV", {"vuya", nullptr}, P::Samples, 1, k8Bit,
             {kPacked4, kNone, kNone, kNone}, {{{C::V, C::U, C::Y, C::A}}}, as_is},
@@ -76,7 +75,7 @@ std::vector<FrameFormat> make_formats() {
         {VIDEO_FORMAT_I412, "I412", {"yuv444p12le", nullptr}, P::Samples, 3, k12BitLow,
             {kFull, kFull, kFull, kNone}, {{{C::Y}, {C::U}, {C::V}}}, as_is},
         {VIDEO_FORMAT_YA2L, "YA2L", {"yuva444p12le", nullptr}, P::Samples, 4, k12BitLow,
-            {kFull, kFull, kFull, kAlpha}, {{{C::Y}, {C::U}, {C::V}, {C::A}}}, as_is},
+            {kFull, kFull, kFull, kFull}, {{{C::Y}, {C::U}, {C::V}, {C::A}}}, as_is},
         {VIDEO_FORMAT_P216, "P216", {"p216le", nullptr}, P::Samples, 2, k16Bit,
             {kFull, kChromaPairs422, kNone, kNone}, {{{C::Y}, {C::U, C::V}}}, as_is},
         {VIDEO_FORMAT_P416, "P416", {"p416le", nullptr}, P::Samples, 2, k16Bit,

@@ -22,10 +22,9 @@ enum class Packing {
 // unpacked into 16-bit samples first (V210 to chroma and luma a pixel, in
 // UYVY's order; R10L to blue, green and red).
 struct PlaneFormat {
-    int x_shift = 0;    // the plane is (width + 2^x_shift - 1) >> x_shift pixels wide
-    int y_shift = 0;    // and likewise high
-    int channels = 1;   // samples per pixel
-    bool hidden = true; // false for alpha, which is left as it is
+    int x_shift = 0;  // the plane is (width + 2^x_shift - 1) >> x_shift pixels wide
+    int y_shift = 0;  // and likewise high
+    int channels = 1; // samples per pixel
 };
 
 struct SampleFormat {

@@ -162,7 +162,8 @@ void keep_outside_oval(cv::Mat& view, const cv::Mat& before, const FrameFormat& 
 template <typename Hide>
 void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
                   const cv::Rect& area, const cv::Rect2f* oval, RegionScratch& scratch, Hide hide) {
-    if (!format.planes[plane].hidden || !frame.data[plane] || area.empty()) {
+    // An alpha plane is left as it is.
+    if (format.components[plane][0] == Component::A || !frame.data[plane] || area.empty()) {
         return;
     }
     cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
