@@ -111,6 +111,15 @@ cv::Size plane_size(const FrameFormat& format, int plane, int width, int height)
             (height + (1 << p.y_shift) - 1) >> p.y_shift};
 }
 
+cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r) {
+    const PlaneFormat& p = format.planes[plane];
+    const int x0 = r.x >> p.x_shift;
+    const int y0 = r.y >> p.y_shift;
+    // Rounded out: every sample the region touches.
+    const cv::Size end = plane_size(format, plane, r.x + r.width, r.y + r.height);
+    return {x0, y0, end.width - x0, end.height - y0};
+}
+
 int channel_holding(const FrameFormat& format, int plane, Component component) {
     const PlaneComponents& held = format.components[plane];
     for (int c = 0; c < format.planes[plane].channels; ++c) {
@@ -128,10 +137,6 @@ int packed_luma_channel(const FrameFormat& format) {
 bool alternates_chroma(const FrameFormat& format, int plane) {
     return channel_holding(format, plane, Component::UV) >= 0 ||
            channel_holding(format, plane, Component::VU) >= 0;
-}
-
-bool holds_rgb(const FrameFormat& format) {
-    return channel_holding(format, 0, Component::R) >= 0;
 }
 
 } // namespace veilcam

@@ -37,6 +37,7 @@ struct SampleFormat {
 // components in one channel, in turn: `UV` U at even pixels and V at odd
 // ones, `VU` the other way round. `X` is a byte that holds nothing (BGRX).
 enum class Component : uint8_t { None, Y, U, V, R, G, B, A, X, UV, VU };
+inline constexpr size_t kComponentKinds = static_cast<size_t>(Component::VU) + 1;
 using PlaneComponents = std::array<Component, 4>;
 
 struct FrameFormat {
@@ -64,6 +65,10 @@ const FrameFormat* frame_format(video_format format);
 // The size of one plane of a frame of `width` x `height`.
 cv::Size plane_size(const FrameFormat& format, int plane, int width, int height);
 
+// The samples of a plane that touch the frame region `r`: a subsampled plane
+// rounds outwards, so that chroma covers whatever luma covers.
+cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r);
+
 // The channel of `plane` that holds `component`; -1 where none does.
 int channel_holding(const FrameFormat& format, int plane, Component component);
 
@@ -74,8 +79,5 @@ int packed_luma_channel(const FrameFormat& format);
 // Whether `plane` holds the chroma of pixel pairs in one channel, U and V in
 // turn (packed 4:2:2).
 bool alternates_chroma(const FrameFormat& format, int plane);
-
-// Whether the format holds red, green and blue rather than luma and chroma.
-bool holds_rgb(const FrameFormat& format);
 
 } // namespace veilcam

@@ -1,5 +1,6 @@
 #include "filter/overlay.hpp"
 
+#include "filter/frame_colour.hpp"
 #include "filter/plane_samples.hpp"
 #include "filter/reused_image.hpp"
 
@@ -22,21 +23,7 @@ constexpr int kStrokeMargin = 4;
 // Red, green and blue: green around a hidden face, orange around one shown.
 const cv::Vec3d kObscuredRgb(0, 255, 0);
 const cv::Vec3d kVisibleRgb(255, 128, 0);
-const cv::Scalar kLumaObscured(235);
-const cv::Scalar kLumaVisible(150);
-
-// `rgb` in the order plane 0 holds its channels; alpha and padding opaque.
-cv::Scalar in_channel_order(const FrameFormat& format, const cv::Vec3d& rgb) {
-    cv::Scalar colour;
-    for (int c = 0; c < 4; ++c) {
-        const Component held = format.components[0][c];
-        colour[c] = held == Component::R   ? rgb[0]
-                    : held == Component::G ? rgb[1]
-                    : held == Component::B ? rgb[2]
-                                           : 255;
-    }
-    return colour;
-}
+constexpr int kDrawn = 255;
 
 void make_label(std::string& label, uint64_t id, bool obscured) {
     char digits[24];
@@ -46,11 +33,58 @@ void make_label(std::string& label, uint64_t id, bool obscured) {
     label.append(obscured ? " (obscured)" : " (visible)");
 }
 
-void draw_box_and_label(cv::Mat& image, const cv::Rect& box, const std::string& label,
-                        cv::Point origin, const cv::Scalar& colour) {
-    cv::rectangle(image, box, colour, kBoxThickness, cv::LINE_8, 0);
-    cv::putText(image, label, origin, cv::FONT_HERSHEY_SIMPLEX, kTextScale, colour, kTextThickness,
-                cv::LINE_AA, false);
+void draw_box_and_label(cv::Mat& strokes, const cv::Rect& box, const std::string& label,
+                        cv::Point origin) {
+    strokes.setTo(0);
+    cv::rectangle(strokes, box, kDrawn, kBoxThickness, cv::LINE_8, 0);
+    cv::putText(strokes, label, origin, cv::FONT_HERSHEY_SIMPLEX, kTextScale, kDrawn,
+                kTextThickness, cv::LINE_AA, false);
+}
+
+// The most that `strokes` cover of the frame pixels [x, x + across) x
+// [y, y + down), in its own coordinates.
+int coverage(const cv::Mat& strokes, int x, int y, int across, int down) {
+    int most = 0;
+    for (int j = std::max(y, 0); j < std::min(y + down, strokes.rows); ++j) {
+        const uint8_t* row = strokes.ptr<uint8_t>(j);
+        for (int i = std::max(x, 0); i < std::min(x + across, strokes.cols); ++i) {
+            most = std::max<int>(most, row[i]);
+        }
+    }
+    return most;
+}
+
+// Lays `colour` over the samples of `view` (plane pixels of `region`) as far
+// as `strokes` (frame pixels from `origin`) cover them. A subsampled sample,
+// and the chroma a pixel pair shares, takes the colour where any pixel it
+// serves is drawn, so that the outline keeps its colour to its edges.
+template <typename Sample>
+void paint(cv::Mat& view, const cv::Rect& region, const PlaneFormat& plane,
+           const PlaneComponents& held, const cv::Mat& strokes, cv::Point origin,
+           const ComponentLevels& colour) {
+    const int across = 1 << plane.x_shift, down = 1 << plane.y_shift;
+    for (int y = 0; y < view.rows; ++y) {
+        Sample* row = view.ptr<Sample>(y);
+        const int top = (region.y + y) * down - origin.y;
+        for (int x = 0; x < view.cols; ++x) {
+            const int frame_x = (region.x + x) * across;
+            const int own = coverage(strokes, frame_x - origin.x, top, across, down);
+            for (int c = 0; c < plane.channels; ++c) {
+                Component component = held[c];
+                int cover = own;
+                if (component == Component::UV || component == Component::VU) {
+                    const bool even = (frame_x & 1) == 0;
+                    component = (component == Component::UV) == even ? Component::U : Component::V;
+                    cover = coverage(strokes, (frame_x & ~1) - origin.x, top, 2, down);
+                }
+                if (cover > 0) {
+                    Sample& sample = row[x * plane.channels + c];
+                    const double level = colour[static_cast<size_t>(component)];
+                    sample = cv::saturate_cast<Sample>(sample + (level - sample) * cover / kDrawn);
+                }
+            }
+        }
+    }
 }
 
 // The part of plane 0 that a box and its label touch.
@@ -77,7 +111,8 @@ void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
         return;
     }
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
-    const double level = format.samples.level_scale;
+    const ComponentLevels obscured = frame_colour(kObscuredRgb, format, frame);
+    const ComponentLevels visible = frame_colour(kVisibleRgb, format, frame);
     // Faces past the limit are hidden all the same, without a label; the
     // longest-followed come first. What the previous shot left is followed
     // no more and gets no outline.
@@ -87,31 +122,28 @@ void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
             continue;
         }
         const cv::Rect& box = faces[i].region;
-        const bool obscured = faces[i].hidden;
-        make_label(scratch.label, faces[i].id, obscured);
+        make_label(scratch.label, faces[i].id, faces[i].hidden);
         const cv::Point origin(box.x, std::max(box.y - kLabelGap, kLabelMinBaseline));
         const cv::Rect area = drawn_area(box, scratch.label, origin, size);
         if (area.empty()) {
             continue;
         }
-        const cv::Scalar colour =
-            (holds_rgb(format) ? in_channel_order(format, obscured ? kObscuredRgb : kVisibleRgb)
-                               : (obscured ? kLumaObscured : kLumaVisible)) *
-            level;
-        cv::Mat view = load_area(frame, format, 0, area, scratch.unpacked);
-        // Where plane 0 packs luma with chroma, the shapes are drawn into a
-        // copy of the luma samples alone, so that chroma stays as it was.
-        cv::Mat canvas = view;
-        const int luma = packed_luma_channel(format);
-        if (luma >= 0) {
-            canvas = reused_image(scratch.luma, view.size(), CV_MAKETYPE(view.depth(), 1));
-            cv::extractChannel(view, canvas, luma);
+        cv::Mat strokes = reused_image(scratch.strokes, area.size(), CV_8UC1);
+        draw_box_and_label(strokes, box - area.tl(), scratch.label, origin - area.tl());
+        for (int plane = 0; plane < format.plane_count; ++plane) {
+            if (!frame.data[plane]) {
+                continue;
+            }
+            const cv::Rect region = plane_region(format, plane, area);
+            cv::Mat view = load_area(frame, format, plane, region, scratch.unpacked);
+            const PlaneFormat& layout = format.planes[plane];
+            const PlaneComponents& held = format.components[plane];
+            const ComponentLevels& colour = faces[i].hidden ? obscured : visible;
+            format.samples.bytes == 2
+                ? paint<uint16_t>(view, region, layout, held, strokes, area.tl(), colour)
+                : paint<uint8_t>(view, region, layout, held, strokes, area.tl(), colour);
+            store_area(frame, format, plane, region, scratch.unpacked);
         }
-        draw_box_and_label(canvas, box - area.tl(), scratch.label, origin - area.tl(), colour);
-        if (canvas.data != view.data) {
-            cv::insertChannel(canvas, view, luma);
-        }
-        store_area(frame, format, 0, area, scratch.unpacked);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "filter/region_obscuring.hpp"
 
+#include "filter/hiding_modes.hpp"
 #include "filter/plane_samples.hpp"
 #include "filter/reused_image.hpp"
 #include "tracking/box_geometry.hpp"
@@ -14,41 +15,12 @@ namespace veilcam {
 namespace {
 
 constexpr int kMinRegionSide = 3;
-// Many more small blocks than this across a face still show who it is.
-constexpr int kMostBlocksAcross = 6;
-
-// The face is reduced to a handful of samples across, whatever its size, so
-// that it keeps no likeness: from 4 at the weakest strength down to 2 at the
-// strongest; a region larger than the face gets as many more as it is
-// larger. Smoothing and a bilinear enlargement then hide the samples' edges.
-void blur_view(cv::Mat& view, int32_t blur_radius, int face_side, ResampleScratch& scratch) {
-    const int k = std::clamp(blur_radius, 3, 151);
-    const double samples = std::clamp(std::round(4.5 - k / 60.0), 2.0, 4.0);
-    const double scale = samples / face_side;
-    const int small_width = static_cast<int>(std::lround(view.cols * scale));
-    const int small_height = static_cast<int>(std::lround(view.rows * scale));
-    reduce_smooth_enlarge(view, cv::Size(std::max(small_width, 2), std::max(small_height, 2)),
-                          scratch);
-}
 
 // A face's longer side in samples of `plane`.
 int plane_side(const FrameFormat& format, int plane, int side) {
     const cv::Size size = plane_size(format, plane, side, side);
     return std::max(size.width, size.height);
 }
-
-// However small the blocks asked for, a large face gets no more than a
-// handful across: many small blocks still show who it is. The blocks follow
-// the face, not the region, so that a region grown around a moving face is
-// not a few giant blocks.
-int block_side(int32_t pixel_size, int face_side) {
-    return std::max(pixel_size, (face_side + kMostBlocksAcross - 1) / kMostBlocksAcross);
-}
-
-// A region only a few blocks across keeps its corners hidden: cut off, they
-// leave a blob of a face's outline on the picture around it, which a
-// detector finds as a face.
-constexpr int kLeastBlocksInOval = 4;
 
 bool holds(const cv::Rect2f& oval, cv::Point2f p) {
     const cv::Point2f off = p - box_middle(oval);
@@ -82,15 +54,16 @@ void merge_chroma(const std::array<cv::Mat, 2>& chroma, int chroma_channel, cv::
     }
 }
 
-// Hides each colour component of `view` on its own: in packed 4:2:2 the
-// luma, the U and the V samples apart, as a planar 4:2:2 frame's planes
-// are, so that no block or blur mixes U with V (a face turned grey or
-// lavender on the most common camera format).
+// Hides each colour component of `view` (plane pixels from `left` on) on
+// its own: in packed 4:2:2 the luma, the U and the V samples apart, as a
+// planar 4:2:2 frame's planes are, so that no block or blur mixes U with V
+// (a face turned grey or lavender on the most common camera format).
 template <typename Hide>
-void hide_components(cv::Mat& view, const FrameFormat& format, int plane, RegionScratch& scratch,
-                     Hide hide) {
+void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int left,
+                     RegionScratch& scratch, Hide hide) {
+    const PlaneComponents& held = format.components[plane];
     if (!alternates_chroma(format, plane)) {
-        hide(view);
+        hide(view, held);
         return;
     }
     const int single = CV_MAKETYPE(view.depth(), 1);
@@ -104,10 +77,16 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, Region
     const bool wide = view.depth() == CV_16U;
     wide ? split_chroma<uint16_t>(view, chroma_channel, chroma)
          : split_chroma<uint8_t>(view, chroma_channel, chroma);
-    hide(luma);
-    for (cv::Mat& part : chroma) {
-        if (!part.empty()) {
-            hide(part);
+    hide(luma, PlaneComponents{Component::Y});
+    // The view's first pixel holds the first component of the pair when it
+    // is an even pixel of the frame.
+    const bool u_first = (held[chroma_channel] == Component::UV) == ((left & 1) == 0);
+    const std::array<PlaneComponents, 2> parts{
+        PlaneComponents{u_first ? Component::U : Component::V},
+        PlaneComponents{u_first ? Component::V : Component::U}};
+    for (int i = 0; i < 2; ++i) {
+        if (!chroma[i].empty()) {
+            hide(chroma[i], parts[i]);
         }
     }
     cv::insertChannel(luma, view, luma_channel);
@@ -178,7 +157,7 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
         kept = reused_image(scratch.alpha, view.size(), CV_MAKETYPE(view.depth(), 1));
         cv::extractChannel(view, kept, alpha);
     }
-    hide_components(view, format, plane, scratch, hide);
+    hide_components(view, format, plane, area.x, scratch, hide);
     if (oval) {
         keep_outside_oval(view, before, format, plane, area, *oval);
     }
@@ -199,19 +178,13 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
 
 } // namespace
 
-cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r) {
-    const PlaneFormat& p = format.planes[plane];
-    const int x0 = r.x >> p.x_shift;
-    const int y0 = r.y >> p.y_shift;
-    // Rounded out: every sample the region touches.
-    const cv::Size end = plane_size(format, plane, r.x + r.width, r.y + r.height);
-    return {x0, y0, end.width - x0, end.height - y0};
-}
-
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
                    const std::vector<FaceRegion>& faces, const FilterSettings& settings,
                    RegionScratch& scratch) {
     const cv::Size size(static_cast<int>(frame.width), static_cast<int>(frame.height));
+    const HidingMode& mode = hiding_mode(settings.obscure_mode);
+    const ComponentLevels colour =
+        frame_colour(stored_colour_rgb(settings.solid_colour), format, frame);
     for (const FaceRegion& face : faces) {
         if (!face.hidden) {
             continue;
@@ -219,19 +192,19 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
         // An oval that is no number, or that holds the whole region, leaves
         // nothing to put back.
         const cv::Rect2f& oval = face.oval;
-        const int block = settings.obscure_mode == kBlur
-                              ? 1
-                              : block_side(settings.pixel_size, std::max(face.face_side, 1));
-        const bool whole_region =
-            !std::isfinite(oval.x + oval.y + oval.width + oval.height) || oval.empty() ||
-            holds(oval, face.region) ||
-            std::min(face.region.width, face.region.height) < kLeastBlocksInOval * block;
+        const bool whole_region = !std::isfinite(oval.x + oval.y + oval.width + oval.height) ||
+                                  oval.empty() || holds(oval, face.region) ||
+                                  std::min(face.region.width, face.region.height) <
+                                      mode.least_oval_side(settings, std::max(face.face_side, 1));
         for (int plane = 0; plane < format.plane_count; ++plane) {
             const cv::Rect whole(cv::Point(), plane_size(format, plane, size.width, size.height));
+            const int side = std::max(plane_side(format, plane, face.face_side), 1);
             obscure_area(frame, format, plane, plane_region(format, plane, face.region) & whole,
-                         whole_region ? nullptr : &oval, scratch, [&](cv::Mat& view) {
-                             obscure_view(view, settings, plane_side(format, plane, face.face_side),
-                                          scratch.resample);
+                         whole_region ? nullptr : &oval, scratch,
+                         [&](cv::Mat& view, const PlaneComponents& held) {
+                             if (view.cols >= kMinRegionSide && view.rows >= kMinRegionSide) {
+                                 mode.hide(view, {settings, side, held, colour}, scratch.resample);
+                             }
                          });
         }
     }
@@ -247,20 +220,9 @@ void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int
         const int block = std::max({pixel_size >> format.planes[plane].x_shift,
                                     (size.height + kMostBlocksAcross - 1) / kMostBlocksAcross, 2});
         obscure_area(frame, format, plane, cv::Rect(cv::Point(), size), nullptr, scratch,
-                     [&](cv::Mat& view) { pixelate_view(view, block, scratch.resample); });
-    }
-}
-
-void obscure_view(cv::Mat& view, const FilterSettings& settings, int face_side,
-                  ResampleScratch& scratch) {
-    if (view.cols < kMinRegionSide || view.rows < kMinRegionSide) {
-        return;
-    }
-    face_side = std::max(face_side, 1);
-    if (settings.obscure_mode == kBlur) {
-        blur_view(view, settings.blur_radius, face_side, scratch);
-    } else {
-        pixelate_view(view, block_side(settings.pixel_size, face_side), scratch);
+                     [&](cv::Mat& view, const PlaneComponents&) {
+                         pixelate_view(view, block, scratch.resample);
+                     });
     }
 }
 

@@ -26,12 +26,9 @@ struct RegionScratch {
     std::array<cv::Mat, 2> chroma;
 };
 
-// The samples of a plane that touch the frame region `r`: a subsampled plane
-// rounds outwards, so that chroma covers whatever luma covers.
-cv::Rect plane_region(const FrameFormat& format, int plane, const cv::Rect& r);
-
-// Hides the ovals of `faces` marked hidden, in every plane; alpha planes
-// and alpha samples stay as they are.
+// Hides the regions of `faces` marked hidden (their ovals, or their whole
+// padded regions where the way of hiding asks), in every plane, the way the
+// settings choose; alpha planes and alpha samples stay as they are.
 void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
                    const std::vector<FaceRegion>& faces, const FilterSettings& settings,
                    RegionScratch& scratch);
@@ -40,11 +37,5 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
 // largest face: what is shown while faces cannot be detected.
 void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int32_t pixel_size,
                          RegionScratch& scratch);
-
-// Pixelates or blurs one view of a plane in place, as the settings say, for
-// a face whose longer side is `face_side` samples of that plane; views under
-// 3 pixels in either direction are left alone.
-void obscure_view(cv::Mat& view, const FilterSettings& settings, int face_side,
-                  ResampleScratch& scratch);
 
 } // namespace veilcam

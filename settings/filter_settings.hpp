@@ -10,7 +10,7 @@
 namespace veilcam {
 
 // What the panel stores for "How to hide".
-enum ObscureMode : int32_t { kPixelate = 0, kBlur = 1 };
+enum ObscureMode : int32_t { kPixelate = 0, kBlur = 1, kSolid = 2 };
 
 // The user's settings of one filter, bounded so that every consumer can use
 // them as they are.
@@ -19,6 +19,7 @@ struct FilterSettings {
     int32_t obscure_mode{}; // an ObscureMode
     int32_t pixel_size{};
     int32_t blur_radius{};
+    uint32_t solid_colour{}; // as OBS stores a colour: 0xAABBGGRR
     bool show_boxes{};
     FaceSelection selection;
     std::string tracking_device; // normalised device id

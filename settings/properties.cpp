@@ -48,6 +48,9 @@ void add_property(obs_properties_t* props, const SettingSpec& spec, TextLookup t
         obs_properties_add_float_slider(props, spec.key, label, spec.panel_min, spec.panel_max,
                                         spec.panel_step);
         break;
+    case SettingKind::Colour:
+        obs_properties_add_color(props, spec.key, label);
+        break;
     case SettingKind::Text:
         obs_properties_add_text(props, spec.key, label, OBS_TEXT_DEFAULT);
         break;

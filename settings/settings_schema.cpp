@@ -1,5 +1,6 @@
 #include "settings/settings_schema.hpp"
 
+#include "filter/hiding_modes.hpp"
 #include "settings/device_choice.hpp"
 
 #include <algorithm>
@@ -53,6 +54,24 @@ SettingSpec choice(const char* key, const char* label, std::vector<SettingChoice
     return spec;
 }
 
+// As OBS's colour property stores it: 0xAABBGGRR.
+constexpr double kOpaqueBlack = 0xFF000000u;
+
+SettingSpec colour(const char* key, const char* label, double value, SettingReader reader) {
+    SettingSpec spec{key, label, SettingKind::Colour};
+    spec.default_number = value;
+    spec.field = reader;
+    return spec;
+}
+
+std::vector<SettingChoice> mode_choices() {
+    std::vector<SettingChoice> choices;
+    for (const HidingMode& mode : hiding_modes()) {
+        choices.push_back({mode.label, mode.value});
+    }
+    return choices;
+}
+
 SettingSpec shown_with(SettingSpec spec, const char* key, int32_t value) {
     spec.shown_with = key;
     spec.shown_value = value;
@@ -63,14 +82,19 @@ std::vector<SettingSpec> make_schema() {
     using K = SettingKind;
     return {
         flag("enabled", "Enabled", true, &S::enabled),
-        choice("obscure_mode", "ObscureMode", {{"ModePixelate", kPixelate}, {"ModeBlur", kBlur}},
-               &S::obscure_mode),
+        choice("obscure_mode", "ObscureMode", mode_choices(), &S::obscure_mode),
         shown_with(number("pixel_size", "PixelSize", 20, 2, 100, {4, 100, 1}, &S::pixel_size),
                    "obscure_mode", kPixelate),
         // The panel steps by two from 3: a strength is odd, and reading makes a
         // stored even one odd too.
         shown_with(number("blur_radius", "BlurRadius", 70, 3, 151, {3, 151, 2}, &S::blur_radius),
                    "obscure_mode", kBlur),
+        shown_with(colour("solid_colour", "SolidColour", kOpaqueBlack,
+                          [](obs_data_t* data, const SettingSpec& spec, S& s) {
+                              s.solid_colour =
+                                  static_cast<uint32_t>(obs_data_get_int(data, spec.key));
+                          }),
+                   "obscure_mode", kSolid),
         flag("show_boxes", "ShowBoxes", false, &S::show_boxes),
         choice("face_selection_mode", "FaceSelectionMode",
                {{"SelectionExclude", kListedStayVisible}, {"SelectionInclude", kListedAreHidden}},
@@ -140,6 +164,7 @@ SettingType setting_type(const SettingSpec& spec) {
         return SettingType::Bool;
     case SettingKind::IntChoice:
     case SettingKind::IntSlider:
+    case SettingKind::Colour:
         return SettingType::Int;
     case SettingKind::FloatSlider:
         return SettingType::Double;

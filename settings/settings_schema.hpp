@@ -15,7 +15,7 @@
 // options are all made from it.
 namespace veilcam {
 
-enum class SettingKind { Bool, IntChoice, IntSlider, FloatSlider, Text, DeviceChoice, Path };
+enum class SettingKind { Bool, IntChoice, IntSlider, FloatSlider, Colour, Text, DeviceChoice, Path };
 
 struct SettingChoice {
     const char* label; // locale key
@@ -39,7 +39,7 @@ struct SettingSpec {
     const char* key;   // stored with the user's scenes
     const char* label; // locale key
     SettingKind kind;
-    double default_number = 0.0;   // Bool, IntChoice, IntSlider, FloatSlider
+    double default_number = 0.0;   // Bool, IntChoice, IntSlider, FloatSlider, Colour
     const char* default_text = ""; // Text, DeviceChoice, Path
     double lowest = -kUnbounded;   // what reading holds a stored number to
     double highest = kUnbounded;

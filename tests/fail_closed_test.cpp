@@ -54,7 +54,7 @@ TEST(FailClosed, NoLabelledFaceIsFoundAgainAfterHidingAtAnySize) {
         int obscure_mode;
         int blur_radius;
     };
-    for (const Mode mode : {Mode{0, 71}, Mode{1, 3}, Mode{1, 71}, Mode{1, 151}}) {
+    for (const Mode mode : {Mode{0, 71}, Mode{1, 3}, Mode{1, 71}, Mode{1, 151}, Mode{2, 71}}) {
         FilterSettings settings;
         settings.obscure_mode = mode.obscure_mode;
         settings.pixel_size = 20;

@@ -126,8 +126,30 @@ cv::Vec3d component_means(const TestFrame& frame, const cv::Rect& r) {
     return means;
 }
 
+// The mean, the lowest and the highest of each colour component over frame
+// region `r`, on the 8-bit scale.
+struct ComponentRange {
+    cv::Vec3d mean, lowest, highest;
+};
+
+ComponentRange component_range(const TestFrame& frame, const cv::Rect& r) {
+    const double scale = 1.0 / (1 << (test::sample_depth(frame.frame.format) - 8));
+    ComponentRange range{component_means(frame, r), cv::Vec3d::all(1e9), cv::Vec3d::all(-1e9)};
+    for (int c = 0; c < 3; ++c) {
+        for (int y = r.y; y < r.br().y; ++y) {
+            for (int x = r.x; x < r.br().x; ++x) {
+                const double level = test::sample_at(frame, c, x, y) * scale;
+                range.lowest[c] = std::min(range.lowest[c], level);
+                range.highest[c] = std::max(range.highest[c], level);
+            }
+        }
+    }
+    return range;
+}
+
 // Hiding a face takes away its likeness, not its colours: over a hidden
-// region, each component keeps its mean, whatever the format packs together.
+// region, each component keeps its mean, whatever the format packs together;
+// a solid colour is that colour in every sample, in the frame's own matrix.
 TEST_P(EveryFormat, HidingKeepsEachColourComponentsMean) {
     const FrameFormat* format = frame_format(GetParam());
     ASSERT_NE(format, nullptr) << get_video_format_name(GetParam()) << " is not taken";
@@ -149,13 +171,21 @@ TEST_P(EveryFormat, HidingKeepsEachColourComponentsMean) {
         const char* name;
         int mode;
         bool whole_picture;
-        double within; // levels
+        double within;           // levels
+        bool bt601_full = false; // the frame tagged BT.601 at full range, else untagged
     };
     const Way ways[] = {{"pixelated", 0, false, 1.0},
                         {"blurred", 1, false, 3.0},
-                        {"the whole picture pixelated", 0, true, 1.0}};
+                        {"the whole picture pixelated", 0, true, 1.0},
+                        {"solid red", 2, false, 1.0},
+                        {"solid red, BT.601 full range", 2, false, 1.0, true}};
     for (const Way& way : ways) {
         TestFrame frame = original;
+        if (way.bt601_full) {
+            video_format_get_parameters_for_format(
+                VIDEO_CS_601, VIDEO_RANGE_FULL, format->format, frame.frame.color_matrix,
+                frame.frame.color_range_min, frame.frame.color_range_max);
+        }
         RegionScratch scratch;
         std::vector<cv::Rect> regions{picture};
         if (way.whole_picture) {
@@ -164,18 +194,42 @@ TEST_P(EveryFormat, HidingKeepsEachColourComponentsMean) {
             FilterSettings settings;
             settings.obscure_mode = way.mode;
             settings.blur_radius = 151;
-            obscure_frame(frame.frame, *format, faces, settings, scratch);
+            settings.solid_colour = 0xFF0000FF; // red, as OBS stores it
+            // A solid box is tried on regions that start on odd pixels (the
+            // chroma of packed pixel pairs half outside them is the outside
+            // half's, so their first and last columns are not judged), with
+            // ovals that leave the corners, which it fills all the same.
+            std::vector<FaceRegion> tried = faces;
             regions.clear();
-            for (const FaceRegion& face : faces) {
-                regions.push_back(face.region);
+            for (FaceRegion& face : tried) {
+                if (way.mode == 2) {
+                    face.region.x |= 1;
+                    face.region &= picture;
+                    face.oval = cv::Rect2f(face.region);
+                    regions.push_back(face.region + cv::Point(1, 0) - cv::Size(2, 0));
+                } else {
+                    regions.push_back(face.region);
+                }
             }
+            obscure_frame(frame.frame, *format, tried, settings, scratch);
         }
+        // Red in Y, U and V by BT.709 at limited range, or by BT.601 at full.
+        const cv::Vec3d red = test::is_rgb(format->format) ? cv::Vec3d(255, 0, 0)
+                              : way.bt601_full             ? cv::Vec3d(76.2, 85.0, 255.0)
+                                                           : cv::Vec3d(62.6, 102.3, 240.0);
         for (const cv::Rect& region : regions) {
             const cv::Vec3d before = component_means(original, region);
-            const cv::Vec3d after = component_means(frame, region);
-            for (int c = 0; c < 3; ++c) {
-                EXPECT_NEAR(after[c], before[c], way.within)
-                    << way.name << ", region " << region << ", component " << c;
+            const ComponentRange after = component_range(frame, region);
+            for (int c = 0; c < 3 && before[c] >= 0; ++c) {
+                if (way.mode == 2) {
+                    EXPECT_NEAR(after.lowest[c], red[c], way.within)
+                        << way.name << ", region " << region << ", component " << c;
+                    EXPECT_NEAR(after.highest[c], red[c], way.within)
+                        << way.name << ", region " << region << ", component " << c;
+                } else {
+                    EXPECT_NEAR(after.mean[c], before[c], way.within)
+                        << way.name << ", region " << region << ", component " << c;
+                }
             }
         }
     }

@@ -191,7 +191,7 @@ TEST_F(RealHost, InstallsAndRegistersTheAsyncFilterWithAPanelThatStoresWhatTheUs
     // on Linux: the three CPU detectors are the only devices.
     using Items = std::vector<std::pair<std::string, std::string>>;
     const std::map<std::string, Items> choices = {
-        {"obscure_mode", {{"Pixelate", "0"}, {"Blur", "1"}}},
+        {"obscure_mode", {{"Pixelate", "0"}, {"Blur", "1"}, {"Solid colour", "2"}}},
         {"face_selection_mode",
          {{"Stay visible (hide all others)", "0"}, {"Are hidden (show all others)", "1"}}},
         {"tracking_device",
@@ -219,17 +219,17 @@ TEST_F(RealHost, InstallsAndRegistersTheAsyncFilterWithAPanelThatStoresWhatTheUs
     struct Shown {
         int mode;
         bool boxes;
-        std::string visible; // of block size, blur strength, face limit
+        std::string visible; // of block size, blur strength, colour, face limit
     };
-    for (const Shown& c : {Shown{0, false, "100"}, Shown{1, false, "010"}, Shown{1, true, "011"},
-                           Shown{0, true, "101"}}) {
+    for (const Shown& c : {Shown{0, false, "1000"}, Shown{1, false, "0100"}, Shown{1, true, "0101"},
+                           Shown{0, true, "1001"}, Shown{2, false, "0010"}}) {
         obs_data_t* settings = obs_data_create();
         obs_data_set_int(settings, "obscure_mode", c.mode);
         obs_data_set_bool(settings, "show_boxes", c.boxes);
         obs_properties_apply_settings(props, settings);
         obs_data_release(settings);
         std::string visible;
-        for (const char* key : {"pixel_size", "blur_radius", "max_faces"}) {
+        for (const char* key : {"pixel_size", "blur_radius", "solid_colour", "max_faces"}) {
             visible += obs_property_visible(obs_properties_get(props, key)) ? '1' : '0';
         }
         EXPECT_EQ(visible, c.visible) << "mode " << c.mode << ", boxes " << c.boxes;

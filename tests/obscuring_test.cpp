@@ -1,3 +1,4 @@
+#include "filter/hiding_modes.hpp"
 #include "filter/region_obscuring.hpp"
 
 #include <gtest/gtest.h>
@@ -66,7 +67,9 @@ TEST(Pixelation, BlocksAreSquareFromTheViewCornerWithTheirMeansAndFollowTheFace)
         const cv::Mat before = plane.clone();
         const cv::Rect area(cv::Point(30, 20), c.view);
         cv::Mat view = plane(area);
-        obscure_view(view, style(0, c.pixel_size, 71), c.face_side, scratch());
+        const PlaneComponents grey{Component::Y};
+        hiding_mode(kPixelate).hide(view, {style(0, c.pixel_size, 71), c.face_side, grey, {}},
+                                    scratch());
         for (int y = 0; y + c.block <= c.view.height; y += c.block) {
             for (int x = 0; x + c.block <= c.view.width; x += c.block) {
                 const cv::Rect block(area.x + x, area.y + y, c.block, c.block);

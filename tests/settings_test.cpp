@@ -56,7 +56,7 @@ TEST(Settings, DefaultsAndBoundsAsReadFromAStoredSettingsObject) {
         {"detection_interval", 2147483647, &FilterSettings::detection_interval, 15},
         // Integers are stored as 64 bits; only the low 32 count.
         {"pixel_size", (1LL << 32) + 40, &FilterSettings::pixel_size, 40},
-        {"obscure_mode", 2, &FilterSettings::obscure_mode, 0},
+        {"obscure_mode", 3, &FilterSettings::obscure_mode, 0},
         {"obscure_mode", -1, &FilterSettings::obscure_mode, 0},
     };
     for (const IntCase& c : int_cases) {

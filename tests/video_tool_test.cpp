@@ -65,7 +65,10 @@ TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
          {"yuv420p", "yuyv422", "bgr24", "yuv422p", "rgb24", "yuv420p10le", "vuya"}) {
         const std::string input = clip(format);
         const std::string output = path(std::string("output-") + format + ".mkv");
-        const test::CommandRun run = run_tool(input + " " + output);
+        // The common camera format covered with orange instead.
+        const bool solid = std::string(format) == "yuyv422";
+        const test::CommandRun run = run_tool(
+            (solid ? "--obscure_mode 2 --solid_colour '#FF8000' " : "") + input + " " + output);
         ASSERT_EQ(run.exit_code, 0) << run.output;
         EXPECT_NE(run.output.find("veilcam-video: 12 frames, 3 faces tracked"), std::string::npos)
             << run.output;
@@ -75,6 +78,10 @@ TEST_F(VideoTool, HidesTheFacesInEveryFormatAndCopiesTheAudio) {
         EXPECT_EQ(after.video_codec, "h264");
         EXPECT_EQ(after.video_frames, 12);
         EXPECT_EQ(faces_left_visible(before.frame, after.frame), 0) << format;
+        if (solid) {
+            const cv::Scalar bgr = cv::mean(after.frame(test::labelled_photos()[3].faces[0]));
+            EXPECT_LT(cv::norm(bgr - cv::Scalar(0, 128, 255)), 12.0) << bgr;
+        }
         EXPECT_NE(before.audio_md5, "");
         EXPECT_EQ(after.audio_md5, before.audio_md5) << "audio is copied unchanged";
     }
@@ -204,6 +211,8 @@ TEST_F(VideoTool, RefusesWhatItCannotDoAndSaysWhy) {
         {"--model_path /nonexistent/yunet.onnx " + input + " " + path("b.mkv"), 1,
          "missing model /nonexistent/yunet.onnx"},
         {input, 2, "give an input and an output file"},
+        {"--solid_colour orange " + input + " " + path("c.mkv"), 2,
+         "--solid_colour takes a colour as #RRGGBB, not 'orange'"},
         {long_clip + path("f.mkv"), 1, "the still at 5 s is past the end of the clip"},
         // Checked before a frame is decoded: no frame starts where the clip ends.
         {"--still-at 0.4 --still " + path("s.png") + " " + matroska + " " + path("g.mkv"), 1,

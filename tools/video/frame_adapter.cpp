@@ -31,6 +31,15 @@ void wrap_frame(AVFrame& frame, video_format format, obs_source_frame& out) {
     out.width = static_cast<uint32_t>(frame.width);
     out.height = static_cast<uint32_t>(frame.height);
     out.format = format;
+    // Colours as FFmpeg reads the file back: BT.709 where the file says so,
+    // BT.601 where it says nothing, full range only where it says so. A
+    // solid colour and the outlines come out as asked.
+    const video_colorspace space =
+        frame.colorspace == AVCOL_SPC_BT709 ? VIDEO_CS_709 : VIDEO_CS_601;
+    const video_range_type range =
+        frame.color_range == AVCOL_RANGE_JPEG ? VIDEO_RANGE_FULL : VIDEO_RANGE_PARTIAL;
+    video_format_get_parameters_for_format(space, range, format, out.color_matrix,
+                                           out.color_range_min, out.color_range_max);
 }
 
 } // namespace veilcam::video

@@ -35,7 +35,31 @@ Number parse_number(const std::string& key, const std::string& value, Parse pars
     throw std::invalid_argument("--" + key + " takes a number, not '" + value + "'");
 }
 
+// "#RRGGBB" (the '#' may be left out), as OBS's colour property stores it:
+// 0xAABBGGRR, opaque.
+long long parse_colour(const std::string& key, const std::string& value) {
+    const std::string digits = value.rfind('#', 0) == 0 ? value.substr(1) : value;
+    const bool hex = digits.size() == 6 &&
+                     digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (!hex) {
+        throw std::invalid_argument("--" + key + " takes a colour as #RRGGBB, not '" + value + "'");
+    }
+    const unsigned long rgb = std::stoul(digits, nullptr, 16);
+    return 0xFF000000LL | ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
+}
+
+std::string colour_text(long long stored) {
+    std::ostringstream text;
+    text << '#' << std::hex << std::setfill('0') << std::setw(2) << (stored & 0xFF) << std::setw(2)
+         << ((stored >> 8) & 0xFF) << std::setw(2) << ((stored >> 16) & 0xFF);
+    return text.str();
+}
+
 void set_setting(obs_data_t* settings, const SettingSpec& spec, const std::string& value) {
+    if (spec.kind == SettingKind::Colour) {
+        obs_data_set_int(settings, spec.key, parse_colour(spec.key, value));
+        return;
+    }
     switch (setting_type(spec)) {
     case SettingType::Bool:
         obs_data_set_bool(settings, spec.key, parse_bool(spec.key, value));
@@ -59,6 +83,9 @@ void set_setting(obs_data_t* settings, const SettingSpec& spec, const std::strin
 }
 
 std::string default_text(obs_data_t* defaults, const SettingSpec& spec) {
+    if (spec.kind == SettingKind::Colour) {
+        return colour_text(obs_data_get_default_int(defaults, spec.key));
+    }
     std::ostringstream text;
     switch (setting_type(spec)) {
     case SettingType::Bool:
