@@ -109,12 +109,12 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat, ::testing::ValuesIn(kDeliveredFor
                              return std::string(get_video_format_name(info.param));
                          });
 
-// The mean of each colour component (Y, U, V or R, G, B) over frame region
-// `r`, on the 8-bit scale; -1 for a component the format lacks.
-cv::Vec3d component_means(const TestFrame& frame, const cv::Rect& r) {
+// The mean of each component (Y, U, V or R, G, B, then alpha) over frame
+// region `r`, on the 8-bit scale; -1 for a component the format lacks.
+cv::Vec4d component_means(const TestFrame& frame, const cv::Rect& r) {
     const double scale = 1.0 / (1 << (test::sample_depth(frame.frame.format) - 8));
-    cv::Vec3d means;
-    for (int c = 0; c < 3; ++c) {
+    cv::Vec4d means;
+    for (int c = 0; c < 4; ++c) {
         double sum = 0;
         for (int y = r.y; y < r.br().y; ++y) {
             for (int x = r.x; x < r.br().x; ++x) {
@@ -129,7 +129,8 @@ cv::Vec3d component_means(const TestFrame& frame, const cv::Rect& r) {
 // The mean, the lowest and the highest of each colour component over frame
 // region `r`, on the 8-bit scale.
 struct ComponentRange {
-    cv::Vec3d mean, lowest, highest;
+    cv::Vec4d mean;
+    cv::Vec3d lowest, highest;
 };
 
 ComponentRange component_range(const TestFrame& frame, const cv::Rect& r) {
@@ -212,14 +213,23 @@ TEST_P(EveryFormat, HidingKeepsEachColourComponentsMean) {
                 }
             }
             obscure_frame(frame.frame, *format, tried, settings, scratch);
+            std::vector<cv::Rect> hidden;
+            for (const FaceRegion& face : tried) {
+                hidden.push_back(face.region);
+            }
+            for (int plane = 0; plane < frame.plane_count; ++plane) {
+                EXPECT_EQ(test::changed_bytes_outside(original, frame, plane, hidden), 0)
+                    << way.name << ", plane " << plane;
+            }
         }
         // Red in Y, U and V by BT.709 at limited range, or by BT.601 at full.
         const cv::Vec3d red = test::is_rgb(format->format) ? cv::Vec3d(255, 0, 0)
                               : way.bt601_full             ? cv::Vec3d(76.2, 85.0, 255.0)
                                                            : cv::Vec3d(62.6, 102.3, 240.0);
         for (const cv::Rect& region : regions) {
-            const cv::Vec3d before = component_means(original, region);
+            const cv::Vec4d before = component_means(original, region);
             const ComponentRange after = component_range(frame, region);
+            EXPECT_EQ(after.mean[3], before[3]) << way.name << ": alpha as it was";
             for (int c = 0; c < 3 && before[c] >= 0; ++c) {
                 if (way.mode == 2) {
                     EXPECT_NEAR(after.lowest[c], red[c], way.within)
