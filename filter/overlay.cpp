@@ -59,9 +59,12 @@ int coverage(const cv::Mat& strokes, int x, int y, int across, int down) {
 // and the chroma a pixel pair shares, takes the colour where any pixel it
 // serves is drawn, so that the outline keeps its colour to its edges.
 template <typename Sample>
-void paint(cv::Mat& view, const cv::Rect& region, const PlaneFormat& plane,
-           const PlaneComponents& held, const cv::Mat& strokes, cv::Point origin,
-           const ComponentLevels& colour) {
+void paint(cv::Mat& view, const cv::Rect& region, const FrameFormat& format, int plane_index,
+           const cv::Mat& strokes, cv::Point origin, const ComponentLevels& colour) {
+    const PlaneFormat& plane = format.planes[plane_index];
+    const PlaneComponents& held = format.components[plane_index];
+    // Samples that sit in the high bits keep their low bits clear.
+    const int kept_bits = ~((1 << format.samples.unused_low_bits) - 1);
     const int across = 1 << plane.x_shift, down = 1 << plane.y_shift;
     for (int y = 0; y < view.rows; ++y) {
         Sample* row = view.ptr<Sample>(y);
@@ -80,7 +83,9 @@ void paint(cv::Mat& view, const cv::Rect& region, const PlaneFormat& plane,
                 if (cover > 0) {
                     Sample& sample = row[x * plane.channels + c];
                     const double level = colour[static_cast<size_t>(component)];
-                    sample = cv::saturate_cast<Sample>(sample + (level - sample) * cover / kDrawn);
+                    sample = static_cast<Sample>(
+                        cv::saturate_cast<Sample>(sample + (level - sample) * cover / kDrawn) &
+                        kept_bits);
                 }
             }
         }
@@ -136,12 +141,10 @@ void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
             }
             const cv::Rect region = plane_region(format, plane, area);
             cv::Mat view = load_area(frame, format, plane, region, scratch.unpacked);
-            const PlaneFormat& layout = format.planes[plane];
-            const PlaneComponents& held = format.components[plane];
             const ComponentLevels& colour = faces[i].hidden ? obscured : visible;
             format.samples.bytes == 2
-                ? paint<uint16_t>(view, region, layout, held, strokes, area.tl(), colour)
-                : paint<uint8_t>(view, region, layout, held, strokes, area.tl(), colour);
+                ? paint<uint16_t>(view, region, format, plane, strokes, area.tl(), colour)
+                : paint<uint8_t>(view, region, format, plane, strokes, area.tl(), colour);
             store_area(frame, format, plane, region, scratch.unpacked);
         }
     }

@@ -107,6 +107,7 @@ TEST(Overlay, EachFormatIsDrawnInTheSameColoursAndOnlyWhenAsked) {
                     << format.name << ": the inside is untouched";
             }
         }
+        EXPECT_EQ(test::misplaced_bits(drawn.frame), 0) << format.name;
         if (format.format == VIDEO_FORMAT_BGRX) {
             std::vector<cv::Mat> bytes;
             cv::split(drawn.pixels().reshape(4), bytes);
