@@ -75,6 +75,22 @@ double grey_detail(const cv::Mat& bgr, const cv::Rect& r) {
     return cv::mean(dx)[0];
 }
 
+bool face_shows(const cv::Mat& before, const cv::Mat& after, const cv::Rect& face) {
+    const cv::Size half(face.width / 2, face.height / 2);
+    const cv::Rect parts[] = {
+        face,
+        {face.tl(), cv::Size(half.width, face.height)},
+        {face.x + half.width, face.y, face.width - half.width, face.height},
+        {face.tl(), cv::Size(face.width, half.height)},
+        {face.x, face.y + half.height, face.width, face.height - half.height}};
+    for (const cv::Rect& part : parts) {
+        if (grey_detail(after, part) > 0.5 * grey_detail(before, part)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int labels_found(const std::vector<cv::Rect>& labels, const std::vector<cv::Rect>& boxes,
                  float min_iou) {
     int found = 0;

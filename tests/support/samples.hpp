@@ -42,6 +42,12 @@ LabelledPhoto scaled(const LabelledPhoto& photo, cv::Size size);
 // inside `r`: how much detail a region shows.
 double grey_detail(const cv::Mat& bgr, const cv::Rect& r);
 
+// Whether a face shows in a copy that is not bit-exact (a rendered or
+// encoded picture, BGR): the face, or any half of it (left, right, top or
+// bottom), keeps more than half the detail it had in `before`. A face half
+// uncovered keeps nearly all of one half.
+bool face_shows(const cv::Mat& before, const cv::Mat& after, const cv::Rect& face);
+
 // How many labels some box overlaps with an IoU of at least `min_iou`.
 int labels_found(const std::vector<cv::Rect>& labels, const std::vector<cv::Rect>& boxes,
                  float min_iou = 0.3f);
