@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 
 namespace veilcam {
@@ -41,50 +42,63 @@ void draw_box_and_label(cv::Mat& strokes, const cv::Rect& box, const std::string
                 kTextThickness, cv::LINE_AA, false);
 }
 
-// The most that `strokes` cover of the frame pixels [x, x + across) x
-// [y, y + down), in its own coordinates.
-int coverage(const cv::Mat& strokes, int x, int y, int across, int down) {
-    int most = 0;
-    for (int j = std::max(y, 0); j < std::min(y + down, strokes.rows); ++j) {
+// How much `strokes` (frame pixels from `origin`) cover each sample of a
+// plane's `region`: the most over the frame pixels the sample serves.
+void cover_samples(const cv::Mat& strokes, cv::Point origin, const cv::Rect& region,
+                   const PlaneFormat& plane, cv::Mat& cover) {
+    cover.setTo(0);
+    const cv::Rect served(region.x << plane.x_shift, region.y << plane.y_shift,
+                          region.width << plane.x_shift, region.height << plane.y_shift);
+    const cv::Rect pixels = (served - origin) & cv::Rect(cv::Point(), strokes.size());
+    for (int j = pixels.y; j < pixels.br().y; ++j) {
         const uint8_t* row = strokes.ptr<uint8_t>(j);
-        for (int i = std::max(x, 0); i < std::min(x + across, strokes.cols); ++i) {
-            most = std::max<int>(most, row[i]);
+        uint8_t* out = cover.ptr<uint8_t>(((origin.y + j) >> plane.y_shift) - region.y);
+        for (int i = pixels.x; i < pixels.br().x; ++i) {
+            uint8_t& most = out[((origin.x + i) >> plane.x_shift) - region.x];
+            most = std::max(most, row[i]);
         }
     }
-    return most;
 }
 
 // Lays `colour` over the samples of `view` (plane pixels of `region`) as far
-// as `strokes` (frame pixels from `origin`) cover them. A subsampled sample,
-// and the chroma a pixel pair shares, takes the colour where any pixel it
-// serves is drawn, so that the outline keeps its colour to its edges.
+// as `cover` says. The chroma a pixel pair shares takes the colour where
+// either pixel is drawn, so that the outline keeps its colour to its edges.
 template <typename Sample>
 void paint(cv::Mat& view, const cv::Rect& region, const FrameFormat& format, int plane_index,
-           const cv::Mat& strokes, cv::Point origin, const ComponentLevels& colour) {
+           const cv::Mat& cover, const ComponentLevels& colour) {
     const PlaneFormat& plane = format.planes[plane_index];
     const PlaneComponents& held = format.components[plane_index];
     // Samples that sit in the high bits keep their low bits clear.
     const int kept_bits = ~((1 << format.samples.unused_low_bits) - 1);
-    const int across = 1 << plane.x_shift, down = 1 << plane.y_shift;
+    const bool pairs = alternates_chroma(format, plane_index);
     for (int y = 0; y < view.rows; ++y) {
         Sample* row = view.ptr<Sample>(y);
-        const int top = (region.y + y) * down - origin.y;
+        const uint8_t* covered = cover.ptr<uint8_t>(y);
         for (int x = 0; x < view.cols; ++x) {
-            const int frame_x = (region.x + x) * across;
-            const int own = coverage(strokes, frame_x - origin.x, top, across, down);
+            const int own = covered[x];
+            int pair_drawn = own;
+            const bool even = ((region.x + x) & 1) == 0;
+            if (pairs) {
+                const int partner = even ? x + 1 : x - 1;
+                if (partner >= 0 && partner < view.cols) {
+                    pair_drawn = std::max<int>(own, covered[partner]);
+                }
+            }
+            if (pair_drawn == 0) {
+                continue;
+            }
             for (int c = 0; c < plane.channels; ++c) {
                 Component component = held[c];
-                int cover = own;
+                int drawn = own;
                 if (component == Component::UV || component == Component::VU) {
-                    const bool even = (frame_x & 1) == 0;
                     component = (component == Component::UV) == even ? Component::U : Component::V;
-                    cover = coverage(strokes, (frame_x & ~1) - origin.x, top, 2, down);
+                    drawn = pair_drawn;
                 }
-                if (cover > 0) {
+                if (drawn > 0) {
                     Sample& sample = row[x * plane.channels + c];
                     const double level = colour[static_cast<size_t>(component)];
                     sample = static_cast<Sample>(
-                        cv::saturate_cast<Sample>(sample + (level - sample) * cover / kDrawn) &
+                        cv::saturate_cast<Sample>(sample + (level - sample) * drawn / kDrawn) &
                         kept_bits);
                 }
             }
@@ -92,19 +106,23 @@ void paint(cv::Mat& view, const cv::Rect& region, const FrameFormat& format, int
     }
 }
 
-// The part of plane 0 that a box and its label touch.
-cv::Rect drawn_area(const cv::Rect& box, const std::string& label, cv::Point origin,
-                    cv::Size plane) {
+// The parts of the frame that a box and its label touch: the label, and a
+// strip along each side of the box, each with room for what the strokes'
+// thickness and anti-aliasing add. Only these are painted, not the inside
+// of the box.
+std::array<cv::Rect, 5> drawn_parts(const cv::Rect& box, const std::string& label,
+                                    cv::Point origin) {
     int baseline = 0;
     const cv::Size text =
         cv::getTextSize(label, cv::FONT_HERSHEY_SIMPLEX, kTextScale, kTextThickness, &baseline);
     const cv::Rect text_area(origin.x, origin.y - text.height, text.width, text.height + baseline);
-    cv::Rect area = box | text_area;
-    area.x -= kStrokeMargin;
-    area.y -= kStrokeMargin;
-    area.width += 2 * kStrokeMargin;
-    area.height += 2 * kStrokeMargin;
-    return area & cv::Rect(cv::Point(), plane);
+    const int m = kStrokeMargin, across = 2 * m + 1;
+    const cv::Point last = box.br() - cv::Point(1, 1);
+    return {text_area + cv::Point(-m, -m) + cv::Size(2 * m, 2 * m),
+            cv::Rect(box.x - m, box.y - m, box.width + 2 * m, across),
+            cv::Rect(box.x - m, last.y - m, box.width + 2 * m, across),
+            cv::Rect(box.x - m, box.y - m, across, box.height + 2 * m),
+            cv::Rect(last.x - m, box.y - m, across, box.height + 2 * m)};
 }
 
 } // namespace
@@ -129,23 +147,38 @@ void draw_overlay(obs_source_frame& frame, const FrameFormat& format,
         const cv::Rect& box = faces[i].region;
         make_label(scratch.label, faces[i].id, faces[i].hidden);
         const cv::Point origin(box.x, std::max(box.y - kLabelGap, kLabelMinBaseline));
-        const cv::Rect area = drawn_area(box, scratch.label, origin, size);
+        const std::array<cv::Rect, 5> parts = drawn_parts(box, scratch.label, origin);
+        cv::Rect area;
+        for (const cv::Rect& part : parts) {
+            area |= part;
+        }
+        area &= cv::Rect(cv::Point(), size);
         if (area.empty()) {
             continue;
         }
         cv::Mat strokes = reused_image(scratch.strokes, area.size(), CV_8UC1);
         draw_box_and_label(strokes, box - area.tl(), scratch.label, origin - area.tl());
-        for (int plane = 0; plane < format.plane_count; ++plane) {
-            if (!frame.data[plane]) {
+        const ComponentLevels& colour = faces[i].hidden ? obscured : visible;
+        for (const cv::Rect& part : parts) {
+            const cv::Rect inside = part & area;
+            if (inside.empty()) {
                 continue;
             }
-            const cv::Rect region = plane_region(format, plane, area);
-            cv::Mat view = load_area(frame, format, plane, region, scratch.unpacked);
-            const ComponentLevels& colour = faces[i].hidden ? obscured : visible;
-            format.samples.bytes == 2
-                ? paint<uint16_t>(view, region, format, plane, strokes, area.tl(), colour)
-                : paint<uint8_t>(view, region, format, plane, strokes, area.tl(), colour);
-            store_area(frame, format, plane, region, scratch.unpacked);
+            for (int plane = 0; plane < format.plane_count; ++plane) {
+                if (!frame.data[plane]) {
+                    continue;
+                }
+                const cv::Rect region = plane_region(format, plane, inside);
+                cv::Mat cover = reused_image(scratch.cover, region.size(), CV_8UC1);
+                cover_samples(strokes, area.tl(), region, format.planes[plane], cover);
+                cv::Mat view = load_area(frame, format, plane, region, scratch.unpacked);
+                format.samples.bytes == 2
+                    ? paint<uint16_t>(view, region, format, plane, cover, colour)
+                    : paint<uint8_t>(view, region, format, plane, cover, colour);
+                store_area(frame, format, plane, region, scratch.unpacked);
+            }
+            // Painted: a part that overlaps this one does not lay it over again.
+            strokes(inside - area.tl()).setTo(0);
         }
     }
 }

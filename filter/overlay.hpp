@@ -15,6 +15,7 @@ namespace veilcam {
 // Kept between frames so that drawing allocates nothing.
 struct OverlayScratch {
     cv::Mat strokes;  // how much of each frame pixel under a box and label is drawn
+    cv::Mat cover;    // the same for each sample of one plane
     cv::Mat unpacked; // a plane's samples under them, unpacked from 10-bit packing
     std::string label;
 };
