@@ -29,6 +29,7 @@ cv::Mat plane_area(const obs_source_frame& frame, const FrameFormat& format, int
 bool detects_colour_as_grey(const FrameFormat& format) {
     const bool grey = format.to_bgr < 0 && format.planes[0].channels != 3;
     const bool chroma = channel_holding(format, 0, Component::U) >= 0 ||
+                        alternates_chroma(format, 0) ||
                         (format.plane_count > 1 && channel_holding(format, 1, Component::U) >= 0);
     return grey && chroma;
 }
@@ -47,15 +48,30 @@ void colour_detection_image(const obs_source_frame& frame, const FrameFormat& fo
                                channel_holding(format, 0, Component::V), 2};
         cv::mixChannels(&images.chroma[0], 1, &yuv, 1, from_to, 3);
     } else {
-        // Chroma in one plane of pairs (NV12, P010, ...) or in two planes.
-        const int chroma_planes = channel_holding(format, 1, Component::V) >= 0 ? 1 : 2;
-        for (int c = 0; c < chroma_planes; ++c) {
-            resized_to_8_bits(plane_area(frame, format, 1 + c, area, images.unpacked), size, level,
-                              images.resized, images.chroma[c]);
+        int chroma_images = 2;
+        if (alternates_chroma(format, 0)) {
+            // Packed 4:2:2: a pixel pair is four samples, luma, U, luma and V
+            // in some order; U and V are taken apart at half the width.
+            const cv::Mat plane0 = plane_area(frame, format, 0, area, images.unpacked);
+            const cv::Mat pairs = plane0.colRange(0, plane0.cols & ~1).reshape(4);
+            const int uv = channel_holding(format, 0, Component::UV);
+            const int u = uv >= 0 ? uv : 2 + channel_holding(format, 0, Component::VU);
+            for (int c = 0; c < 2; ++c) {
+                cv::extractChannel(pairs, images.pair_chroma, (u + 2 * c) % 4);
+                resized_to_8_bits(images.pair_chroma, size, level, images.resized,
+                                  images.chroma[c]);
+            }
+        } else {
+            // Chroma in one plane of pairs (NV12, P010, ...) or in two planes.
+            chroma_images = channel_holding(format, 1, Component::V) >= 0 ? 1 : 2;
+            for (int c = 0; c < chroma_images; ++c) {
+                resized_to_8_bits(plane_area(frame, format, 1 + c, area, images.unpacked), size,
+                                  level, images.resized, images.chroma[c]);
+            }
         }
         const cv::Mat sources[] = {grey, images.chroma[0], images.chroma[1]};
         const int from_to[] = {0, 0, 1, 1, 2, 2};
-        cv::mixChannels(sources, 1 + chroma_planes, &yuv, 1, from_to, 3);
+        cv::mixChannels(sources, 1 + chroma_images, &yuv, 1, from_to, 3);
     }
     cv::cvtColor(yuv, images.colour, cv::COLOR_YUV2BGR);
 }

@@ -10,14 +10,14 @@
 namespace veilcam {
 
 // True when the format's detection image is grey although the frame holds
-// colour: planar YUV, and YUV packed with alpha.
+// colour: YUV, planar or packed.
 bool detects_colour_as_grey(const FrameFormat& format);
 
 // Kept between detection frames: the chroma at the detection image's size,
 // the YUV image joined from both, and the colour image made from it.
 struct ColourImages {
     std::array<cv::Mat, 2> chroma;
-    cv::Mat unpacked, resized, yuv, colour;
+    cv::Mat unpacked, pair_chroma, resized, yuv, colour;
 };
 
 // `grey`, the detection image of `area` of such a frame, in colour in

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filter/box_shrink.hpp"
 #include "filter/detection_colour.hpp"
 #include "filter/frame_formats.hpp"
 
@@ -11,9 +12,10 @@ namespace veilcam {
 // Kept between detection frames, so that making the detection image
 // allocates nothing once the frames keep their size.
 struct DetectionImages {
-    cv::Mat unpacked;  // plane 0 unpacked from 10-bit packing
-    cv::Mat luma;      // the luma channel of a packed plane 0
-    cv::Mat shrunk;    // plane 0 shrunk, before its conversion
+    cv::Mat unpacked; // plane 0 unpacked from 10-bit packing
+    cv::Mat luma;     // the luma channel of a packed plane 0
+    cv::Mat shrunk;   // plane 0 shrunk, before its conversion
+    BoxShrinkRows box_rows;
     cv::Mat eight_bit; // samples of more than 8 bits brought to 8
     cv::Mat working;   // the whole frame at 8 bits, grey or BGR
     cv::Mat detection; // the frame shrunk, grey or BGR as the format is detected

@@ -51,9 +51,9 @@ struct FrameFormat {
     std::array<PlaneFormat, 4> planes;
     // What each channel of each plane holds, as the filter works on it.
     std::array<PlaneComponents, 4> components;
-    // The detection image: plane 0 at 8 bits converted to BGR with `to_bgr`,
-    // or kept as it is (-1): BGR, or grey (the luma channel where plane 0
-    // holds more).
+    // The detection image: plane 0 at 8 bits converted to BGR with `to_bgr`
+    // (RGB with alpha), or kept as it is (-1): BGR, or grey (the luma
+    // channel where plane 0 holds more; YUV is detected in grey).
     int to_bgr;
 };
 

@@ -90,6 +90,20 @@ void pack_area(Packing packing, const cv::Mat& samples, uint8_t* plane, size_t l
     }
 }
 
+void add_packed_fields(Packing packing, const uint8_t* words, int count,
+                       const std::array<uint16_t*, 3>& sums) {
+    const int lowest = packing == Packing::V210 ? 0 : kR10LBlue;
+    uint16_t* __restrict first = sums[0];
+    uint16_t* __restrict second = sums[1];
+    uint16_t* __restrict third = sums[2];
+    for (int w = 0; w < count; ++w) {
+        const uint32_t word = read_word(words + static_cast<ptrdiff_t>(w) * 4) >> lowest;
+        first[w] = static_cast<uint16_t>(first[w] + (word & kTenBits));
+        second[w] = static_cast<uint16_t>(second[w] + (word >> 10 & kTenBits));
+        third[w] = static_cast<uint16_t>(third[w] + (word >> 20 & kTenBits));
+    }
+}
+
 int packed_pixel_level(Packing packing, const uint8_t* row, int x) {
     const uint8_t* group = group_start(packing, row, x);
     if (packing == Packing::V210) {

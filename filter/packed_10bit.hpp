@@ -4,6 +4,7 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -27,6 +28,11 @@ void unpack_area(Packing packing, const uint8_t* plane, size_t linesize, const c
 // The inverse of unpack_area.
 void pack_area(Packing packing, const cv::Mat& samples, uint8_t* plane, size_t linesize,
                const cv::Rect& groups);
+
+// Adds the three fields of `count` words from `words` on, lowest first, to
+// `sums`: field s of word w is sample 3w + s as unpacked.
+void add_packed_fields(Packing packing, const uint8_t* words, int count,
+                       const std::array<uint16_t*, 3>& sums);
 
 // Pixel x of a packed row on the 8-bit scale: its luma (V210), or the mean of
 // its red, green and blue (R10L).

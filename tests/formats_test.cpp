@@ -1,3 +1,4 @@
+#include "filter/detection_image.hpp"
 #include "filter/frame_pipeline.hpp"
 #include "filter/region_obscuring.hpp"
 #include "plugin/filter_callbacks.hpp"
@@ -108,6 +109,32 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat, ::testing::ValuesIn(kDeliveredFor
                          [](const auto& info) {
                              return std::string(get_video_format_name(info.param));
                          });
+
+// Every format is shrunk before it is converted; the detector sees what
+// converting the whole frame and then shrinking it showed, whole and in tiles.
+TEST_P(EveryFormat, TheDetectionImageIsTheWholeConversionShrunk) {
+    const FrameFormat* format = frame_format(GetParam());
+    ASSERT_NE(format, nullptr) << get_video_format_name(GetParam()) << " is not taken";
+    const TestFrame frame = test::make_frame(test::labelled_photos()[3].image, format->format);
+    DetectionImages whole, images;
+    make_working_image(frame.frame, *format, whole);
+    // Sides that the factors divide: elsewhere a whole factor's blocks and
+    // the old shrink's fractional ones drift apart by up to a pixel.
+    for (const cv::Rect& area : {cv::Rect(0, 0, 498, 372), cv::Rect(64, 30, 300, 198)}) {
+        for (const double scale : {0.5, 1.0 / 3, 1.0 / 6, 0.37}) {
+            const cv::Mat made =
+                make_detection_image(frame.frame, *format, area, scale, false, images);
+            cv::Mat expected, difference;
+            cv::resize(whole.working(area), expected, made.size(), 0, 0, cv::INTER_AREA);
+            cv::absdiff(made, expected, difference);
+            // Colours past what RGB can show are cut after the shrink, no
+            // longer before it: a few pixels at saturated edges differ more.
+            EXPECT_LT(cv::mean(difference.reshape(1))[0], 0.6) << area << " at " << scale;
+            EXPECT_LT(cv::countNonZero(difference.reshape(1) > 3), difference.total() / 200)
+                << area << " at " << scale;
+        }
+    }
+}
 
 // The mean of each component (Y, U, V or R, G, B, then alpha) over frame
 // region `r`, on the 8-bit scale; -1 for a component the format lacks.

@@ -1,0 +1,166 @@
+#include "filter/box_shrink.hpp"
+
+#include "filter/packed_10bit.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace veilcam {
+namespace {
+
+// Which channels of the summed samples make the shrunk image's: the luma
+// channel, or blue, green and red.
+struct ShrinkLayout {
+    int channels = 0; // samples to a pixel, as unpacked
+    int written = 0;
+    std::array<int, 3> read{};
+};
+
+ShrinkLayout layout_of(const FrameFormat& format) {
+    ShrinkLayout layout;
+    layout.channels = format.planes[0].channels;
+    const int luma = channel_holding(format, 0, Component::Y);
+    if (luma >= 0) {
+        layout.read[0] = luma;
+        layout.written = 1;
+    } else {
+        layout.read = {channel_holding(format, 0, Component::B),
+                       channel_holding(format, 0, Component::G),
+                       channel_holding(format, 0, Component::R)};
+        layout.written = 3;
+    }
+    return layout;
+}
+
+void add_samples(const uint8_t* __restrict row, uint16_t* __restrict sums, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        sums[i] = static_cast<uint16_t>(sums[i] + row[i]);
+    }
+}
+
+// Sums rows [y0, y1) of `area`, sample by sample, into rows.sums as unpacked
+// from the first pixel of the area's first group; returns that pixel's offset
+// from the area's start.
+int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area, int y0,
+             int y1, BoxShrinkRows& rows) {
+    const int channels = format.planes[0].channels;
+    if (format.packing == Packing::Samples) {
+        const size_t count = static_cast<size_t>(area.width) * channels;
+        rows.sums.assign(count, 0);
+        for (int y = y0; y < y1; ++y) {
+            add_samples(frame.data[0] + static_cast<size_t>(y) * frame.linesize[0] +
+                            static_cast<size_t>(area.x) * channels,
+                        rows.sums.data(), count);
+        }
+        return 0;
+    }
+    const int group = packed_group_pixels(format.packing);
+    const int x0 = area.x / group * group;
+    const int words =
+        static_cast<int>(packed_row_bytes(format.packing, area.x + area.width - x0) / 4);
+    for (std::vector<uint16_t>& field : rows.fields) {
+        field.assign(words, 0);
+    }
+    const size_t skipped = packed_row_bytes(format.packing, x0);
+    for (int y = y0; y < y1; ++y) {
+        add_packed_fields(
+            format.packing, frame.data[0] + static_cast<size_t>(y) * frame.linesize[0] + skipped,
+            words, {rows.fields[0].data(), rows.fields[1].data(), rows.fields[2].data()});
+    }
+    rows.sums.resize(static_cast<size_t>(words) * 3);
+    for (int w = 0; w < words; ++w) {
+        for (int s = 0; s < 3; ++s) {
+            rows.sums[3 * static_cast<size_t>(w) + s] = rows.fields[s][w];
+        }
+    }
+    return area.x - x0;
+}
+
+// Dividing each pixel took most of the time: sums are divided by
+// multiplying with this and keeping the top 32 bits of 64.
+uint64_t reciprocal(uint32_t divisor) {
+    return ((uint64_t{1} << 32) + divisor / 2) / divisor;
+}
+
+// The means of `pixels` summed pixels from `first` on, by `inverse` (their
+// count's reciprocal), into `out`.
+template <int Channels, int Written>
+void block_means(const uint16_t* __restrict first, int pixels, const int (&read)[Written],
+                 uint64_t inverse, uint8_t* __restrict out) {
+    uint32_t totals[Written] = {};
+    for (int x = 0; x < pixels; ++x) {
+        for (int c = 0; c < Written; ++c) {
+            totals[c] += first[x * Channels + read[c]];
+        }
+    }
+    for (int c = 0; c < Written; ++c) {
+        // 10-bit white, 1023, is 255.75 at 8 bits.
+        const uint64_t mean = (totals[c] * inverse + (uint64_t{1} << 31)) >> 32;
+        out[c] = static_cast<uint8_t>(std::min<uint64_t>(mean, 255));
+    }
+}
+
+// One row of the shrunk image, `shrunk_width` pixels, from the summed rows
+// of its band, `band` rows deep at `level_scale`.
+template <int Channels, int Written>
+void shrink_row(const std::array<int, 3>& channels_read, const uint16_t* sums, int width,
+                int factor, uint32_t band, int shrunk_width, uint8_t* out) {
+    int read[Written];
+    std::copy_n(channels_read.begin(), Written, read);
+    const int whole = std::min(shrunk_width - 1, width / factor);
+    const uint64_t inverse = reciprocal(band * factor);
+    for (int j = 0; j < whole; ++j) {
+        block_means<Channels, Written>(sums + static_cast<ptrdiff_t>(j) * factor * Channels, factor,
+                                       read, inverse, out + j * Written);
+    }
+    // The last pixel takes what is left of the row, part of a factor or a
+    // factor and part of another.
+    const int rest = width - whole * factor;
+    block_means<Channels, Written>(sums + static_cast<ptrdiff_t>(whole) * factor * Channels, rest,
+                                   read, reciprocal(band * rest), out + whole * Written);
+}
+
+using RowShrink = void (*)(const std::array<int, 3>&, const uint16_t*, int, int, uint32_t, int,
+                           uint8_t*);
+
+RowShrink row_shrink(const ShrinkLayout& layout) {
+    switch (layout.channels * 4 + layout.written) {
+    case 2 * 4 + 1:
+        return shrink_row<2, 1>;
+    case 4 * 4 + 1:
+        return shrink_row<4, 1>;
+    case 3 * 4 + 3:
+        return shrink_row<3, 3>;
+    case 4 * 4 + 3:
+        return shrink_row<4, 3>;
+    default:
+        throw std::logic_error("no shrink for " + std::to_string(layout.channels) +
+                               " channels to " + std::to_string(layout.written));
+    }
+}
+
+} // namespace
+
+bool shrinks_packed(const FrameFormat& format) {
+    return format.packing != Packing::Samples ||
+           (format.planes[0].channels > 1 && format.samples.bytes == 1);
+}
+
+void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
+                int factor, cv::Size size, BoxShrinkRows& rows, cv::Mat& shrunk) {
+    const ShrinkLayout layout = layout_of(format);
+    const RowShrink shrink = row_shrink(layout);
+    shrunk.create(size, CV_8UC(layout.written));
+    for (int row = 0; row < size.height; ++row) {
+        const int y0 = area.y + row * factor;
+        // Like the last column, the last row takes what is left.
+        const int y1 = row + 1 < size.height ? y0 + factor : area.y + area.height;
+        const int skipped = sum_rows(frame, format, area, y0, y1, rows);
+        shrink(layout.read, rows.sums.data() + static_cast<ptrdiff_t>(skipped) * layout.channels,
+               area.width, factor, static_cast<uint32_t>((y1 - y0) * format.samples.level_scale),
+               size.width, shrunk.ptr(row));
+    }
+}
+
+} // namespace veilcam

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "filter/frame_formats.hpp"
+
+#include <obs.h>
+#include <opencv2/core/mat.hpp>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// Packed frames (several channels to a pixel, or 10-bit packing) shrunk
+// straight from the frame's bytes, before anything is converted: the
+// detector needs a picture a few times smaller than the frame, and
+// converting or unpacking the whole frame first costs several times more.
+namespace veilcam {
+
+// The largest factor shrunk this way: up to twice as many rows of 10-bit
+// samples are summed in 16 bits.
+inline constexpr int kMostBoxShrink = 32;
+
+// Kept between detection frames.
+struct BoxShrinkRows {
+    std::vector<uint16_t> sums;                  // a band of rows summed, sample by sample
+    std::array<std::vector<uint16_t>, 3> fields; // packed 10-bit words' fields summed apart
+};
+
+// Whether plane 0 of `format` is shrunk this way rather than as an image.
+bool shrinks_packed(const FrameFormat& format);
+
+// `area` of plane 0 (starting on an even pixel) shrunk by `factor` each way
+// to `size` (the area's size over the factor, rounded either way) into
+// `shrunk`, each pixel the mean of the pixels it covers at 8 bits: luma for
+// YUV, BGR for RGB.
+void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
+                int factor, cv::Size size, BoxShrinkRows& rows, cv::Mat& shrunk);
+
+} // namespace veilcam
