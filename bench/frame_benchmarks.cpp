@@ -336,7 +336,7 @@ void register_all() {
         }
     }
     for (const cv::Size size : kSizes) {
-        for (const int faces : {1, 20}) {
+        for (const int faces : {0, 1, 20}) {
             const std::string with = size_name(size) + "/" + std::to_string(faces) + "_faces";
             RegisterBenchmark(("default_detection_frames/NV12/" + with).c_str(),
                               default_detection_frames, size, faces)
