@@ -217,13 +217,14 @@ def main(results_dir, output):
         "OBS's detection interval: the detection frame also compares how each found face "
         "looks with the pass before; the frame after it describes one face (at most one a "
         "frame, never on a detection frame unless every frame is one, as in the video tool). "
-        "Beside them, the same detection frame with no face listed, in the same run.")
+        "Beside them, the same detection frame with no face listed (the same device), in the "
+        "same run.")
     add("")
     add("| faces | detection frame | detection frame, faces recognised | the frame after it |")
     add("|---|---|---|---|")
     for faces in FACES:
         with_faces = f"NV12/1920x1080/{faces}_faces"
-        add(f"| {faces} | {ms(times['detection_frame/' + with_faces])} ms "
+        add(f"| {faces} | {ms(times['unrecognised_pass/' + with_faces])} ms "
             f"| {ms(times['recognising_pass/' + with_faces])} ms "
             f"| {ms(times['describing_frame/' + with_faces])} ms |")
     add("")
