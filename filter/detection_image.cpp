@@ -42,14 +42,14 @@ void make_working_area(const obs_source_frame& frame, const FrameFormat& format,
 }
 
 // The factor a packed frame is shrunk by straight from its bytes: the
-// scale's own where it is a whole one, else none (1). Shrunk by a whole
-// factor and then by the rest, the picture came out softer than one shrink
-// makes it (1.2 to 1.5 levels off on average at 0.22).
+// scale's own where it is a whole one the box shrink can take, else none
+// (1). Shrunk by a whole factor and then by the rest, the picture came out
+// softer than one shrink makes it (1.2 to 1.5 levels off on average at 0.22).
 int box_factor(double scale) {
     const double inverse = 1.0 / scale;
     const double whole = std::round(inverse);
-    return std::abs(inverse - whole) < 1e-6 ? std::min<int>(kMostBoxShrink, static_cast<int>(whole))
-                                            : 1;
+    return std::abs(inverse - whole) < 1e-6 && whole <= kMostBoxShrink ? static_cast<int>(whole)
+                                                                       : 1;
 }
 
 void scale_for_detection(const obs_source_frame& frame, const FrameFormat& format,

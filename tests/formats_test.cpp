@@ -121,14 +121,14 @@ TEST_P(EveryFormat, TheDetectionImageIsTheWholeConversionShrunk) {
     // Sides that the factors divide: elsewhere a whole factor's blocks and
     // the old shrink's fractional ones drift apart by up to a pixel.
     for (const cv::Rect& area : {cv::Rect(0, 0, 498, 372), cv::Rect(64, 30, 300, 198)}) {
-        for (const double scale : {0.5, 1.0 / 3, 1.0 / 6, 0.37}) {
+        for (const double scale : {0.5, 1.0 / 3, 1.0 / 6, 0.37, 1.0 / 40}) {
             const cv::Mat made =
                 make_detection_image(frame.frame, *format, area, scale, false, images);
             cv::Mat expected, difference;
             cv::resize(whole.working(area), expected, made.size(), 0, 0, cv::INTER_AREA);
             cv::absdiff(made, expected, difference);
             EXPECT_LT(cv::mean(difference.reshape(1))[0], 0.6) << area << " at " << scale;
-            EXPECT_LT(cv::countNonZero(difference.reshape(1) > 3), difference.total() / 200)
+            EXPECT_LE(cv::countNonZero(difference.reshape(1) > 3), difference.total() / 200)
                 << area << " at " << scale;
         }
     }
