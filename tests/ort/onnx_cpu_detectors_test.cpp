@@ -4,11 +4,10 @@
 #include "ort/scrfd_detector.hpp"
 #include "ort/yunet_detector.hpp"
 #include "support/samples.hpp"
+#include "support/thread_starts.hpp"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
-
-#include <filesystem>
 
 namespace veilcam {
 namespace {
@@ -48,23 +47,19 @@ TEST(YunetOnOnnxRuntime, FindsWhatOpenCvFindsOnEverySamplePhoto) {
     EXPECT_GE(compared, 40u);
 }
 
-int process_threads() {
-    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                                          std::filesystem::directory_iterator()));
-}
-
 // OBS renders on threads of its own: the detectors must add none, and no
 // pool may spin on a core between frames.
 TEST(OnnxCpuDetectors, RunOnTheCallingThreadAlone) {
     const cv::Mat image = test::labelled_photos()[0].image;
+    const test::ThreadStarts starts;
     YunetOrtDetector yunet(test::yunet_any_size_model());
-    const int before = process_threads();
     ScrfdDetector scrfd(test::scrfd_any_size_model(), 0, OrtProvider::Cpu);
     YunetOrtDetector second(test::yunet_any_size_model());
     EXPECT_FALSE(yunet.detect(image, 0.5f, 100).empty());
     EXPECT_FALSE(second.detect(image, 0.5f, 100).empty());
     EXPECT_FALSE(scrfd.detect(image, 0.5f, 100).empty());
-    EXPECT_EQ(process_threads(), before);
+    EXPECT_EQ(starts.through({"libonnxruntime.so", "libopencv_", "libtbb"}),
+              std::vector<std::string>{});
 }
 
 } // namespace
