@@ -1,6 +1,7 @@
 #include "filter/region_obscuring.hpp"
 
 #include "filter/hiding_modes.hpp"
+#include "filter/pair_components.hpp"
 #include "filter/plane_samples.hpp"
 #include "filter/reused_image.hpp"
 #include "tracking/box_geometry.hpp"
@@ -34,42 +35,6 @@ bool holds(const cv::Rect2f& oval, const cv::Rect& r) {
            holds(oval, cv::Point2f(static_cast<float>(r.br().x), static_cast<float>(r.y)));
 }
 
-// Packed 4:2:2 samples taken apart into luma and the pixels' even and odd
-// chroma, or put back: a pair of pixels at a time, with the width and the
-// row pointers read once (as bytes, each sample written could have changed
-// them, and the loops ran several times slower).
-template <typename Sample, bool kSplit>
-void move_components(cv::Mat& view, int luma_channel, cv::Mat& luma,
-                     std::array<cv::Mat, 2>& chroma) {
-    const int chroma_channel = 1 - luma_channel;
-    const int cols = view.cols;
-    for (int y = 0; y < view.rows; ++y) {
-        Sample* const row = view.ptr<Sample>(y);
-        Sample* const l = luma.ptr<Sample>(y);
-        Sample* const even = chroma[0].ptr<Sample>(y);
-        Sample* const odd = chroma[1].ptr<Sample>(y);
-        const auto move = [](Sample& packed, Sample& apart) {
-            if constexpr (kSplit) {
-                apart = packed;
-            } else {
-                packed = apart;
-            }
-        };
-        int x = 0;
-        for (; x + 1 < cols; x += 2) {
-            Sample* const pair = row + 2 * x;
-            move(pair[luma_channel], l[x]);
-            move(pair[2 + luma_channel], l[x + 1]);
-            move(pair[chroma_channel], even[x / 2]);
-            move(pair[2 + chroma_channel], odd[x / 2]);
-        }
-        if (x < cols) {
-            move(row[2 * x + luma_channel], l[x]);
-            move(row[2 * x + chroma_channel], even[x / 2]);
-        }
-    }
-}
-
 // Hides each colour component of `view` (plane pixels from `left` on) on
 // its own: in packed 4:2:2 the luma, the U and the V samples apart, as a
 // planar 4:2:2 frame's planes are, so that no block or blur mixes U with V
@@ -89,9 +54,7 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
     std::array<cv::Mat, 2> chroma{
         reused_image(scratch.chroma[0], {(view.cols + 1) / 2, view.rows}, single),
         reused_image(scratch.chroma[1], {view.cols / 2, view.rows}, single)};
-    const bool wide = view.depth() == CV_16U;
-    wide ? move_components<uint16_t, true>(view, luma_channel, luma, chroma)
-         : move_components<uint8_t, true>(view, luma_channel, luma, chroma);
+    move_pair_components(view, luma_channel, luma, chroma, PairMove::split);
     hide(luma, PlaneComponents{Component::Y});
     // The view's first pixel holds the first component of the pair when it
     // is an even pixel of the frame.
@@ -104,8 +67,7 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
             hide(chroma[i], parts[i]);
         }
     }
-    wide ? move_components<uint16_t, false>(view, luma_channel, luma, chroma)
-         : move_components<uint8_t, false>(view, luma_channel, luma, chroma);
+    move_pair_components(view, luma_channel, luma, chroma, PairMove::join);
 }
 
 // Puts back from `before` the samples of `view` (plane pixels of `area`)
