@@ -43,15 +43,32 @@ run_suite() { # log [ctest option]...
     "$here/in-sysroot.sh" xvfb-run -a -s "-screen 0 1280x720x24" \
         ctest --test-dir "$build" -j "$(nproc)" --timeout 600 --stop-on-failure "$@" >"$log" 2>&1
 }
-# The test that killed each mutant in this folder's last run is tried first,
-# alone: most mutants fail it within seconds, and only the others need the
-# whole suite (two minutes each).
-declare -A killer=()
+# Tests that killed mutants before are tried first, alone: the one that
+# killed this mutant in the folder's last run, or else those that killed
+# others in its file (then or in this run). Most mutants fail them within
+# seconds; only the others need the whole suite (two minutes each).
+declare -A killer=() file_killers=()
+note_kill() { # name path test
+    killer[$1]=$3
+    [[ " ${file_killers[$2]:-} " == *" $3 "* ]] || file_killers[$2]+=" $3"
+}
 if [[ -f "$report" ]]; then
-    while IFS=$'\t' read -r name test; do
-        killer[$name]=$test
-    done < <(sed -n 's/^| \(.*\) | [^|]* | killed by \(.*\) |$/\1\t\2/p' "$report")
+    while IFS=$'\t' read -r name path test; do
+        note_kill "$name" "$path" "$test"
+    done < <(sed -n 's/^| \(.*\) | \([^|]*\) | killed by \(.*\) |$/\1\t\2\t\3/p' "$report")
 fi
+likely_killers() { # name path: a ctest regular expression, empty if none
+    local pattern="" test
+    for test in ${killer[$1]:-${file_killers[$2]:-}}; do
+        pattern+="${pattern:+|}^${test//./\\.}\$"
+    done
+    echo "$pattern"
+}
+verdict() { # log of a failed run: "killed by" its first failed test
+    local test
+    test=$(sed -n '/tests FAILED:/{n;p;q}' "$1" | sed -E 's/^[[:space:]]*[0-9]+ - //; s/ \(.*//')
+    echo "${test:+killed by }${test:-THE SUITE DID NOT RUN}"
+}
 # A suite that fails unmutated would kill every mutant.
 baseline=$(mktemp)
 if ! run_suite "$baseline"; then
@@ -106,14 +123,16 @@ while IFS=$'\t' read -r name path; do
         result="NOT APPLIED"
     elif ! { "$here/in-sysroot.sh" cmake --build "$build" && repack; } >"$backup/build.log" 2>&1; then
         result="DOES NOT BUILD"
-    elif [[ -n ${killer[$name]:-} ]] &&
-        ! run_suite "$backup/test.log" -R "^${killer[$name]//./\\.}\$"; then
-        result="killed by ${killer[$name]}"
-    elif run_suite "$backup/test.log"; then
-        result="SURVIVED"
     else
-        result="killed by $(sed -n '/tests FAILED:/{n;p;q}' "$backup/test.log" |
-            sed -E 's/^[[:space:]]*[0-9]+ - //; s/ \(.*//')"
+        likely=$(likely_killers "$name" "$path")
+        if [[ -n $likely ]] && ! run_suite "$backup/test.log" -R "$likely"; then
+            result=$(verdict "$backup/test.log")
+        elif run_suite "$backup/test.log"; then
+            result="SURVIVED"
+        else
+            result=$(verdict "$backup/test.log")
+        fi
+        [[ $result != killed* ]] || note_kill "$name" "$path" "${result#killed by }"
     fi
     restore
     total=$((total + 1))
