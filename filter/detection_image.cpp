@@ -1,6 +1,7 @@
 #include "filter/detection_image.hpp"
 
 #include "filter/box_shrink.hpp"
+#include "filter/channel_copy.hpp"
 #include "filter/detection_colour.hpp"
 #include "filter/plane_samples.hpp"
 
@@ -19,7 +20,7 @@ cv::Mat detectable_plane0(const obs_source_frame& frame, const FrameFormat& form
     const cv::Mat plane0 = load_area(frame, format, 0, area, images.unpacked);
     const int luma = packed_luma_channel(format);
     if (format.to_bgr < 0 && luma >= 0) {
-        cv::extractChannel(plane0, images.luma, luma);
+        extract_channel(plane0, luma, images.luma);
         return images.luma;
     }
     return plane0;

@@ -1,5 +1,6 @@
 #include "filter/region_obscuring.hpp"
 
+#include "filter/channel_copy.hpp"
 #include "filter/hiding_modes.hpp"
 #include "filter/pair_components.hpp"
 #include "filter/plane_samples.hpp"
@@ -131,14 +132,14 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
     cv::Mat kept;
     if (alpha >= 0) {
         kept = reused_image(scratch.alpha, view.size(), CV_MAKETYPE(view.depth(), 1));
-        cv::extractChannel(view, kept, alpha);
+        extract_channel(view, alpha, kept);
     }
     hide_components(view, format, plane, area.x, scratch, hide);
     if (oval) {
         keep_outside_oval(view, before, format, plane, area, *oval);
     }
     if (alpha >= 0) {
-        cv::insertChannel(kept, view, alpha);
+        insert_channel(kept, view, alpha);
     }
     if (format.samples.unused_low_bits > 0) {
         const auto keep = static_cast<uint16_t>(~((1u << format.samples.unused_low_bits) - 1));
