@@ -71,19 +71,20 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
     move_pair_components(view, luma_channel, luma, chroma, PairMove::join);
 }
 
-// Puts back from `before` the samples of `view` (plane pixels of `area`)
-// that lie wholly outside `oval` (frame pixels). A sample that covers
-// several frame pixels stays hidden when any of them is inside; in packed
-// 4:2:2, where two pixels share their chroma, both stay hidden.
-void keep_outside_oval(cv::Mat& view, const cv::Mat& before, const FrameFormat& format, int plane,
-                       const cv::Rect& area, const cv::Rect2f& oval) {
+// The samples of each row of `view` (plane pixels of `area`) that stay
+// hidden inside `oval` (frame pixels), as a range of columns, empty where
+// none does. A sample that covers several frame pixels stays hidden when any
+// of them is inside; in packed 4:2:2, where two pixels share their chroma,
+// both stay hidden.
+void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, const cv::Rect& area,
+                  const cv::Rect2f& oval, std::vector<cv::Range>& spans) {
     const PlaneFormat& p = format.planes[plane];
     const float across = static_cast<float>(1 << p.x_shift);
     const float down = static_cast<float>(1 << p.y_shift);
     const bool shared_chroma = alternates_chroma(format, plane);
     const cv::Point2f middle = box_middle(oval);
     const float ax = oval.width / 2, ay = oval.height / 2;
-    const size_t sample = view.elemSize();
+    spans.resize(static_cast<size_t>(view.rows));
     for (int y = 0; y < view.rows; ++y) {
         // The row of frame pixels nearest the middle decides.
         const float top = (area.y + y) * down;
@@ -101,14 +102,22 @@ void keep_outside_oval(cv::Mat& view, const cv::Mat& before, const FrameFormat& 
             first = std::clamp(first, 0, view.cols);
             last = std::clamp(last, -1, view.cols - 1);
         }
-        const uint8_t* was = before.ptr(y);
-        uint8_t* row = view.ptr(y);
-        if (last < first) {
-            std::copy(was, was + view.cols * sample, row);
-            continue;
-        }
-        std::copy(was, was + first * sample, row);
-        std::copy(was + (last + 1) * sample, was + view.cols * sample, row + (last + 1) * sample);
+        spans[y] = last < first ? cv::Range(view.cols, view.cols) : cv::Range(first, last + 1);
+    }
+}
+
+// Copies the samples of each row outside its span from `from` to `to`:
+// what hiding within an oval keeps is saved before and put back after, and
+// nothing more is copied.
+void copy_outside(const cv::Mat& from, cv::Mat& to, const std::vector<cv::Range>& spans) {
+    const size_t sample = from.elemSize();
+    const auto row_end = static_cast<size_t>(from.cols) * sample;
+    for (int y = 0; y < from.rows; ++y) {
+        const uint8_t* in = from.ptr(y);
+        uint8_t* out = to.ptr(y);
+        const cv::Range& hidden = spans[static_cast<size_t>(y)];
+        std::copy(in, in + hidden.start * sample, out);
+        std::copy(in + hidden.end * sample, in + row_end, out + hidden.end * sample);
     }
 }
 
@@ -125,8 +134,9 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
     cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
     cv::Mat before;
     if (oval) {
+        hidden_spans(view, format, plane, area, *oval, scratch.spans);
         before = reused_image(scratch.before, view.size(), view.type());
-        view.copyTo(before);
+        copy_outside(view, before, scratch.spans);
     }
     const int alpha = plane == 0 ? channel_holding(format, 0, Component::A) : -1;
     cv::Mat kept;
@@ -136,7 +146,7 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
     }
     hide_components(view, format, plane, area.x, scratch, hide);
     if (oval) {
-        keep_outside_oval(view, before, format, plane, area, *oval);
+        copy_outside(before, view, scratch.spans);
     }
     if (alpha >= 0) {
         insert_channel(kept, view, alpha);

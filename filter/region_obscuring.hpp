@@ -21,7 +21,8 @@ struct RegionScratch {
     ResampleScratch resample;
     cv::Mat unpacked;
     cv::Mat alpha;
-    cv::Mat before;
+    cv::Mat before;               // what an oval leaves, as it was
+    std::vector<cv::Range> spans; // each row's samples hidden within the oval
     cv::Mat luma;
     std::array<cv::Mat, 2> chroma;
 };

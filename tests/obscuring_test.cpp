@@ -1,5 +1,7 @@
+#include "filter/frame_formats.hpp"
 #include "filter/hiding_modes.hpp"
 #include "filter/region_obscuring.hpp"
+#include "support/frames.hpp"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
@@ -81,6 +83,52 @@ TEST(Pixelation, BlocksAreSquareFromTheViewCornerWithTheirMeansAndFollowTheFace)
         }
         view.copyTo(before(area));
         EXPECT_EQ(worst_difference(plane, before), 0) << c.what << ": nothing outside changes";
+    }
+}
+
+// A face is hidden within an oval: every sample whose middle lies inside it
+// changes, in every plane, whatever the sample's share of frame pixels. The
+// picture is a checkerboard of blue and yellow cells of 2x2 pixels, which
+// every block's mean changes in every component, the chroma of 4:2:0 too.
+TEST(Ovals, EverySampleWhoseMiddleIsInsideIsHidden) {
+    struct Case {
+        video_format format;
+        int chroma_across, chroma_down; // frame pixels to a chroma sample
+    };
+    const Case cases[] = {
+        {VIDEO_FORMAT_I444, 1, 1}, {VIDEO_FORMAT_YUY2, 2, 1}, {VIDEO_FORMAT_NV12, 2, 2}};
+    cv::Mat cells(120, 160, CV_8UC3);
+    for (int y = 0; y < cells.rows; ++y) {
+        for (int x = 0; x < cells.cols; ++x) {
+            cells.at<cv::Vec3b>(y, x) =
+                (x / 2 + y / 2) % 2 ? cv::Vec3b(255, 0, 0) : cv::Vec3b(0, 255, 255);
+        }
+    }
+    FaceRegion face;
+    face.region = cv::Rect(31, 17, 98, 82);
+    face.oval = cv::Rect2f(31.3f, 17.6f, 96.5f, 80.2f);
+    face.face_side = 98;
+    for (const Case& c : cases) {
+        const test::TestFrame before = test::make_frame(cells, c.format);
+        test::TestFrame frame = before;
+        RegionScratch reused;
+        obscure_frame(frame.frame, *frame_format(c.format), {face}, style(kPixelate, 16, 20),
+                      reused);
+        int shown = 0;
+        for (int y = 0; y < cells.rows; ++y) {
+            for (int x = 0; x < cells.cols; ++x) {
+                for (int component = 0; component < 3; ++component) {
+                    const int across = component == 0 ? 1 : c.chroma_across;
+                    const int down = component == 0 ? 1 : c.chroma_down;
+                    const float dx = (x / across + 0.5f) * across - (31.3f + 96.5f / 2);
+                    const float dy = (y / down + 0.5f) * down - (17.6f + 80.2f / 2);
+                    const bool inside = dx * dx / (48.25f * 48.25f) + dy * dy / (40.1f * 40.1f) < 1;
+                    shown += inside && test::sample_at(frame, component, x, y) ==
+                                           test::sample_at(before, component, x, y);
+                }
+            }
+        }
+        EXPECT_EQ(shown, 0) << get_video_format_name(c.format);
     }
 }
 
