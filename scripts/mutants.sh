@@ -12,7 +12,8 @@
 # package's module rebuilt with each mutant. The unmutated tree is tested
 # first and must pass; a mutant that does not build is reported as such, not
 # as killed; the exit status says whether every mutant was killed. Every file
-# is restored afterwards, also when the script is interrupted.
+# is restored afterwards, also when the script is interrupted. The run's table
+# replaces docs/MUTANTS.md, whose killers the next run tries first.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd -P)
