@@ -143,51 +143,80 @@ void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch
 
 // The pointers are declared unaliased: a byte pointer may alias the sums as
 // far as the compiler knows, and it would not vectorise the 8-bit case.
-template <typename T>
-void add_to_column_sums(const T* __restrict row, int count, uint32_t* __restrict sums) {
+template <typename T, typename Sum>
+void add_to_column_sums(const T* __restrict row, int count, Sum* __restrict sums) {
     for (int i = 0; i < count; ++i) {
-        sums[i] += row[i];
+        sums[i] = static_cast<Sum>(sums[i] + row[i]);
+    }
+}
+
+// Two rows at a time: the sums are read and written half as often.
+template <typename T, typename Sum>
+void add_to_column_sums(const T* __restrict row, const T* __restrict next, int count,
+                        Sum* __restrict sums) {
+    for (int i = 0; i < count; ++i) {
+        sums[i] = static_cast<Sum>(sums[i] + row[i] + next[i]);
+    }
+}
+
+// Block j covers the pixels p with floor(p * blocks / size) == j.
+int block_start(int j, int blocks, int size) {
+    return (j * size + blocks - 1) / blocks;
+}
+
+// One band of blocks, rows [y0, y1): one pass down the band sums every
+// sample column (vectorised), then the block means make one row that is
+// copied over the band.
+template <typename T, typename Sum>
+void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, Sum* sums, T* block_row) {
+    const int cn = view.channels();
+    const int row_samples = view.cols * cn;
+    std::fill(sums, sums + row_samples, Sum{0});
+    int y = y0;
+    for (; y + 1 < y1; y += 2) {
+        add_to_column_sums(view.ptr<T>(y), view.ptr<T>(y + 1), row_samples, sums);
+    }
+    if (y < y1) {
+        add_to_column_sums(view.ptr<T>(y), row_samples, sums);
+    }
+    for (int bx = 0; bx < blocks_x; ++bx) {
+        const int x0 = block_start(bx, blocks_x, view.cols);
+        const int x1 = block_start(bx + 1, blocks_x, view.cols);
+        const uint64_t count = static_cast<uint64_t>(y1 - y0) * (x1 - x0);
+        for (int c = 0; c < cn; ++c) {
+            uint64_t sum = 0;
+            for (int x = x0; x < x1; ++x) {
+                sum += sums[x * cn + c];
+            }
+            const auto mean = static_cast<T>((sum + count / 2) / count);
+            for (int x = x0; x < x1; ++x) {
+                block_row[x * cn + c] = mean;
+            }
+        }
+    }
+    for (int y = y0; y < y1; ++y) {
+        std::memcpy(view.ptr<T>(y), block_row, static_cast<size_t>(row_samples) * sizeof(T));
     }
 }
 
 template <typename T> void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
-    const int cn = view.channels();
-    const int row_samples = view.cols * cn;
+    const auto row_samples = static_cast<size_t>(view.cols) * view.channels();
     const int blocks_x = std::max(view.cols / pixel_size, 1);
     const int blocks_y = std::max(view.rows / pixel_size, 1);
-    // Block j covers the pixels p with floor(p * blocks / size) == j.
-    auto block_start = [](int j, int blocks, int size) { return (j * size + blocks - 1) / blocks; };
-    ensure_size(scratch.column_sums, static_cast<size_t>(row_samples));
-    ensure_size(scratch.block_row, static_cast<size_t>(row_samples) * sizeof(T));
-    uint32_t* sums = scratch.column_sums.data();
+    ensure_size(scratch.column_sums, row_samples);
+    ensure_size(scratch.narrow_column_sums, row_samples);
+    ensure_size(scratch.block_row, row_samples * sizeof(T));
     T* block_row = reinterpret_cast<T*>(scratch.block_row.data());
-
     for (int by = 0; by < blocks_y; ++by) {
         const int y0 = block_start(by, blocks_y, view.rows);
         const int y1 = block_start(by + 1, blocks_y, view.rows);
-        // One pass down the band sums every sample column (vectorised), then
-        // the block means make one row that is copied over the band.
-        std::fill(sums, sums + row_samples, 0u);
-        for (int y = y0; y < y1; ++y) {
-            add_to_column_sums(view.ptr<T>(y), row_samples, sums);
-        }
-        for (int bx = 0; bx < blocks_x; ++bx) {
-            const int x0 = block_start(bx, blocks_x, view.cols);
-            const int x1 = block_start(bx + 1, blocks_x, view.cols);
-            const uint64_t count = static_cast<uint64_t>(y1 - y0) * (x1 - x0);
-            for (int c = 0; c < cn; ++c) {
-                uint64_t sum = 0;
-                for (int x = x0; x < x1; ++x) {
-                    sum += sums[x * cn + c];
-                }
-                const auto mean = static_cast<T>((sum + count / 2) / count);
-                for (int x = x0; x < x1; ++x) {
-                    block_row[x * cn + c] = mean;
-                }
-            }
-        }
-        for (int y = y0; y < y1; ++y) {
-            std::memcpy(view.ptr<T>(y), block_row, static_cast<size_t>(row_samples) * sizeof(T));
+        // Sums of 16 bits take twice as many samples to an instruction as
+        // sums of 32: up to 257 rows of 8-bit samples fit in them.
+        if (static_cast<uint64_t>(y1 - y0) * std::numeric_limits<T>::max() <=
+            std::numeric_limits<uint16_t>::max()) {
+            pixelate_band(view, y0, y1, blocks_x, scratch.narrow_column_sums.data(), block_row);
+        } else {
+            pixelate_band(view, y0, y1, blocks_x, scratch.column_sums.data(), block_row);
         }
     }
 }

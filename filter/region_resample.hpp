@@ -18,7 +18,8 @@ struct ResampleScratch {
     std::vector<int> x_index;
     std::vector<float> x_weight;
     std::vector<uint32_t> column_sums;
-    std::vector<uint8_t> block_row; // bytes of one row of block means
+    std::vector<uint16_t> narrow_column_sums; // where a band's sums fit in 16 bits
+    std::vector<uint8_t> block_row;           // bytes of one row of block means
 };
 
 // Flat blocks about `pixel_size` pixels square, starting at the view's

@@ -64,15 +64,20 @@ void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format,
     thumbnail.width = frame.width;
     thumbnail.height = frame.height;
     grid.frame = {static_cast<int>(frame.width), static_cast<int>(frame.height)};
+    // The columns once a frame: a division for each of the grid's points
+    // cost more than reading them.
+    std::array<int, LevelGrid::kColumns> columns;
+    for (int gx = 0; gx < LevelGrid::kColumns; ++gx) {
+        columns[gx] = static_cast<int>((2 * gx + 1) * static_cast<uint64_t>(frame.width) /
+                                       (2 * LevelGrid::kColumns));
+    }
     for (int gy = 0; gy < LevelGrid::kRows; ++gy) {
         const uint64_t y =
             (2 * gy + 1) * static_cast<uint64_t>(frame.height) / (2 * LevelGrid::kRows);
         const uint8_t* line = frame.data[0] + y * frame.linesize[0];
         for (int gx = 0; gx < LevelGrid::kColumns; ++gx) {
-            const uint64_t x =
-                (2 * gx + 1) * static_cast<uint64_t>(frame.width) / (2 * LevelGrid::kColumns);
             grid.levels[gy * LevelGrid::kColumns + gx] =
-                static_cast<uint8_t>(pixel_level(line, format, static_cast<int>(x)));
+                static_cast<uint8_t>(pixel_level(line, format, columns[gx]));
         }
     }
     for (int row = 0; row < Thumbnail::kRows; ++row) {
