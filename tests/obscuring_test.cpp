@@ -10,10 +10,10 @@ namespace veilcam {
 namespace {
 
 // A plane of varied bytes, so that any change shows.
-cv::Mat noise_plane(cv::Size size, int channels, uint64_t seed = 7) {
-    cv::Mat plane(size, CV_8UC(channels));
+cv::Mat noise_plane(cv::Size size, int channels, uint64_t seed = 7, int depth = CV_8U) {
+    cv::Mat plane(size, CV_MAKETYPE(depth, channels));
     cv::RNG rng(seed);
-    rng.fill(plane, cv::RNG::UNIFORM, 0, 256);
+    rng.fill(plane, cv::RNG::UNIFORM, 0, depth == CV_16U ? 65536 : 256);
     return plane;
 }
 
@@ -58,14 +58,18 @@ TEST(Pixelation, BlocksAreSquareFromTheViewCornerWithTheirMeansAndFollowTheFace)
         const char* what;
         cv::Size view;
         int pixel_size, face_side, block;
+        int depth = CV_8U;
     };
     const Case cases[] = {
         {"the region is the face: pixel size", {100, 60}, 20, 100, 20},
         {"a large face: six blocks across", {120, 120}, 2, 120, 20},
         {"a region three times its face: blocks of the face", {300, 180}, 2, 60, 10},
+        {"blocks of an odd number of rows", {105, 63}, 21, 105, 21},
+        {"blocks taller than 16-bit sums hold", {300, 300}, 2, 1800, 300},
+        {"16-bit samples", {100, 60}, 20, 100, 20, CV_16U},
     };
     for (const Case& c : cases) {
-        cv::Mat plane = noise_plane(c.view + cv::Size(60, 40), 1);
+        cv::Mat plane = noise_plane(c.view + cv::Size(60, 40), 1, 7, c.depth);
         const cv::Mat before = plane.clone();
         const cv::Rect area(cv::Point(30, 20), c.view);
         cv::Mat view = plane(area);
