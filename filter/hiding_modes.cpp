@@ -18,7 +18,8 @@ int block_side(int32_t pixel_size, int face_side) {
 }
 
 void pixelate(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
-    pixelate_view(view, block_side(request.settings.pixel_size, request.face_side), scratch);
+    pixelate_view(view, block_side(request.settings.pixel_size, request.face_side), scratch,
+                  request.spans);
 }
 
 // The face is reduced to a handful of samples across, whatever its size, so
@@ -32,7 +33,7 @@ void blur(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
     const int small_width = static_cast<int>(std::lround(view.cols * scale));
     const int small_height = static_cast<int>(std::lround(view.rows * scale));
     reduce_smooth_enlarge(view, cv::Size(std::max(small_width, 2), std::max(small_height, 2)),
-                          scratch);
+                          scratch, request.spans);
 }
 
 void fill(cv::Mat& view, const HideRequest& request, ResampleScratch&) {
@@ -40,7 +41,13 @@ void fill(cv::Mat& view, const HideRequest& request, ResampleScratch&) {
     for (int c = 0; c < view.channels(); ++c) {
         levels[c] = request.colour[static_cast<size_t>(request.held[c])];
     }
-    view.setTo(levels);
+    if (!request.spans) {
+        view.setTo(levels);
+        return;
+    }
+    for (int y = 0; y < view.rows; ++y) {
+        view.row(y).colRange((*request.spans)[static_cast<size_t>(y)]).setTo(levels);
+    }
 }
 
 int blocks_in_oval(const FilterSettings& settings, int face_side) {

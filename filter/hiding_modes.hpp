@@ -19,15 +19,17 @@ inline constexpr int kMostBlocksAcross = 6;
 // What hiding one view of a plane is told.
 struct HideRequest {
     const FilterSettings& settings;
-    int face_side;                 // the face's longer side in samples of this plane
-    const PlaneComponents& held;   // what each channel of the view holds
-    const ComponentLevels& colour; // the solid colour in this frame's components
+    int face_side;                   // the face's longer side in samples of this plane
+    const PlaneComponents& held;     // what each channel of the view holds
+    const ComponentLevels& colour;   // the solid colour in this frame's components
+    const RowSpans* spans = nullptr; // the samples to hide, row by row; all where none
 };
 
 struct HidingMode {
     ObscureMode value; // stored as "obscure_mode"
     const char* label; // locale key
-    // Hides `view` in place, in every channel it is given.
+    // Hides `view` in place, in every channel it is given, within the
+    // request's spans.
     void (*hide)(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch);
     // The least side (frame pixels) of a region whose corners outside the
     // face's oval are left as they are, for a face of `face_side`: a region

@@ -36,16 +36,27 @@ bool holds(const cv::Rect2f& oval, const cv::Rect& r) {
            holds(oval, cv::Point2f(static_cast<float>(r.br().x), static_cast<float>(r.y)));
 }
 
+// The spans of one chroma image of packed 4:2:2 taken apart: its sample j
+// belongs to the view's pixel 2 j + `first`, and is hidden where that pixel
+// is.
+void chroma_spans(const RowSpans& spans, int first, RowSpans& chroma) {
+    chroma.resize(spans.size());
+    for (size_t y = 0; y < spans.size(); ++y) {
+        chroma[y] = cv::Range((spans[y].start - first + 1) / 2, (spans[y].end - first + 1) / 2);
+    }
+}
+
 // Hides each colour component of `view` (plane pixels from `left` on) on
-// its own: in packed 4:2:2 the luma, the U and the V samples apart, as a
-// planar 4:2:2 frame's planes are, so that no block or blur mixes U with V
-// (a face turned grey or lavender on the most common camera format).
+// its own, within `spans` where there are any: in packed 4:2:2 the luma, the
+// U and the V samples apart, as a planar 4:2:2 frame's planes are, so that no
+// block or blur mixes U with V (a face turned grey or lavender on the most
+// common camera format).
 template <typename Hide>
 void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int left,
-                     RegionScratch& scratch, Hide hide) {
+                     const RowSpans* spans, RegionScratch& scratch, Hide hide) {
     const PlaneComponents& held = format.components[plane];
     if (!alternates_chroma(format, plane)) {
-        hide(view, held);
+        hide(view, held, spans);
         return;
     }
     const int single = CV_MAKETYPE(view.depth(), 1);
@@ -56,16 +67,20 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
         reused_image(scratch.chroma[0], {(view.cols + 1) / 2, view.rows}, single),
         reused_image(scratch.chroma[1], {view.cols / 2, view.rows}, single)};
     move_pair_components(view, luma_channel, luma, chroma, PairMove::split);
-    hide(luma, PlaneComponents{Component::Y});
+    hide(luma, PlaneComponents{Component::Y}, spans);
     // The view's first pixel holds the first component of the pair when it
     // is an even pixel of the frame.
     const bool u_first = (held[chroma_channel] == Component::UV) == ((left & 1) == 0);
     const std::array<PlaneComponents, 2> parts{
         PlaneComponents{u_first ? Component::U : Component::V},
         PlaneComponents{u_first ? Component::V : Component::U}};
+    // What the hiding leaves outside the spans goes back as it was.
     for (int i = 0; i < 2; ++i) {
         if (!chroma[i].empty()) {
-            hide(chroma[i], parts[i]);
+            if (spans) {
+                chroma_spans(*spans, i, scratch.chroma_spans);
+            }
+            hide(chroma[i], parts[i], spans ? &scratch.chroma_spans : nullptr);
         }
     }
     move_pair_components(view, luma_channel, luma, chroma, PairMove::join);
@@ -77,7 +92,7 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
 // of them is inside; in packed 4:2:2, where two pixels share their chroma,
 // both stay hidden.
 void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, const cv::Rect& area,
-                  const cv::Rect2f& oval, std::vector<cv::Range>& spans) {
+                  const cv::Rect2f& oval, RowSpans& spans) {
     const PlaneFormat& p = format.planes[plane];
     const float across = static_cast<float>(1 << p.x_shift);
     const float down = static_cast<float>(1 << p.y_shift);
@@ -93,8 +108,10 @@ void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, con
         int first = view.cols, last = -1; // kept hidden: [first, last]
         if (off * off < 1.0f) {
             const float half = ax * std::sqrt(1.0f - off * off);
-            first = static_cast<int>(std::floor((middle.x - half) / across)) - area.x;
-            last = static_cast<int>(std::ceil((middle.x + half) / across)) - 1 - area.x;
+            // OpenCV's rounding, not std::floor: without SSE4.1 the latter
+            // took more time than the rest of the row's work.
+            first = cvFloor((middle.x - half) / across) - area.x;
+            last = cvCeil((middle.x + half) / across) - 1 - area.x;
             if (shared_chroma) {
                 first -= (area.x + first) & 1;
                 last += 1 - ((area.x + last) & 1);
@@ -103,21 +120,6 @@ void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, con
             last = std::clamp(last, -1, view.cols - 1);
         }
         spans[y] = last < first ? cv::Range(view.cols, view.cols) : cv::Range(first, last + 1);
-    }
-}
-
-// Copies the samples of each row outside its span from `from` to `to`:
-// what hiding within an oval keeps is saved before and put back after, and
-// nothing more is copied.
-void copy_outside(const cv::Mat& from, cv::Mat& to, const std::vector<cv::Range>& spans) {
-    const size_t sample = from.elemSize();
-    const auto row_end = static_cast<size_t>(from.cols) * sample;
-    for (int y = 0; y < from.rows; ++y) {
-        const uint8_t* in = from.ptr(y);
-        uint8_t* out = to.ptr(y);
-        const cv::Range& hidden = spans[static_cast<size_t>(y)];
-        std::copy(in, in + hidden.start * sample, out);
-        std::copy(in + hidden.end * sample, in + row_end, out + hidden.end * sample);
     }
 }
 
@@ -132,11 +134,8 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
         return;
     }
     cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
-    cv::Mat before;
     if (oval) {
         hidden_spans(view, format, plane, area, *oval, scratch.spans);
-        before = reused_image(scratch.before, view.size(), view.type());
-        copy_outside(view, before, scratch.spans);
     }
     const int alpha = plane == 0 ? channel_holding(format, 0, Component::A) : -1;
     cv::Mat kept;
@@ -144,10 +143,7 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
         kept = reused_image(scratch.alpha, view.size(), CV_MAKETYPE(view.depth(), 1));
         extract_channel(view, alpha, kept);
     }
-    hide_components(view, format, plane, area.x, scratch, hide);
-    if (oval) {
-        copy_outside(before, view, scratch.spans);
-    }
+    hide_components(view, format, plane, area.x, oval ? &scratch.spans : nullptr, scratch, hide);
     if (alpha >= 0) {
         insert_channel(kept, view, alpha);
     }
@@ -186,13 +182,14 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
         for (int plane = 0; plane < format.plane_count; ++plane) {
             const cv::Rect whole(cv::Point(), plane_size(format, plane, size.width, size.height));
             const int side = std::max(plane_side(format, plane, face.face_side), 1);
-            obscure_area(frame, format, plane, plane_region(format, plane, face.region) & whole,
-                         whole_region ? nullptr : &oval, scratch,
-                         [&](cv::Mat& view, const PlaneComponents& held) {
-                             if (view.cols >= kMinRegionSide && view.rows >= kMinRegionSide) {
-                                 mode.hide(view, {settings, side, held, colour}, scratch.resample);
-                             }
-                         });
+            obscure_area(
+                frame, format, plane, plane_region(format, plane, face.region) & whole,
+                whole_region ? nullptr : &oval, scratch,
+                [&](cv::Mat& view, const PlaneComponents& held, const RowSpans* spans) {
+                    if (view.cols >= kMinRegionSide && view.rows >= kMinRegionSide) {
+                        mode.hide(view, {settings, side, held, colour, spans}, scratch.resample);
+                    }
+                });
         }
     }
 }
@@ -207,7 +204,7 @@ void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int
         const int block = std::max({pixel_size >> format.planes[plane].x_shift,
                                     (size.height + kMostBlocksAcross - 1) / kMostBlocksAcross, 2});
         obscure_area(frame, format, plane, cv::Rect(cv::Point(), size), nullptr, scratch,
-                     [&](cv::Mat& view, const PlaneComponents&) {
+                     [&](cv::Mat& view, const PlaneComponents&, const RowSpans*) {
                          pixelate_view(view, block, scratch.resample);
                      });
     }

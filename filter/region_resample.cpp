@@ -25,6 +25,10 @@ template <typename T> T to_sample(float value) {
         std::clamp(std::lround(value), 0L, static_cast<long>(std::numeric_limits<T>::max())));
 }
 
+cv::Range written_columns(const RowSpans* spans, int row, int columns) {
+    return spans ? (*spans)[static_cast<size_t>(row)] : cv::Range(0, columns);
+}
+
 // Area averaging to a smaller size: every output pixel is the mean of the
 // source area it covers, partly covered pixels weighted by their share.
 template <typename T>
@@ -112,7 +116,8 @@ void source_position(int d, double ratio, int src_size, int& index, float& weigh
 }
 
 template <typename T>
-void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch) {
+void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch,
+                      const RowSpans* spans) {
     const int cn = src.channels();
     const double x_ratio = static_cast<double>(src.cols) / dst.cols;
     const double y_ratio = static_cast<double>(src.rows) / dst.rows;
@@ -128,7 +133,8 @@ void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch
         const T* top = src.ptr<T>(sy);
         const T* bottom = src.ptr<T>(std::min(sy + 1, src.rows - 1));
         T* out = dst.ptr<T>(dy);
-        for (int dx = 0; dx < dst.cols; ++dx) {
+        const cv::Range written = written_columns(spans, dy, dst.cols);
+        for (int dx = written.start; dx < written.end; ++dx) {
             const int sx = scratch.x_index[dx];
             const int sx1 = std::min(sx + 1, src.cols - 1);
             const float wx = scratch.x_weight[dx];
@@ -168,7 +174,8 @@ int block_start(int j, int blocks, int size) {
 // sample column (vectorised), then the block means make one row that is
 // copied over the band.
 template <typename T, typename Sum>
-void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, Sum* sums, T* block_row) {
+void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, const RowSpans* spans, Sum* sums,
+                   T* block_row) {
     const int cn = view.channels();
     const int row_samples = view.cols * cn;
     std::fill(sums, sums + row_samples, Sum{0});
@@ -195,11 +202,14 @@ void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, Sum* sums, T* bl
         }
     }
     for (int y = y0; y < y1; ++y) {
-        std::memcpy(view.ptr<T>(y), block_row, static_cast<size_t>(row_samples) * sizeof(T));
+        const cv::Range written = written_columns(spans, y, view.cols);
+        std::memcpy(view.ptr<T>(y) + written.start * cn, block_row + written.start * cn,
+                    static_cast<size_t>(written.size()) * cn * sizeof(T));
     }
 }
 
-template <typename T> void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
+template <typename T>
+void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, const RowSpans* spans) {
     const auto row_samples = static_cast<size_t>(view.cols) * view.channels();
     const int blocks_x = std::max(view.cols / pixel_size, 1);
     const int blocks_y = std::max(view.rows / pixel_size, 1);
@@ -214,38 +224,41 @@ template <typename T> void pixelate(cv::Mat& view, int pixel_size, ResampleScrat
         // sums of 32: up to 257 rows of 8-bit samples fit in them.
         if (static_cast<uint64_t>(y1 - y0) * std::numeric_limits<T>::max() <=
             std::numeric_limits<uint16_t>::max()) {
-            pixelate_band(view, y0, y1, blocks_x, scratch.narrow_column_sums.data(), block_row);
+            pixelate_band(view, y0, y1, blocks_x, spans, scratch.narrow_column_sums.data(),
+                          block_row);
         } else {
-            pixelate_band(view, y0, y1, blocks_x, scratch.column_sums.data(), block_row);
+            pixelate_band(view, y0, y1, blocks_x, spans, scratch.column_sums.data(), block_row);
         }
     }
 }
 
 template <typename T>
-void reduce_smooth_enlarge_samples(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch) {
+void reduce_smooth_enlarge_samples(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch,
+                                   const RowSpans* spans) {
     cv::Mat reduced = reused_image(scratch.reduced, small_size, view.type());
     cv::Mat smoothed = reused_image(scratch.smoothed, small_size, view.type());
     shrink_by_area<T>(view, reduced, scratch);
     box_blur_3x3<T>(reduced, smoothed);
-    enlarge_bilinear<T>(smoothed, view, scratch);
+    enlarge_bilinear<T>(smoothed, view, scratch, spans);
 }
 
 } // namespace
 
 // Column sums are 32 bits: 65536 rows of 16-bit samples fit.
-void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch) {
+void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch, const RowSpans* spans) {
     if (view.depth() == CV_16U) {
-        pixelate<uint16_t>(view, pixel_size, scratch);
+        pixelate<uint16_t>(view, pixel_size, scratch, spans);
     } else {
-        pixelate<uint8_t>(view, pixel_size, scratch);
+        pixelate<uint8_t>(view, pixel_size, scratch, spans);
     }
 }
 
-void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch) {
+void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch,
+                           const RowSpans* spans) {
     if (view.depth() == CV_16U) {
-        reduce_smooth_enlarge_samples<uint16_t>(view, small_size, scratch);
+        reduce_smooth_enlarge_samples<uint16_t>(view, small_size, scratch, spans);
     } else {
-        reduce_smooth_enlarge_samples<uint8_t>(view, small_size, scratch);
+        reduce_smooth_enlarge_samples<uint8_t>(view, small_size, scratch, spans);
     }
 }
 

@@ -22,13 +22,22 @@ struct ResampleScratch {
     std::vector<uint8_t> block_row;           // bytes of one row of block means
 };
 
+// The samples of each row of a view that hiding writes, one range of columns
+// a row: hiding within a face's oval reads the whole view and writes inside
+// the oval only, so that nothing outside is copied out and back.
+using RowSpans = std::vector<cv::Range>;
+
 // Flat blocks about `pixel_size` pixels square, starting at the view's
 // top-left corner; each block takes the mean of the pixels it covers. A view
-// smaller than `pixel_size` in a direction becomes one block across it.
-void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch);
+// smaller than `pixel_size` in a direction becomes one block across it. Only
+// the samples within `spans` are written, all where there are none.
+void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
+                   const RowSpans* spans = nullptr);
 
 // Reduces the view to `small_size` by area averaging, smooths that with a
-// 3 x 3 box, and enlarges it bilinearly back into the view.
-void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch);
+// 3 x 3 box, and enlarges it bilinearly back into the view, within `spans`
+// where there are any.
+void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch,
+                           const RowSpans* spans = nullptr);
 
 } // namespace veilcam
