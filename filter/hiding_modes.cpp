@@ -19,7 +19,7 @@ int block_side(int32_t pixel_size, int face_side) {
 
 void pixelate(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
     pixelate_view(view, block_side(request.settings.pixel_size, request.face_side), scratch,
-                  request.spans);
+                  request.written);
 }
 
 // The face is reduced to a handful of samples across, whatever its size, so
@@ -33,7 +33,23 @@ void blur(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
     const int small_width = static_cast<int>(std::lround(view.cols * scale));
     const int small_height = static_cast<int>(std::lround(view.rows * scale));
     reduce_smooth_enlarge(view, cv::Size(std::max(small_width, 2), std::max(small_height, 2)),
-                          scratch, request.spans);
+                          scratch, request.written);
+}
+
+template <typename T>
+void fill_samples(cv::Mat& view, const cv::Scalar& levels, const WrittenSamples& written) {
+    const int cn = view.channels();
+    for (int y = 0; y < view.rows; ++y) {
+        const cv::Range columns = written.columns(y, view.cols);
+        T* const row = view.ptr<T>(y);
+        for (int x = columns.start; x < columns.end; ++x) {
+            for (int c = 0; c < cn; ++c) {
+                if (c != written.kept) {
+                    row[x * cn + c] = cv::saturate_cast<T>(levels[c]);
+                }
+            }
+        }
+    }
 }
 
 void fill(cv::Mat& view, const HideRequest& request, ResampleScratch&) {
@@ -41,12 +57,10 @@ void fill(cv::Mat& view, const HideRequest& request, ResampleScratch&) {
     for (int c = 0; c < view.channels(); ++c) {
         levels[c] = request.colour[static_cast<size_t>(request.held[c])];
     }
-    if (!request.spans) {
-        view.setTo(levels);
-        return;
-    }
-    for (int y = 0; y < view.rows; ++y) {
-        view.row(y).colRange((*request.spans)[static_cast<size_t>(y)]).setTo(levels);
+    if (view.depth() == CV_16U) {
+        fill_samples<uint16_t>(view, levels, request.written);
+    } else {
+        fill_samples<uint8_t>(view, levels, request.written);
     }
 }
 

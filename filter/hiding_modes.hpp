@@ -19,17 +19,16 @@ inline constexpr int kMostBlocksAcross = 6;
 // What hiding one view of a plane is told.
 struct HideRequest {
     const FilterSettings& settings;
-    int face_side;                   // the face's longer side in samples of this plane
-    const PlaneComponents& held;     // what each channel of the view holds
-    const ComponentLevels& colour;   // the solid colour in this frame's components
-    const RowSpans* spans = nullptr; // the samples to hide, row by row; all where none
+    int face_side;                 // the face's longer side in samples of this plane
+    const PlaneComponents& held;   // what each channel of the view holds
+    const ComponentLevels& colour; // the solid colour in this frame's components
+    WrittenSamples written{};      // the samples hiding may change
 };
 
 struct HidingMode {
     ObscureMode value; // stored as "obscure_mode"
     const char* label; // locale key
-    // Hides `view` in place, in every channel it is given, within the
-    // request's spans.
+    // Hides `view` in place: every sample the request lets it write.
     void (*hide)(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch);
     // The least side (frame pixels) of a region whose corners outside the
     // face's oval are left as they are, for a face of `face_side`: a region

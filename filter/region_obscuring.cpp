@@ -1,6 +1,5 @@
 #include "filter/region_obscuring.hpp"
 
-#include "filter/channel_copy.hpp"
 #include "filter/hiding_modes.hpp"
 #include "filter/pair_components.hpp"
 #include "filter/plane_samples.hpp"
@@ -47,18 +46,19 @@ void chroma_spans(const RowSpans& spans, int first, RowSpans& chroma) {
 }
 
 // Hides each colour component of `view` (plane pixels from `left` on) on
-// its own, within `spans` where there are any: in packed 4:2:2 the luma, the
-// U and the V samples apart, as a planar 4:2:2 frame's planes are, so that no
-// block or blur mixes U with V (a face turned grey or lavender on the most
-// common camera format).
+// its own, writing only the samples `written` lets it: in packed 4:2:2 the
+// luma, the U and the V samples apart, as a planar 4:2:2 frame's planes are,
+// so that no block or blur mixes U with V (a face turned grey or lavender on
+// the most common camera format). Packed 4:2:2 holds no alpha.
 template <typename Hide>
 void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int left,
-                     const RowSpans* spans, RegionScratch& scratch, Hide hide) {
+                     const WrittenSamples& written, RegionScratch& scratch, Hide hide) {
     const PlaneComponents& held = format.components[plane];
     if (!alternates_chroma(format, plane)) {
-        hide(view, held, spans);
+        hide(view, held, written);
         return;
     }
+    const RowSpans* spans = written.spans;
     const int single = CV_MAKETYPE(view.depth(), 1);
     const int luma_channel = channel_holding(format, plane, Component::Y);
     const int chroma_channel = 1 - luma_channel;
@@ -67,7 +67,7 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
         reused_image(scratch.chroma[0], {(view.cols + 1) / 2, view.rows}, single),
         reused_image(scratch.chroma[1], {view.cols / 2, view.rows}, single)};
     move_pair_components(view, luma_channel, luma, chroma, PairMove::split);
-    hide(luma, PlaneComponents{Component::Y}, spans);
+    hide(luma, PlaneComponents{Component::Y}, WrittenSamples{spans});
     // The view's first pixel holds the first component of the pair when it
     // is an even pixel of the frame.
     const bool u_first = (held[chroma_channel] == Component::UV) == ((left & 1) == 0);
@@ -80,7 +80,7 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
             if (spans) {
                 chroma_spans(*spans, i, scratch.chroma_spans);
             }
-            hide(chroma[i], parts[i], spans ? &scratch.chroma_spans : nullptr);
+            hide(chroma[i], parts[i], WrittenSamples{spans ? &scratch.chroma_spans : nullptr});
         }
     }
     move_pair_components(view, luma_channel, luma, chroma, PairMove::join);
@@ -99,19 +99,22 @@ void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, con
     const bool shared_chroma = alternates_chroma(format, plane);
     const cv::Point2f middle = box_middle(oval);
     const float ax = oval.width / 2, ay = oval.height / 2;
+    // A row's work was mostly the latency of its divisions and of
+    // std::floor, which is slow without SSE4.1: the half width at height dy
+    // is ax / ay * sqrt(ay^2 - dy^2), a plane's sample is a power of two
+    // pixels across, and OpenCV rounds quickly.
+    const float width_per_height = ax / ay;
+    const float samples_per_pixel = 1.0f / across;
     spans.resize(static_cast<size_t>(view.rows));
     for (int y = 0; y < view.rows; ++y) {
         // The row of frame pixels nearest the middle decides.
         const float top = (area.y + y) * down;
-        const float nearest = std::clamp(middle.y, top, top + down);
-        const float off = (nearest - middle.y) / ay;
+        const float dy = std::clamp(middle.y, top, top + down) - middle.y;
         int first = view.cols, last = -1; // kept hidden: [first, last]
-        if (off * off < 1.0f) {
-            const float half = ax * std::sqrt(1.0f - off * off);
-            // OpenCV's rounding, not std::floor: without SSE4.1 the latter
-            // took more time than the rest of the row's work.
-            first = cvFloor((middle.x - half) / across) - area.x;
-            last = cvCeil((middle.x + half) / across) - 1 - area.x;
+        if (dy * dy < ay * ay) {
+            const float half = width_per_height * std::sqrt(ay * ay - dy * dy);
+            first = cvFloor((middle.x - half) * samples_per_pixel) - area.x;
+            last = cvCeil((middle.x + half) * samples_per_pixel) - 1 - area.x;
             if (shared_chroma) {
                 first -= (area.x + first) & 1;
                 last += 1 - ((area.x + last) & 1);
@@ -124,8 +127,8 @@ void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, con
 }
 
 // Hides `area` of one plane with `hide`, within `oval` where one is given:
-// alpha is put back as it was, and samples that sit in the high bits get
-// their unused low bits cleared again.
+// alpha is left as it is, and samples that sit in the high bits get their
+// unused low bits cleared again.
 template <typename Hide>
 void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
                   const cv::Rect& area, const cv::Rect2f* oval, RegionScratch& scratch, Hide hide) {
@@ -138,15 +141,8 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
         hidden_spans(view, format, plane, area, *oval, scratch.spans);
     }
     const int alpha = plane == 0 ? channel_holding(format, 0, Component::A) : -1;
-    cv::Mat kept;
-    if (alpha >= 0) {
-        kept = reused_image(scratch.alpha, view.size(), CV_MAKETYPE(view.depth(), 1));
-        extract_channel(view, alpha, kept);
-    }
-    hide_components(view, format, plane, area.x, oval ? &scratch.spans : nullptr, scratch, hide);
-    if (alpha >= 0) {
-        insert_channel(kept, view, alpha);
-    }
+    hide_components(view, format, plane, area.x,
+                    WrittenSamples{oval ? &scratch.spans : nullptr, alpha}, scratch, hide);
     if (format.samples.unused_low_bits > 0) {
         const auto keep = static_cast<uint16_t>(~((1u << format.samples.unused_low_bits) - 1));
         for (int y = 0; y < view.rows; ++y) {
@@ -185,9 +181,9 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
             obscure_area(
                 frame, format, plane, plane_region(format, plane, face.region) & whole,
                 whole_region ? nullptr : &oval, scratch,
-                [&](cv::Mat& view, const PlaneComponents& held, const RowSpans* spans) {
+                [&](cv::Mat& view, const PlaneComponents& held, const WrittenSamples& written) {
                     if (view.cols >= kMinRegionSide && view.rows >= kMinRegionSide) {
-                        mode.hide(view, {settings, side, held, colour, spans}, scratch.resample);
+                        mode.hide(view, {settings, side, held, colour, written}, scratch.resample);
                     }
                 });
         }
@@ -204,8 +200,8 @@ void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int
         const int block = std::max({pixel_size >> format.planes[plane].x_shift,
                                     (size.height + kMostBlocksAcross - 1) / kMostBlocksAcross, 2});
         obscure_area(frame, format, plane, cv::Rect(cv::Point(), size), nullptr, scratch,
-                     [&](cv::Mat& view, const PlaneComponents&, const RowSpans*) {
-                         pixelate_view(view, block, scratch.resample);
+                     [&](cv::Mat& view, const PlaneComponents&, const WrittenSamples& written) {
+                         pixelate_view(view, block, scratch.resample, written);
                      });
     }
 }

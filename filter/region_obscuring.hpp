@@ -14,12 +14,10 @@
 namespace veilcam {
 
 // Kept between frames: the resamplers' buffers, plane areas unpacked from
-// 10-bit packing, the alpha samples put back after hiding, and the
-// components of packed 4:2:2 hidden apart.
+// 10-bit packing, and the components of packed 4:2:2 hidden apart.
 struct RegionScratch {
     ResampleScratch resample;
     cv::Mat unpacked;
-    cv::Mat alpha;
     RowSpans spans;        // each row's samples hidden within the oval
     RowSpans chroma_spans; // the same for one chroma image of packed 4:2:2
     cv::Mat luma;

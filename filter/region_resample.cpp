@@ -25,10 +25,6 @@ template <typename T> T to_sample(float value) {
         std::clamp(std::lround(value), 0L, static_cast<long>(std::numeric_limits<T>::max())));
 }
 
-cv::Range written_columns(const RowSpans* spans, int row, int columns) {
-    return spans ? (*spans)[static_cast<size_t>(row)] : cv::Range(0, columns);
-}
-
 // Area averaging to a smaller size: every output pixel is the mean of the
 // source area it covers, partly covered pixels weighted by their share.
 template <typename T>
@@ -117,7 +113,7 @@ void source_position(int d, double ratio, int src_size, int& index, float& weigh
 
 template <typename T>
 void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch,
-                      const RowSpans* spans) {
+                      WrittenSamples written) {
     const int cn = src.channels();
     const double x_ratio = static_cast<double>(src.cols) / dst.cols;
     const double y_ratio = static_cast<double>(src.rows) / dst.rows;
@@ -133,12 +129,15 @@ void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch
         const T* top = src.ptr<T>(sy);
         const T* bottom = src.ptr<T>(std::min(sy + 1, src.rows - 1));
         T* out = dst.ptr<T>(dy);
-        const cv::Range written = written_columns(spans, dy, dst.cols);
-        for (int dx = written.start; dx < written.end; ++dx) {
+        const cv::Range columns = written.columns(dy, dst.cols);
+        for (int dx = columns.start; dx < columns.end; ++dx) {
             const int sx = scratch.x_index[dx];
             const int sx1 = std::min(sx + 1, src.cols - 1);
             const float wx = scratch.x_weight[dx];
             for (int c = 0; c < cn; ++c) {
+                if (c == written.kept) {
+                    continue;
+                }
                 const float upper = top[sx * cn + c] * (1.0f - wx) + top[sx1 * cn + c] * wx;
                 const float lower = bottom[sx * cn + c] * (1.0f - wx) + bottom[sx1 * cn + c] * wx;
                 out[dx * cn + c] = to_sample<T>(upper * (1.0f - wy) + lower * wy);
@@ -165,6 +164,17 @@ void add_to_column_sums(const T* __restrict row, const T* __restrict next, int c
     }
 }
 
+// Samples [begin, end) of `from` written over `row` but where `kept_mask`
+// keeps them: one vectorised pass, where copying the kept channel out and
+// back took two more.
+template <typename T>
+void keep_masked(const T* __restrict from, const T* __restrict kept_mask, int begin, int end,
+                 T* __restrict row) {
+    for (int i = begin; i < end; ++i) {
+        row[i] = static_cast<T>((row[i] & kept_mask[i]) | (from[i] & ~kept_mask[i]));
+    }
+}
+
 // Block j covers the pixels p with floor(p * blocks / size) == j.
 int block_start(int j, int blocks, int size) {
     return (j * size + blocks - 1) / blocks;
@@ -174,8 +184,8 @@ int block_start(int j, int blocks, int size) {
 // sample column (vectorised), then the block means make one row that is
 // copied over the band.
 template <typename T, typename Sum>
-void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, const RowSpans* spans, Sum* sums,
-                   T* block_row) {
+void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, const WrittenSamples& written,
+                   Sum* sums, const T* kept_mask, T* block_row) {
     const int cn = view.channels();
     const int row_samples = view.cols * cn;
     std::fill(sums, sums + row_samples, Sum{0});
@@ -202,14 +212,19 @@ void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, const RowSpans* 
         }
     }
     for (int y = y0; y < y1; ++y) {
-        const cv::Range written = written_columns(spans, y, view.cols);
-        std::memcpy(view.ptr<T>(y) + written.start * cn, block_row + written.start * cn,
-                    static_cast<size_t>(written.size()) * cn * sizeof(T));
+        const cv::Range columns = written.columns(y, view.cols);
+        T* const row = view.ptr<T>(y);
+        if (written.kept < 0) {
+            std::memcpy(row + columns.start * cn, block_row + columns.start * cn,
+                        static_cast<size_t>(columns.size()) * cn * sizeof(T));
+        } else {
+            keep_masked(block_row, kept_mask, columns.start * cn, columns.end * cn, row);
+        }
     }
 }
 
 template <typename T>
-void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, const RowSpans* spans) {
+void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, WrittenSamples written) {
     const auto row_samples = static_cast<size_t>(view.cols) * view.channels();
     const int blocks_x = std::max(view.cols / pixel_size, 1);
     const int blocks_y = std::max(view.rows / pixel_size, 1);
@@ -217,6 +232,17 @@ void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, const Row
     ensure_size(scratch.narrow_column_sums, row_samples);
     ensure_size(scratch.block_row, row_samples * sizeof(T));
     T* block_row = reinterpret_cast<T*>(scratch.block_row.data());
+    const T* kept_mask = nullptr;
+    if (written.kept >= 0) {
+        ensure_size(scratch.kept_mask, row_samples * sizeof(T));
+        T* mask = reinterpret_cast<T*>(scratch.kept_mask.data());
+        for (size_t i = 0; i < row_samples; ++i) {
+            mask[i] = static_cast<int>(i % view.channels()) == written.kept
+                          ? std::numeric_limits<T>::max()
+                          : T{0};
+        }
+        kept_mask = mask;
+    }
     for (int by = 0; by < blocks_y; ++by) {
         const int y0 = block_start(by, blocks_y, view.rows);
         const int y1 = block_start(by + 1, blocks_y, view.rows);
@@ -224,41 +250,43 @@ void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, const Row
         // sums of 32: up to 257 rows of 8-bit samples fit in them.
         if (static_cast<uint64_t>(y1 - y0) * std::numeric_limits<T>::max() <=
             std::numeric_limits<uint16_t>::max()) {
-            pixelate_band(view, y0, y1, blocks_x, spans, scratch.narrow_column_sums.data(),
-                          block_row);
+            pixelate_band(view, y0, y1, blocks_x, written, scratch.narrow_column_sums.data(),
+                          kept_mask, block_row);
         } else {
-            pixelate_band(view, y0, y1, blocks_x, spans, scratch.column_sums.data(), block_row);
+            pixelate_band(view, y0, y1, blocks_x, written, scratch.column_sums.data(), kept_mask,
+                          block_row);
         }
     }
 }
 
 template <typename T>
 void reduce_smooth_enlarge_samples(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch,
-                                   const RowSpans* spans) {
+                                   WrittenSamples written) {
     cv::Mat reduced = reused_image(scratch.reduced, small_size, view.type());
     cv::Mat smoothed = reused_image(scratch.smoothed, small_size, view.type());
     shrink_by_area<T>(view, reduced, scratch);
     box_blur_3x3<T>(reduced, smoothed);
-    enlarge_bilinear<T>(smoothed, view, scratch, spans);
+    enlarge_bilinear<T>(smoothed, view, scratch, written);
 }
 
 } // namespace
 
 // Column sums are 32 bits: 65536 rows of 16-bit samples fit.
-void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch, const RowSpans* spans) {
+void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
+                   WrittenSamples written) {
     if (view.depth() == CV_16U) {
-        pixelate<uint16_t>(view, pixel_size, scratch, spans);
+        pixelate<uint16_t>(view, pixel_size, scratch, written);
     } else {
-        pixelate<uint8_t>(view, pixel_size, scratch, spans);
+        pixelate<uint8_t>(view, pixel_size, scratch, written);
     }
 }
 
 void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch,
-                           const RowSpans* spans) {
+                           WrittenSamples written) {
     if (view.depth() == CV_16U) {
-        reduce_smooth_enlarge_samples<uint16_t>(view, small_size, scratch, spans);
+        reduce_smooth_enlarge_samples<uint16_t>(view, small_size, scratch, written);
     } else {
-        reduce_smooth_enlarge_samples<uint8_t>(view, small_size, scratch, spans);
+        reduce_smooth_enlarge_samples<uint8_t>(view, small_size, scratch, written);
     }
 }
 

@@ -20,6 +20,7 @@ struct ResampleScratch {
     std::vector<uint32_t> column_sums;
     std::vector<uint16_t> narrow_column_sums; // where a band's sums fit in 16 bits
     std::vector<uint8_t> block_row;           // bytes of one row of block means
+    std::vector<uint8_t> kept_mask;           // bytes of one row, all ones in the kept channel
 };
 
 // The samples of each row of a view that hiding writes, one range of columns
@@ -27,17 +28,27 @@ struct ResampleScratch {
 // the oval only, so that nothing outside is copied out and back.
 using RowSpans = std::vector<cv::Range>;
 
+// Which samples of a view hiding writes: within each row's span (every
+// sample where there are none), every channel but `kept` (alpha, left as it
+// is without being copied out and back; -1 for none).
+struct WrittenSamples {
+    const RowSpans* spans = nullptr;
+    int kept = -1;
+
+    cv::Range columns(int row, int width) const {
+        return spans ? (*spans)[static_cast<size_t>(row)] : cv::Range(0, width);
+    }
+};
+
 // Flat blocks about `pixel_size` pixels square, starting at the view's
 // top-left corner; each block takes the mean of the pixels it covers. A view
-// smaller than `pixel_size` in a direction becomes one block across it. Only
-// the samples within `spans` are written, all where there are none.
+// smaller than `pixel_size` in a direction becomes one block across it.
 void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
-                   const RowSpans* spans = nullptr);
+                   WrittenSamples written = {});
 
 // Reduces the view to `small_size` by area averaging, smooths that with a
-// 3 x 3 box, and enlarges it bilinearly back into the view, within `spans`
-// where there are any.
+// 3 x 3 box, and enlarges it bilinearly back into the view.
 void reduce_smooth_enlarge(cv::Mat& view, cv::Size small_size, ResampleScratch& scratch,
-                           const RowSpans* spans = nullptr);
+                           WrittenSamples written = {});
 
 } // namespace veilcam
