@@ -119,7 +119,7 @@ int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {
         }
         ++counted;
     }
-    return sum / counted / format.samples.level_scale;
+    return sum / (counted * format.samples.level_scale);
 }
 
 void convert_for_detection(const cv::Mat& samples, const FrameFormat& format, cv::Mat& eight_bit,
