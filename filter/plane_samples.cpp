@@ -99,11 +99,6 @@ int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {
         return packed_pixel_level(format.packing, row, x);
     }
     const int channels = format.planes[0].channels;
-    // Planar 8-bit frames, the most common, need none of the divisions
-    // below, which cost more than the read.
-    if (channels == 1 && format.samples.bytes == 1) {
-        return row[x];
-    }
     const int alpha = channel_holding(format, 0, Component::A);
     int sum = 0, counted = 0;
     for (int c = 0; c < channels; ++c) {

@@ -71,13 +71,19 @@ void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format,
         columns[gx] = static_cast<int>((2 * gx + 1) * static_cast<uint64_t>(frame.width) /
                                        (2 * LevelGrid::kColumns));
     }
+    // Planar 8-bit frames, the most common, are read as they are: a call
+    // and a division a point cost more than the read.
+    const bool levels_as_read = format.packing == Packing::Samples &&
+                                format.planes[0].channels == 1 && format.samples.bytes == 1;
     for (int gy = 0; gy < LevelGrid::kRows; ++gy) {
         const uint64_t y =
             (2 * gy + 1) * static_cast<uint64_t>(frame.height) / (2 * LevelGrid::kRows);
         const uint8_t* line = frame.data[0] + y * frame.linesize[0];
+        uint8_t* levels = &grid.levels[gy * LevelGrid::kColumns];
         for (int gx = 0; gx < LevelGrid::kColumns; ++gx) {
-            grid.levels[gy * LevelGrid::kColumns + gx] =
-                static_cast<uint8_t>(pixel_level(line, format, columns[gx]));
+            levels[gx] = levels_as_read
+                             ? line[columns[gx]]
+                             : static_cast<uint8_t>(pixel_level(line, format, columns[gx]));
         }
     }
     for (int row = 0; row < Thumbnail::kRows; ++row) {
