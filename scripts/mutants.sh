@@ -22,6 +22,36 @@ build=${2:-$root/build-mutants}
 # The last run's table: which test killed each mutant, tried first next time.
 report="$root/docs/MUTANTS.md"
 
+backup=$(mktemp -d)
+restore() {
+    if [[ -f "$backup/path" ]]; then
+        cp "$backup/original" "$root/$(cat "$backup/path")"
+        rm -f "$backup/path"
+    fi
+}
+trap 'restore; rm -rf "$backup"' EXIT
+trap 'exit 130' INT TERM
+
+# Prints "name<TAB>path" for each mutant and writes its from/to texts into
+# $backup/<n>.from and $backup/<n>.to.
+python3 - "$mutants" "$backup" >"$backup/list" <<'PY'
+import sys
+blocks = [b for b in open(sys.argv[1]).read().split("\n@ ") if b.strip()]
+for n, block in enumerate(blocks):
+    lines = block.lstrip("@ ").split("\n")
+    name, path = lines[0].strip(), lines[1].strip()
+    olds = [l[2:] for l in lines if l.startswith("- ")]
+    news = [l[2:] for l in lines if l.startswith("+ ")]
+    # A fault is one line: a second line would be dropped unread, and a fault
+    # that changes nothing would only ever survive.
+    if len(olds) != 1 or len(news) > 1 or olds == news:
+        sys.exit(f"mutant '{name}': one '- ' line and one different '+ ' line (or none) are needed")
+    old, new = olds[0], (news or [""])[0]
+    open(f"{sys.argv[2]}/{n}.from", "w").write(old)
+    open(f"{sys.argv[2]}/{n}.to", "w").write(new)
+    print(f"{name}\t{path}")
+PY
+
 # The test command's plain build: its real-host tests load the module as it
 # ships. The package is built once and, with each mutant, rebuilt and packed
 # again without compression (the tests only unpack it).
@@ -85,30 +115,6 @@ rm -f "$baseline"
 slow=$(awk '$1 == "---" { exit } $3 >= 5 { gsub(/\./, "\\.", $1); printf "%s^%s$", (n++ ? "|" : ""), $1 }' \
     "$build/Testing/Temporary/CTestCostData.txt")
 
-backup=$(mktemp -d)
-restore() {
-    if [[ -f "$backup/path" ]]; then
-        cp "$backup/original" "$root/$(cat "$backup/path")"
-        rm -f "$backup/path"
-    fi
-}
-trap 'restore; rm -rf "$backup"' EXIT
-trap 'exit 130' INT TERM
-
-# Prints "name<TAB>path" for each mutant and writes its from/to texts into
-# $backup/<n>.from and $backup/<n>.to.
-python3 - "$mutants" "$backup" >"$backup/list" <<'PY'
-import sys
-blocks = [b for b in open(sys.argv[1]).read().split("\n@ ") if b.strip()]
-for n, block in enumerate(blocks):
-    lines = block.lstrip("@ ").split("\n")
-    name, path = lines[0].strip(), lines[1].strip()
-    old = next(l[2:] for l in lines if l.startswith("- "))
-    new = next((l[2:] for l in lines if l.startswith("+ ")), "")
-    open(f"{sys.argv[2]}/{n}.from", "w").write(old)
-    open(f"{sys.argv[2]}/{n}.to", "w").write(new)
-    print(f"{name}\t{path}")
-PY
 
 apply_mutant() { # n path
     python3 - "$root/$2" "$backup/$1.from" "$backup/$1.to" <<'PY'
