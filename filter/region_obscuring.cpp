@@ -74,7 +74,6 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
     const std::array<PlaneComponents, 2> parts{
         PlaneComponents{u_first ? Component::U : Component::V},
         PlaneComponents{u_first ? Component::V : Component::U}};
-    // What the hiding leaves outside the spans goes back as it was.
     for (int i = 0; i < 2; ++i) {
         if (!chroma[i].empty()) {
             if (spans) {
@@ -83,6 +82,7 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
             hide(chroma[i], parts[i], WrittenSamples{spans ? &scratch.chroma_spans : nullptr});
         }
     }
+    // Every sample goes back; those outside the spans as they were.
     move_pair_components(view, luma_channel, luma, chroma, PairMove::join);
 }
 
