@@ -36,32 +36,12 @@ void blur(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
                           scratch, request.written);
 }
 
-template <typename T>
-void fill_samples(cv::Mat& view, const cv::Scalar& levels, const WrittenSamples& written) {
-    const int cn = view.channels();
-    for (int y = 0; y < view.rows; ++y) {
-        const cv::Range columns = written.columns(y, view.cols);
-        T* const row = view.ptr<T>(y);
-        for (int x = columns.start; x < columns.end; ++x) {
-            for (int c = 0; c < cn; ++c) {
-                if (c != written.kept) {
-                    row[x * cn + c] = cv::saturate_cast<T>(levels[c]);
-                }
-            }
-        }
-    }
-}
-
-void fill(cv::Mat& view, const HideRequest& request, ResampleScratch&) {
+void fill(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
     cv::Scalar levels;
     for (int c = 0; c < view.channels(); ++c) {
         levels[c] = request.colour[static_cast<size_t>(request.held[c])];
     }
-    if (view.depth() == CV_16U) {
-        fill_samples<uint16_t>(view, levels, request.written);
-    } else {
-        fill_samples<uint8_t>(view, levels, request.written);
-    }
+    fill_view(view, levels, scratch, request.written);
 }
 
 int blocks_in_oval(const FilterSettings& settings, int face_side) {

@@ -175,6 +175,39 @@ void keep_masked(const T* __restrict from, const T* __restrict kept_mask, int be
     }
 }
 
+// A row of all ones in the kept channel's samples and zeros elsewhere, or
+// null where no channel is kept.
+template <typename T>
+const T* kept_mask_row(int kept, int cn, size_t row_samples, ResampleScratch& scratch) {
+    if (kept < 0) {
+        return nullptr;
+    }
+    ensure_size(scratch.kept_mask, row_samples * sizeof(T));
+    T* mask = reinterpret_cast<T*>(scratch.kept_mask.data());
+    for (size_t i = 0; i < row_samples; ++i) {
+        mask[i] = static_cast<int>(i % cn) == kept ? std::numeric_limits<T>::max() : T{0};
+    }
+    return mask;
+}
+
+// `values`, one row of the view, written over its rows [y0, y1): within each
+// row's span, and past the kept channel where `kept_mask` is given.
+template <typename T>
+void write_rows(cv::Mat& view, int y0, int y1, const T* values, const T* kept_mask,
+                const WrittenSamples& written) {
+    const int cn = view.channels();
+    for (int y = y0; y < y1; ++y) {
+        const cv::Range columns = written.columns(y, view.cols);
+        T* const row = view.ptr<T>(y);
+        if (kept_mask) {
+            keep_masked(values, kept_mask, columns.start * cn, columns.end * cn, row);
+        } else {
+            std::memcpy(row + columns.start * cn, values + columns.start * cn,
+                        static_cast<size_t>(columns.size()) * cn * sizeof(T));
+        }
+    }
+}
+
 // Block j covers the pixels p with floor(p * blocks / size) == j.
 int block_start(int j, int blocks, int size) {
     return (j * size + blocks - 1) / blocks;
@@ -211,16 +244,7 @@ void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, const WrittenSam
             }
         }
     }
-    for (int y = y0; y < y1; ++y) {
-        const cv::Range columns = written.columns(y, view.cols);
-        T* const row = view.ptr<T>(y);
-        if (written.kept < 0) {
-            std::memcpy(row + columns.start * cn, block_row + columns.start * cn,
-                        static_cast<size_t>(columns.size()) * cn * sizeof(T));
-        } else {
-            keep_masked(block_row, kept_mask, columns.start * cn, columns.end * cn, row);
-        }
-    }
+    write_rows(view, y0, y1, block_row, kept_mask, written);
 }
 
 template <typename T>
@@ -232,17 +256,7 @@ void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, WrittenSa
     ensure_size(scratch.narrow_column_sums, row_samples);
     ensure_size(scratch.block_row, row_samples * sizeof(T));
     T* block_row = reinterpret_cast<T*>(scratch.block_row.data());
-    const T* kept_mask = nullptr;
-    if (written.kept >= 0) {
-        ensure_size(scratch.kept_mask, row_samples * sizeof(T));
-        T* mask = reinterpret_cast<T*>(scratch.kept_mask.data());
-        for (size_t i = 0; i < row_samples; ++i) {
-            mask[i] = static_cast<int>(i % view.channels()) == written.kept
-                          ? std::numeric_limits<T>::max()
-                          : T{0};
-        }
-        kept_mask = mask;
-    }
+    const T* kept_mask = kept_mask_row<T>(written.kept, view.channels(), row_samples, scratch);
     for (int by = 0; by < blocks_y; ++by) {
         const int y0 = block_start(by, blocks_y, view.rows);
         const int y1 = block_start(by + 1, blocks_y, view.rows);
@@ -257,6 +271,20 @@ void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, WrittenSa
                           block_row);
         }
     }
+}
+
+template <typename T>
+void fill_samples(cv::Mat& view, const cv::Scalar& levels, ResampleScratch& scratch,
+                  WrittenSamples written) {
+    const int cn = view.channels();
+    const auto row_samples = static_cast<size_t>(view.cols) * cn;
+    ensure_size(scratch.block_row, row_samples * sizeof(T));
+    T* values = reinterpret_cast<T*>(scratch.block_row.data());
+    for (size_t i = 0; i < row_samples; ++i) {
+        values[i] = cv::saturate_cast<T>(levels[static_cast<int>(i % cn)]);
+    }
+    write_rows(view, 0, view.rows, values, kept_mask_row<T>(written.kept, cn, row_samples, scratch),
+               written);
 }
 
 template <typename T>
@@ -278,6 +306,15 @@ void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
         pixelate<uint16_t>(view, pixel_size, scratch, written);
     } else {
         pixelate<uint8_t>(view, pixel_size, scratch, written);
+    }
+}
+
+void fill_view(cv::Mat& view, const cv::Scalar& levels, ResampleScratch& scratch,
+               WrittenSamples written) {
+    if (view.depth() == CV_16U) {
+        fill_samples<uint16_t>(view, levels, scratch, written);
+    } else {
+        fill_samples<uint8_t>(view, levels, scratch, written);
     }
 }
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-// The two ways of hiding a region of 8-bit or 16-bit samples, written out by hand rather than
-// through cv::resize: OpenCV's resizers allocate their index tables on every call, and the frame
-// path must not allocate in steady state.
+// The ways of hiding a region of 8-bit or 16-bit samples, written out by hand rather than through
+// cv::resize and cv::Mat::setTo: OpenCV's resizers allocate their index tables on every call, the
+// frame path must not allocate in steady state, and hiding writes only the samples it is let.
 namespace veilcam {
 
 // Grow-only buffers that the resamplers reuse from region to region.
@@ -45,6 +45,10 @@ struct WrittenSamples {
 // smaller than `pixel_size` in a direction becomes one block across it.
 void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
                    WrittenSamples written = {});
+
+// Every pixel of the view set to `levels`, a level a channel.
+void fill_view(cv::Mat& view, const cv::Scalar& levels, ResampleScratch& scratch,
+               WrittenSamples written = {});
 
 // Reduces the view to `small_size` by area averaging, smooths that with a
 // 3 x 3 box, and enlarges it bilinearly back into the view.

@@ -115,7 +115,6 @@ rm -f "$baseline"
 slow=$(awk '$1 == "---" { exit } $3 >= 5 { gsub(/\./, "\\.", $1); printf "%s^%s$", (n++ ? "|" : ""), $1 }' \
     "$build/Testing/Temporary/CTestCostData.txt")
 
-
 apply_mutant() { # n path
     python3 - "$root/$2" "$backup/$1.from" "$backup/$1.to" <<'PY'
 import sys
