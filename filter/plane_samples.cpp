@@ -99,20 +99,26 @@ int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {
         return packed_pixel_level(format.packing, row, x);
     }
     const int channels = format.planes[0].channels;
-    const int alpha = channel_holding(format, 0, Component::A);
+    auto sample = [&](int c) {
+        const ptrdiff_t at = static_cast<ptrdiff_t>(x) * channels + c;
+        if (format.samples.bytes == 2) {
+            uint16_t value;
+            std::memcpy(&value, row + at * 2, 2);
+            return static_cast<int>(value);
+        }
+        return static_cast<int>(row[at]);
+    };
+    const int luma = channel_holding(format, 0, Component::Y);
+    if (luma >= 0) {
+        return sample(luma) / format.samples.level_scale;
+    }
     int sum = 0, counted = 0;
     for (int c = 0; c < channels; ++c) {
-        if (c == alpha) {
-            continue;
+        const Component held = format.components[0][c];
+        if (held == Component::R || held == Component::G || held == Component::B) {
+            sum += sample(c);
+            ++counted;
         }
-        if (format.samples.bytes == 2) {
-            uint16_t sample;
-            std::memcpy(&sample, row + (static_cast<ptrdiff_t>(x) * channels + c) * 2, 2);
-            sum += sample;
-        } else {
-            sum += row[static_cast<ptrdiff_t>(x) * channels + c];
-        }
-        ++counted;
     }
     return sum / (counted * format.samples.level_scale);
 }

@@ -24,8 +24,9 @@ void store_area(obs_source_frame& frame, const FrameFormat& format, int plane, c
 // a frame would run past its planes.
 void check_rows(const obs_source_frame& frame, const FrameFormat& format);
 
-// Pixel x of a row of plane 0: the mean of its samples other than alpha, on
-// the 8-bit scale.
+// Pixel x of a row of plane 0 on the 8-bit scale: its luma where the plane
+// holds one, else the mean of its red, green and blue. Chroma, alpha and
+// padding say nothing of the picture's detail and would only flatten it.
 int pixel_level(const uint8_t* row, const FrameFormat& format, int x);
 
 // Plane 0's samples (as loaded, or shrunk) as the 8-bit image detection
