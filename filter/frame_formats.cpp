@@ -134,9 +134,17 @@ int packed_luma_channel(const FrameFormat& format) {
     return format.planes[0].channels > 1 ? channel_holding(format, 0, Component::Y) : -1;
 }
 
+int paired_chroma_channel(const PlaneComponents& held) {
+    for (size_t c = 0; c < held.size(); ++c) {
+        if (held[c] == Component::UV || held[c] == Component::VU) {
+            return static_cast<int>(c);
+        }
+    }
+    return -1;
+}
+
 bool alternates_chroma(const FrameFormat& format, int plane) {
-    return channel_holding(format, plane, Component::UV) >= 0 ||
-           channel_holding(format, plane, Component::VU) >= 0;
+    return paired_chroma_channel(format.components[plane]) >= 0;
 }
 
 } // namespace veilcam

@@ -76,8 +76,11 @@ int channel_holding(const FrameFormat& format, int plane, Component component);
 // (packed YUV); -1 for every other format.
 int packed_luma_channel(const FrameFormat& format);
 
-// Whether `plane` holds the chroma of pixel pairs in one channel, U and V in
-// turn (packed 4:2:2).
+// The channel of `held` that holds the chroma of pixel pairs, U and V in
+// turn (packed 4:2:2); -1 where none does.
+int paired_chroma_channel(const PlaneComponents& held);
+
+// Whether `plane` holds the chroma of pixel pairs in one channel.
 bool alternates_chroma(const FrameFormat& format, int plane);
 
 } // namespace veilcam

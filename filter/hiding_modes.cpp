@@ -19,7 +19,7 @@ int block_side(int32_t pixel_size, int face_side) {
 
 void pixelate(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
     pixelate_view(view, block_side(request.settings.pixel_size, request.face_side), scratch,
-                  request.written);
+                  request.written, paired_chroma_channel(request.held));
 }
 
 // The face is reduced to a handful of samples across, whatever its size, so
@@ -61,9 +61,9 @@ int never_oval(const FilterSettings&, int) {
 
 const std::vector<HidingMode>& hiding_modes() {
     static const std::vector<HidingMode> modes = {
-        {kPixelate, "ModePixelate", pixelate, blocks_in_oval},
-        {kBlur, "ModeBlur", blur, samples_in_oval},
-        {kSolid, "ModeSolid", fill, never_oval},
+        {kPixelate, "ModePixelate", pixelate, blocks_in_oval, true},
+        {kBlur, "ModeBlur", blur, samples_in_oval, false},
+        {kSolid, "ModeSolid", fill, never_oval, false},
     };
     return modes;
 }

@@ -35,6 +35,10 @@ struct HidingMode {
     // only a few blocks across keeps its corners hidden, since cut off they
     // leave a blob of a face's outline that a detector finds as a face.
     int (*least_oval_side)(const FilterSettings& settings, int face_side);
+    // Whether `hide` takes packed 4:2:2 as it lies and keeps each pair's U
+    // and V apart itself; the others are handed its luma, U and V taken
+    // apart and put back after.
+    bool takes_paired_chroma;
 };
 
 const std::vector<HidingMode>& hiding_modes();

@@ -49,12 +49,14 @@ void chroma_spans(const RowSpans& spans, int first, RowSpans& chroma) {
 // its own, writing only the samples `written` lets it: in packed 4:2:2 the
 // luma, the U and the V samples apart, as a planar 4:2:2 frame's planes are,
 // so that no block or blur mixes U with V (a face turned grey or lavender on
-// the most common camera format). Packed 4:2:2 holds no alpha.
+// the most common camera format), by taking them apart unless `hide` keeps
+// them apart itself. Packed 4:2:2 holds no alpha.
 template <typename Hide>
 void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int left,
-                     const WrittenSamples& written, RegionScratch& scratch, Hide hide) {
+                     const WrittenSamples& written, bool takes_paired_chroma,
+                     RegionScratch& scratch, Hide hide) {
     const PlaneComponents& held = format.components[plane];
-    if (!alternates_chroma(format, plane)) {
+    if (takes_paired_chroma || !alternates_chroma(format, plane)) {
         hide(view, held, written);
         return;
     }
@@ -131,7 +133,8 @@ void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, con
 // unused low bits cleared again.
 template <typename Hide>
 void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
-                  const cv::Rect& area, const cv::Rect2f* oval, RegionScratch& scratch, Hide hide) {
+                  const cv::Rect& area, const cv::Rect2f* oval, bool takes_paired_chroma,
+                  RegionScratch& scratch, Hide hide) {
     // An alpha plane is left as it is.
     if (format.components[plane][0] == Component::A || !frame.data[plane] || area.empty()) {
         return;
@@ -142,7 +145,8 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
     }
     const int alpha = plane == 0 ? channel_holding(format, 0, Component::A) : -1;
     hide_components(view, format, plane, area.x,
-                    WrittenSamples{oval ? &scratch.spans : nullptr, alpha}, scratch, hide);
+                    WrittenSamples{oval ? &scratch.spans : nullptr, alpha}, takes_paired_chroma,
+                    scratch, hide);
     if (format.samples.unused_low_bits > 0) {
         const auto keep = static_cast<uint16_t>(~((1u << format.samples.unused_low_bits) - 1));
         for (int y = 0; y < view.rows; ++y) {
@@ -180,7 +184,7 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
             const int side = std::max(plane_side(format, plane, face.face_side), 1);
             obscure_area(
                 frame, format, plane, plane_region(format, plane, face.region) & whole,
-                whole_region ? nullptr : &oval, scratch,
+                whole_region ? nullptr : &oval, mode.takes_paired_chroma, scratch,
                 [&](cv::Mat& view, const PlaneComponents& held, const WrittenSamples& written) {
                     if (view.cols >= kMinRegionSide && view.rows >= kMinRegionSide) {
                         mode.hide(view, {settings, side, held, colour, written}, scratch.resample);
@@ -199,10 +203,11 @@ void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int
                                          static_cast<int>(frame.height));
         const int block = std::max({pixel_size >> format.planes[plane].x_shift,
                                     (size.height + kMostBlocksAcross - 1) / kMostBlocksAcross, 2});
-        obscure_area(frame, format, plane, cv::Rect(cv::Point(), size), nullptr, scratch,
-                     [&](cv::Mat& view, const PlaneComponents&, const WrittenSamples& written) {
-                         pixelate_view(view, block, scratch.resample, written);
-                     });
+        obscure_area(
+            frame, format, plane, cv::Rect(cv::Point(), size), nullptr, true, scratch,
+            [&](cv::Mat& view, const PlaneComponents& held, const WrittenSamples& written) {
+                pixelate_view(view, block, scratch.resample, written, paired_chroma_channel(held));
+            });
     }
 }
 

@@ -213,12 +213,35 @@ int block_start(int j, int blocks, int size) {
     return (j * size + blocks - 1) / blocks;
 }
 
+// The block means of one band's column sums `sums` (`cn` channels a
+// pixel) in channel `c` over the pixels first, first + step, ... (`count`
+// of them, `blocks` blocks across), each written over its block's samples
+// of `block_row`.
+template <typename T, typename Sum>
+void block_means(const Sum* sums, int cn, int c, int first, int step, int count, int blocks,
+                 uint64_t rows, T* block_row) {
+    for (int b = 0; b < blocks; ++b) {
+        const int k0 = block_start(b, blocks, count);
+        const int k1 = block_start(b + 1, blocks, count);
+        const uint64_t samples = rows * static_cast<uint64_t>(k1 - k0);
+        uint64_t sum = 0;
+        for (int k = k0; k < k1; ++k) {
+            sum += sums[(first + k * step) * cn + c];
+        }
+        const auto mean = static_cast<T>((sum + samples / 2) / samples);
+        for (int k = k0; k < k1; ++k) {
+            block_row[(first + k * step) * cn + c] = mean;
+        }
+    }
+}
+
 // One band of blocks, rows [y0, y1): one pass down the band sums every
 // sample column (vectorised), then the block means make one row that is
-// copied over the band.
+// copied over the band. The `paired` channel's samples of even and of odd
+// pixels make blocks apart, of their own samples.
 template <typename T, typename Sum>
-void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, const WrittenSamples& written,
-                   Sum* sums, const T* kept_mask, T* block_row) {
+void pixelate_band(cv::Mat& view, int y0, int y1, int pixel_size, int paired,
+                   const WrittenSamples& written, Sum* sums, const T* kept_mask, T* block_row) {
     const int cn = view.channels();
     const int row_samples = view.cols * cn;
     std::fill(sums, sums + row_samples, Sum{0});
@@ -229,28 +252,26 @@ void pixelate_band(cv::Mat& view, int y0, int y1, int blocks_x, const WrittenSam
     if (y < y1) {
         add_to_column_sums(view.ptr<T>(y), row_samples, sums);
     }
-    for (int bx = 0; bx < blocks_x; ++bx) {
-        const int x0 = block_start(bx, blocks_x, view.cols);
-        const int x1 = block_start(bx + 1, blocks_x, view.cols);
-        const uint64_t count = static_cast<uint64_t>(y1 - y0) * (x1 - x0);
-        for (int c = 0; c < cn; ++c) {
-            uint64_t sum = 0;
-            for (int x = x0; x < x1; ++x) {
-                sum += sums[x * cn + c];
-            }
-            const auto mean = static_cast<T>((sum + count / 2) / count);
-            for (int x = x0; x < x1; ++x) {
-                block_row[x * cn + c] = mean;
-            }
+    const auto rows = static_cast<uint64_t>(y1 - y0);
+    for (int c = 0; c < cn; ++c) {
+        if (c != paired) {
+            block_means(sums, cn, c, 0, 1, view.cols, std::max(view.cols / pixel_size, 1), rows,
+                        block_row);
+            continue;
+        }
+        for (int first = 0; first < 2 && first < view.cols; ++first) {
+            const int count = (view.cols + 1 - first) / 2;
+            block_means(sums, cn, c, first, 2, count, std::max(count / pixel_size, 1), rows,
+                        block_row);
         }
     }
     write_rows(view, y0, y1, block_row, kept_mask, written);
 }
 
 template <typename T>
-void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, WrittenSamples written) {
+void pixelate(cv::Mat& view, int pixel_size, int paired, ResampleScratch& scratch,
+              WrittenSamples written) {
     const auto row_samples = static_cast<size_t>(view.cols) * view.channels();
-    const int blocks_x = std::max(view.cols / pixel_size, 1);
     const int blocks_y = std::max(view.rows / pixel_size, 1);
     ensure_size(scratch.column_sums, row_samples);
     ensure_size(scratch.narrow_column_sums, row_samples);
@@ -264,11 +285,11 @@ void pixelate(cv::Mat& view, int pixel_size, ResampleScratch& scratch, WrittenSa
         // sums of 32: up to 257 rows of 8-bit samples fit in them.
         if (static_cast<uint64_t>(y1 - y0) * std::numeric_limits<T>::max() <=
             std::numeric_limits<uint16_t>::max()) {
-            pixelate_band(view, y0, y1, blocks_x, written, scratch.narrow_column_sums.data(),
-                          kept_mask, block_row);
+            pixelate_band(view, y0, y1, pixel_size, paired, written,
+                          scratch.narrow_column_sums.data(), kept_mask, block_row);
         } else {
-            pixelate_band(view, y0, y1, blocks_x, written, scratch.column_sums.data(), kept_mask,
-                          block_row);
+            pixelate_band(view, y0, y1, pixel_size, paired, written, scratch.column_sums.data(),
+                          kept_mask, block_row);
         }
     }
 }
@@ -300,12 +321,12 @@ void reduce_smooth_enlarge_samples(cv::Mat& view, cv::Size small_size, ResampleS
 } // namespace
 
 // Column sums are 32 bits: 65536 rows of 16-bit samples fit.
-void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
-                   WrittenSamples written) {
+void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch, WrittenSamples written,
+                   int paired) {
     if (view.depth() == CV_16U) {
-        pixelate<uint16_t>(view, pixel_size, scratch, written);
+        pixelate<uint16_t>(view, pixel_size, paired, scratch, written);
     } else {
-        pixelate<uint8_t>(view, pixel_size, scratch, written);
+        pixelate<uint8_t>(view, pixel_size, paired, scratch, written);
     }
 }
 

@@ -43,8 +43,12 @@ struct WrittenSamples {
 // Flat blocks about `pixel_size` pixels square, starting at the view's
 // top-left corner; each block takes the mean of the pixels it covers. A view
 // smaller than `pixel_size` in a direction becomes one block across it.
+// Channel `paired` (-1 for none) holds two components in turn, pixel by
+// pixel (packed 4:2:2's U and V): the samples of the even and of the odd
+// pixels are pixelated apart, `pixel_size` of their own samples a block, as
+// the two images they would make taken apart.
 void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
-                   WrittenSamples written = {});
+                   WrittenSamples written = {}, int paired = -1);
 
 // Every pixel of the view set to `levels`, a level a channel.
 void fill_view(cv::Mat& view, const cv::Scalar& levels, ResampleScratch& scratch,

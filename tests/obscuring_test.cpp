@@ -53,12 +53,18 @@ TEST(PlaneRegion, SubsampledPlanesCoverEverySampleTheRegionTouches) {
     }
 }
 
+double sample(const cv::Mat& plane, int x, int y, int channel) {
+    const int at = x * plane.channels() + channel;
+    return plane.depth() == CV_16U ? plane.ptr<uint16_t>(y)[at] : plane.ptr<uint8_t>(y)[at];
+}
+
 TEST(Pixelation, BlocksAreSquareFromTheViewCornerWithTheirMeansAndFollowTheFace) {
     struct Case {
         const char* what;
         cv::Size view;
         int pixel_size, face_side, block;
         int depth = CV_8U;
+        bool pairs = false; // packed 4:2:2: luma, then U and V in turn
     };
     const Case cases[] = {
         {"the region is the face: pixel size", {100, 60}, 20, 100, 20},
@@ -67,22 +73,41 @@ TEST(Pixelation, BlocksAreSquareFromTheViewCornerWithTheirMeansAndFollowTheFace)
         {"blocks of an odd number of rows", {105, 63}, 21, 105, 21},
         {"blocks taller than 16-bit sums hold", {300, 300}, 2, 1800, 300},
         {"16-bit samples", {100, 60}, 20, 100, 20, CV_16U},
+        {"packed 4:2:2: U and V in blocks apart", {100, 60}, 10, 60, 10, CV_8U, true},
     };
     for (const Case& c : cases) {
-        cv::Mat plane = noise_plane(c.view + cv::Size(60, 40), 1, 7, c.depth);
+        cv::Mat plane = noise_plane(c.view + cv::Size(60, 40), c.pairs ? 2 : 1, 7, c.depth);
         const cv::Mat before = plane.clone();
         const cv::Rect area(cv::Point(30, 20), c.view);
         cv::Mat view = plane(area);
-        const PlaneComponents grey{Component::Y};
-        hiding_mode(kPixelate).hide(view, {style(0, c.pixel_size, 71), c.face_side, grey, {}},
+        const PlaneComponents held =
+            c.pairs ? PlaneComponents{Component::Y, Component::UV} : PlaneComponents{Component::Y};
+        hiding_mode(kPixelate).hide(view, {style(0, c.pixel_size, 71), c.face_side, held, {}},
                                     scratch());
-        for (int y = 0; y + c.block <= c.view.height; y += c.block) {
-            for (int x = 0; x + c.block <= c.view.width; x += c.block) {
-                const cv::Rect block(area.x + x, area.y + y, c.block, c.block);
-                double lo = 0, hi = 0;
-                cv::minMaxLoc(plane(block), &lo, &hi);
-                ASSERT_EQ(lo, hi) << c.what << ": block at " << block.tl() << " is flat";
-                ASSERT_NEAR(lo, cv::mean(before(block))[0], 0.51) << c.what;
+        // A block is `block` samples of one component each way: of every
+        // pixel, or of every other pixel from `first` where two take turns.
+        for (int channel = 0; channel < plane.channels(); ++channel) {
+            const int step = c.pairs && channel == 1 ? 2 : 1;
+            for (int first = 0; first < step; ++first) {
+                for (int y = 0; y + c.block <= c.view.height; y += c.block) {
+                    for (int k = 0; (k + c.block) * step <= c.view.width; k += c.block) {
+                        double lo = 1e9, hi = -1, mean = 0;
+                        for (int dy = 0; dy < c.block; ++dy) {
+                            for (int dk = 0; dk < c.block; ++dk) {
+                                const int x = area.x + first + (k + dk) * step;
+                                const double now = sample(plane, x, area.y + y + dy, channel);
+                                lo = std::min(lo, now);
+                                hi = std::max(hi, now);
+                                mean += sample(before, x, area.y + y + dy, channel);
+                            }
+                        }
+                        const std::string block = std::string(c.what) + ": block " +
+                                                  std::to_string(k) + "," + std::to_string(y) +
+                                                  " of channel " + std::to_string(channel);
+                        ASSERT_EQ(lo, hi) << block << " is flat";
+                        ASSERT_NEAR(lo, mean / (c.block * c.block), 0.51) << block;
+                    }
+                }
             }
         }
         view.copyTo(before(area));
