@@ -107,15 +107,22 @@ bool is_new_shot(const Thumbnail& before, const Thumbnail& now) {
     if (before.width != now.width || before.height != now.height) {
         return true;
     }
-    int change = moved_change(before, now, 0, 0);
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            change = std::min(change, moved_change(before, now, dx, dy));
-        }
-    }
     const float spreads =
         (spread(before, mean_level(before)) + spread(now, mean_level(now))) / 2.0f;
-    return change > kNewShotChange * std::max(spreads, kFlatSpread);
+    const float bar = kNewShotChange * std::max(spreads, kFlatSpread);
+    // One shift that lays the pictures over each other is enough: the still
+    // one first, as most frames are.
+    if (moved_change(before, now, 0, 0) <= bar) {
+        return false;
+    }
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            if ((dx != 0 || dy != 0) && moved_change(before, now, dx, dy) <= bar) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace veilcam
