@@ -35,6 +35,19 @@ bool holds(const cv::Rect2f& oval, const cv::Rect& r) {
            holds(oval, cv::Point2f(static_cast<float>(r.br().x), static_cast<float>(r.y)));
 }
 
+// The whole numbers at or below and at or above `value` (within int's
+// range): the branches that std::floor and cvFloor take where SSE4.1's
+// rounding is not assumed were a third of an oval's spans.
+int floor_of(float value) {
+    const int truncated = static_cast<int>(value);
+    return truncated - (static_cast<float>(truncated) > value);
+}
+
+int ceil_of(float value) {
+    const int truncated = static_cast<int>(value);
+    return truncated + (static_cast<float>(truncated) < value);
+}
+
 // The spans of one chroma image of packed 4:2:2 taken apart: its sample j
 // belongs to the view's pixel 2 j + `first`, and is hidden where that pixel
 // is.
@@ -115,8 +128,8 @@ void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, con
         int first = view.cols, last = -1; // kept hidden: [first, last]
         if (dy * dy < ay * ay) {
             const float half = width_per_height * std::sqrt(ay * ay - dy * dy);
-            first = cvFloor((middle.x - half) * samples_per_pixel) - area.x;
-            last = cvCeil((middle.x + half) * samples_per_pixel) - 1 - area.x;
+            first = floor_of((middle.x - half) * samples_per_pixel) - area.x;
+            last = ceil_of((middle.x + half) * samples_per_pixel) - 1 - area.x;
             if (shared_chroma) {
                 first -= (area.x + first) & 1;
                 last += 1 - ((area.x + last) & 1);
@@ -141,7 +154,12 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
     }
     cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
     if (oval) {
-        hidden_spans(view, format, plane, area, *oval, scratch.spans);
+        const PlaneFormat& p = format.planes[plane];
+        const SpansOf spans_of{area, *oval, p.x_shift, p.y_shift, alternates_chroma(format, plane)};
+        if (!(scratch.spans_of == spans_of)) {
+            hidden_spans(view, format, plane, area, *oval, scratch.spans);
+            scratch.spans_of = spans_of;
+        }
     }
     const int alpha = plane == 0 ? channel_holding(format, 0, Component::A) : -1;
     hide_components(view, format, plane, area.x,

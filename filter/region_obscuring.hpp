@@ -13,12 +13,28 @@
 
 namespace veilcam {
 
+// What an oval's spans on one plane follow from: planes alike (the U and V
+// of planar YUV, every plane of 4:4:4) share them, and so do the frames of
+// a face that holds still.
+struct SpansOf {
+    cv::Rect area;
+    cv::Rect2f oval;
+    int x_shift = -1, y_shift = -1;
+    bool paired_chroma = false;
+
+    bool operator==(const SpansOf& o) const {
+        return area == o.area && oval == o.oval && x_shift == o.x_shift && y_shift == o.y_shift &&
+               paired_chroma == o.paired_chroma;
+    }
+};
+
 // Kept between frames: the resamplers' buffers, plane areas unpacked from
 // 10-bit packing, and the components of packed 4:2:2 hidden apart.
 struct RegionScratch {
     ResampleScratch resample;
     cv::Mat unpacked;
     RowSpans spans;        // each row's samples hidden within the oval
+    SpansOf spans_of;      // what `spans` were worked out for
     RowSpans chroma_spans; // the same for one chroma image of packed 4:2:2
     cv::Mat luma;
     std::array<cv::Mat, 2> chroma;
