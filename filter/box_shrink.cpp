@@ -59,21 +59,8 @@ int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const cv:
     const int x0 = area.x / group * group;
     const int words =
         static_cast<int>(packed_row_bytes(format.packing, area.x + area.width - x0) / 4);
-    for (std::vector<uint16_t>& field : rows.fields) {
-        field.assign(words, 0);
-    }
-    const size_t skipped = packed_row_bytes(format.packing, x0);
-    for (int y = y0; y < y1; ++y) {
-        add_packed_fields(
-            format.packing, frame.data[0] + static_cast<size_t>(y) * frame.linesize[0] + skipped,
-            words, {rows.fields[0].data(), rows.fields[1].data(), rows.fields[2].data()});
-    }
-    rows.sums.resize(static_cast<size_t>(words) * 3);
-    for (int w = 0; w < words; ++w) {
-        for (int s = 0; s < 3; ++s) {
-            rows.sums[3 * static_cast<size_t>(w) + s] = rows.fields[s][w];
-        }
-    }
+    sum_packed_rows(format.packing, frame.data[0], frame.linesize[0], y0, y1,
+                    packed_row_bytes(format.packing, x0), words, rows.fields, rows.sums);
     return area.x - x0;
 }
 

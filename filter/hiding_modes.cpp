@@ -13,13 +13,13 @@ constexpr int kLeastBlocksInOval = 4;
 // handful across: many small blocks still show who it is. The blocks follow
 // the face, not the region, so that a region grown around a moving face is
 // not a few giant blocks.
-int block_side(int32_t pixel_size, int face_side) {
-    return std::max(pixel_size, (face_side + kMostBlocksAcross - 1) / kMostBlocksAcross);
+int block_side(const FilterSettings& settings, int face_side) {
+    return std::max(settings.pixel_size, (face_side + kMostBlocksAcross - 1) / kMostBlocksAcross);
 }
 
 void pixelate(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
-    pixelate_view(view, block_side(request.settings.pixel_size, request.face_side), scratch,
-                  request.written, paired_chroma_channel(request.held));
+    pixelate_view(view, block_side(request.settings, request.face_side), scratch, request.written,
+                  paired_chroma_channel(request.held));
 }
 
 // The face is reduced to a handful of samples across, whatever its size, so
@@ -45,7 +45,7 @@ void fill(cv::Mat& view, const HideRequest& request, ResampleScratch& scratch) {
 }
 
 int blocks_in_oval(const FilterSettings& settings, int face_side) {
-    return kLeastBlocksInOval * block_side(settings.pixel_size, face_side);
+    return kLeastBlocksInOval * block_side(settings, face_side);
 }
 
 int samples_in_oval(const FilterSettings&, int) {
@@ -61,9 +61,9 @@ int never_oval(const FilterSettings&, int) {
 
 const std::vector<HidingMode>& hiding_modes() {
     static const std::vector<HidingMode> modes = {
-        {kPixelate, "ModePixelate", pixelate, blocks_in_oval, true},
-        {kBlur, "ModeBlur", blur, samples_in_oval, false},
-        {kSolid, "ModeSolid", fill, never_oval, false},
+        {kPixelate, "ModePixelate", pixelate, blocks_in_oval, block_side},
+        {kBlur, "ModeBlur", blur, samples_in_oval, nullptr},
+        {kSolid, "ModeSolid", fill, never_oval, nullptr},
     };
     return modes;
 }

@@ -35,10 +35,11 @@ struct HidingMode {
     // only a few blocks across keeps its corners hidden, since cut off they
     // leave a blob of a face's outline that a detector finds as a face.
     int (*least_oval_side)(const FilterSettings& settings, int face_side);
-    // Whether `hide` takes packed 4:2:2 as it lies and keeps each pair's U
-    // and V apart itself; the others are handed its luma, U and V taken
-    // apart and put back after.
-    bool takes_paired_chroma;
+    // Where the way hides in flat blocks, their side for a face of
+    // `face_side` samples; null for the others. Blocks are made on samples
+    // as they lie, packed 4:2:2's pairs and 10-bit words included; the other
+    // ways are handed them taken apart and put back after.
+    int (*block_side)(const FilterSettings& settings, int face_side);
 };
 
 const std::vector<HidingMode>& hiding_modes();

@@ -28,6 +28,21 @@ void write_word(uint8_t* p, uint32_t word) {
     std::memcpy(p, &word, sizeof word);
 }
 
+// The lowest bit of a word's first field, and the bits its fields hold.
+int lowest_bit(Packing packing) {
+    return packing == Packing::V210 ? 0 : kR10LBlue;
+}
+
+uint32_t field_bits(Packing packing) {
+    return packing == Packing::V210 ? ~kV210Spare : ~kR10LSpare;
+}
+
+// Three samples, as unpacked, in one word's fields; its spare bits clear.
+uint32_t pack_word(Packing packing, const uint16_t* samples) {
+    return ((samples[0] & kTenBits) | (samples[1] & kTenBits) << 10 | (samples[2] & kTenBits) << 20)
+           << lowest_bit(packing);
+}
+
 // The first byte of pixel x's group.
 const uint8_t* group_start(Packing packing, const uint8_t* row, int x) {
     return packing == Packing::V210 ? row + (x / kV210GroupPixels) * kV210GroupWords * 4
@@ -77,34 +92,96 @@ void pack_area(Packing packing, const cv::Mat& samples, uint8_t* plane, size_t l
         uint8_t* out =
             const_cast<uint8_t*>(group_start(packing, plane + (groups.y + y) * linesize, groups.x));
         const uint16_t* in = samples.ptr<uint16_t>(y);
-        if (packing == Packing::V210) {
-            const int words = groups.width / kV210GroupPixels * kV210GroupWords;
-            for (int w = 0; w < words; ++w, out += 4, in += 3) {
-                write_word(out, (read_word(out) & kV210Spare) | (in[0] & kTenBits) |
-                                    (in[1] & kTenBits) << 10 | (in[2] & kTenBits) << 20);
-            }
-        } else {
-            for (int x = 0; x < groups.width; ++x, out += 4, in += 3) {
-                write_word(out, (read_word(out) & kR10LSpare) | (in[0] & kTenBits) << kR10LBlue |
-                                    (in[1] & kTenBits) << kR10LGreen |
-                                    (in[2] & kTenBits) << kR10LRed);
-            }
+        const int words = static_cast<int>(packed_row_bytes(packing, groups.width) / 4);
+        const uint32_t spare = ~field_bits(packing);
+        for (int w = 0; w < words; ++w, out += 4, in += 3) {
+            write_word(out, (read_word(out) & spare) | pack_word(packing, in));
         }
     }
 }
 
-void add_packed_fields(Packing packing, const uint8_t* words, int count,
-                       const std::array<uint16_t*, 3>& sums) {
-    const int lowest = packing == Packing::V210 ? 0 : kR10LBlue;
-    uint16_t* __restrict first = sums[0];
-    uint16_t* __restrict second = sums[1];
-    uint16_t* __restrict third = sums[2];
-    for (int w = 0; w < count; ++w) {
-        const uint32_t word = read_word(words + static_cast<ptrdiff_t>(w) * 4) >> lowest;
-        first[w] = static_cast<uint16_t>(first[w] + (word & kTenBits));
-        second[w] = static_cast<uint16_t>(second[w] + (word >> 10 & kTenBits));
-        third[w] = static_cast<uint16_t>(third[w] + (word >> 20 & kTenBits));
+template <typename Sum>
+void sum_packed_rows(Packing packing, const uint8_t* plane, size_t linesize, int y0, int y1,
+                     size_t skipped, int words, std::array<std::vector<Sum>, 3>& fields,
+                     std::vector<Sum>& sums) {
+    for (std::vector<Sum>& field : fields) {
+        field.assign(static_cast<size_t>(words), 0);
     }
+    const int lowest = lowest_bit(packing);
+    Sum* __restrict first = fields[0].data();
+    Sum* __restrict second = fields[1].data();
+    Sum* __restrict third = fields[2].data();
+    // Two rows at a time, where there are two: the sums are read and
+    // written half as often.
+    for (int y = y0; y < y1; y += 2) {
+        const uint8_t* row = plane + static_cast<size_t>(y) * linesize + skipped;
+        const uint8_t* next = y + 1 < y1 ? row + linesize : nullptr;
+        for (int w = 0; w < words; ++w) {
+            const uint32_t word = read_word(row + static_cast<ptrdiff_t>(w) * 4) >> lowest;
+            const uint32_t other =
+                next ? read_word(next + static_cast<ptrdiff_t>(w) * 4) >> lowest : 0;
+            first[w] = static_cast<Sum>(first[w] + (word & kTenBits) + (other & kTenBits));
+            second[w] =
+                static_cast<Sum>(second[w] + (word >> 10 & kTenBits) + (other >> 10 & kTenBits));
+            third[w] =
+                static_cast<Sum>(third[w] + (word >> 20 & kTenBits) + (other >> 20 & kTenBits));
+        }
+    }
+    sums.resize(static_cast<size_t>(words) * 3);
+    for (int w = 0; w < words; ++w) {
+        for (int s = 0; s < 3; ++s) {
+            sums[3 * static_cast<size_t>(w) + s] = fields[s][w];
+        }
+    }
+}
+
+template void sum_packed_rows<uint16_t>(Packing, const uint8_t*, size_t, int, int, size_t, int,
+                                        std::array<std::vector<uint16_t>, 3>&,
+                                        std::vector<uint16_t>&);
+template void sum_packed_rows<uint32_t>(Packing, const uint8_t*, size_t, int, int, size_t, int,
+                                        std::array<std::vector<uint32_t>, 3>&,
+                                        std::vector<uint32_t>&);
+
+void pack_words(Packing packing, const uint16_t* samples, int count, uint32_t* words) {
+    for (int w = 0; w < count; ++w) {
+        words[w] = pack_word(packing, samples + 3 * static_cast<ptrdiff_t>(w));
+    }
+}
+
+// `count` words written over `row`'s, keeping its `spare` bits: one pass
+// the compiler vectorises, where the words are most of a span.
+void write_whole_words(const uint32_t* __restrict words, int count, uint32_t spare,
+                       uint8_t* __restrict row) {
+    for (int w = 0; w < count; ++w) {
+        uint8_t* at = row + static_cast<ptrdiff_t>(w) * 4;
+        write_word(at, (read_word(at) & spare) | words[w]);
+    }
+}
+
+void write_packed_samples(Packing packing, const uint32_t* words, int first, int end,
+                          uint8_t* row) {
+    if (end <= first) {
+        return;
+    }
+    const uint32_t fields = field_bits(packing);
+    const int lowest = lowest_bit(packing);
+    // The bits of samples [from, to) of one word, 0 <= from < to <= 3.
+    auto bits = [&](int from, int to) {
+        return (((1u << (10 * (to - from))) - 1) << (10 * from + lowest)) & fields;
+    };
+    const int w0 = first / 3, w1 = (end - 1) / 3; // the first and last word written
+    auto merge = [&](int w, uint32_t mask) {
+        uint8_t* at = row + static_cast<ptrdiff_t>(w) * 4;
+        write_word(at, (read_word(at) & ~mask) | (words[w] & mask));
+    };
+    if (w0 == w1) {
+        merge(w0, bits(first % 3, end - 3 * w0));
+        return;
+    }
+    merge(w0, bits(first % 3, 3));
+    merge(w1, bits(0, end - 3 * w1));
+    write_whole_words(words + w0 + 1, w1 - w0 - 1, ~fields,
+                      row + static_cast<ptrdiff_t>(w0 + 1) * 4);
 }
 
 int packed_pixel_level(Packing packing, const uint8_t* row, int x) {

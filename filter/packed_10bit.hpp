@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // libobs' two packed 10-bit layouts, unpacked into 16-bit samples holding the
 // 10-bit values and packed back. Words are little-endian; the two bits each
@@ -29,10 +30,24 @@ void unpack_area(Packing packing, const uint8_t* plane, size_t linesize, const c
 void pack_area(Packing packing, const cv::Mat& samples, uint8_t* plane, size_t linesize,
                const cv::Rect& groups);
 
-// Adds the three fields of `count` words from `words` on, lowest first, to
-// `sums`: field s of word w is sample 3w + s as unpacked.
-void add_packed_fields(Packing packing, const uint8_t* words, int count,
-                       const std::array<uint16_t*, 3>& sums);
+// Sums rows [y0, y1) of a packed plane, `words` words of each from byte
+// `skipped` on, sample by sample into `sums`, in the order unpacking gives
+// them: field s of word w is sample 3w + s. `fields` holds the fields'
+// sums apart on the way, where the compiler vectorises them. 16-bit sums
+// hold 64 rows.
+template <typename Sum>
+void sum_packed_rows(Packing packing, const uint8_t* plane, size_t linesize, int y0, int y1,
+                     size_t skipped, int words, std::array<std::vector<Sum>, 3>& fields,
+                     std::vector<Sum>& sums);
+
+// `count` words packed from `samples` (three a word, as unpacked), their
+// spare bits clear.
+void pack_words(Packing packing, const uint16_t* samples, int count, uint32_t* words);
+
+// Samples [first, end) of a packed row (numbered as unpacked, three a word
+// from the row's first byte) written from `words`; every other bit of the
+// row, the spare ones included, stays as it was.
+void write_packed_samples(Packing packing, const uint32_t* words, int first, int end, uint8_t* row);
 
 // Pixel x of a packed row on the 8-bit scale: its luma (V210), or the mean of
 // its red, green and blue (R10L).

@@ -1,6 +1,7 @@
 #include "filter/region_obscuring.hpp"
 
 #include "filter/hiding_modes.hpp"
+#include "filter/packed_10bit.hpp"
 #include "filter/pair_components.hpp"
 #include "filter/plane_samples.hpp"
 #include "filter/reused_image.hpp"
@@ -62,14 +63,14 @@ void chroma_spans(const RowSpans& spans, int first, RowSpans& chroma) {
 // its own, writing only the samples `written` lets it: in packed 4:2:2 the
 // luma, the U and the V samples apart, as a planar 4:2:2 frame's planes are,
 // so that no block or blur mixes U with V (a face turned grey or lavender on
-// the most common camera format), by taking them apart unless `hide` keeps
-// them apart itself. Packed 4:2:2 holds no alpha.
+// the most common camera format), taken apart unless `hide` keeps them
+// apart as they lie. Packed 4:2:2 holds no alpha.
 template <typename Hide>
 void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int left,
-                     const WrittenSamples& written, bool takes_paired_chroma,
-                     RegionScratch& scratch, Hide hide) {
+                     const WrittenSamples& written, bool pairs_as_they_lie, RegionScratch& scratch,
+                     Hide hide) {
     const PlaneComponents& held = format.components[plane];
-    if (takes_paired_chroma || !alternates_chroma(format, plane)) {
+    if (pairs_as_they_lie || !alternates_chroma(format, plane)) {
         hide(view, held, written);
         return;
     }
@@ -101,12 +102,12 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
     move_pair_components(view, luma_channel, luma, chroma, PairMove::join);
 }
 
-// The samples of each row of `view` (plane pixels of `area`) that stay
+// The samples of each row of a view (plane pixels of `area`) that stay
 // hidden inside `oval` (frame pixels), as a range of columns, empty where
 // none does. A sample that covers several frame pixels stays hidden when any
 // of them is inside; in packed 4:2:2, where two pixels share their chroma,
 // both stay hidden.
-void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, const cv::Rect& area,
+void hidden_spans(cv::Size view, const FrameFormat& format, int plane, const cv::Rect& area,
                   const cv::Rect2f& oval, RowSpans& spans) {
     const PlaneFormat& p = format.planes[plane];
     const float across = static_cast<float>(1 << p.x_shift);
@@ -120,12 +121,12 @@ void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, con
     // pixels across, and OpenCV rounds quickly.
     const float width_per_height = ax / ay;
     const float samples_per_pixel = 1.0f / across;
-    spans.resize(static_cast<size_t>(view.rows));
-    for (int y = 0; y < view.rows; ++y) {
+    spans.resize(static_cast<size_t>(view.height));
+    for (int y = 0; y < view.height; ++y) {
         // The row of frame pixels nearest the middle decides.
         const float top = (area.y + y) * down;
         const float dy = std::clamp(middle.y, top, top + down) - middle.y;
-        int first = view.cols, last = -1; // kept hidden: [first, last]
+        int first = view.width, last = -1; // kept hidden: [first, last]
         if (dy * dy < ay * ay) {
             const float half = width_per_height * std::sqrt(ay * ay - dy * dy);
             first = floor_of((middle.x - half) * samples_per_pixel) - area.x;
@@ -134,36 +135,79 @@ void hidden_spans(const cv::Mat& view, const FrameFormat& format, int plane, con
                 first -= (area.x + first) & 1;
                 last += 1 - ((area.x + last) & 1);
             }
-            first = std::clamp(first, 0, view.cols);
-            last = std::clamp(last, -1, view.cols - 1);
+            first = std::clamp(first, 0, view.width);
+            last = std::clamp(last, -1, view.width - 1);
         }
-        spans[y] = last < first ? cv::Range(view.cols, view.cols) : cv::Range(first, last + 1);
+        spans[y] = last < first ? cv::Range(view.width, view.width) : cv::Range(first, last + 1);
+    }
+}
+
+// Pixelates `area` (plane pixels) of a packed 10-bit plane in its own
+// words, within `spans` where given: each band's column sums are taken from
+// the words as they lie and its block means packed once, so that the area is
+// never unpacked and packed back whole (two thirds of hiding such a frame).
+void pixelate_packed(obs_source_frame& frame, const FrameFormat& format, int plane,
+                     const cv::Rect& area, int pixel_size, const RowSpans* spans,
+                     RegionScratch& scratch) {
+    const int group = packed_group_pixels(format.packing);
+    const int x0 = area.x / group * group;
+    const int offset = (area.x - x0) * format.planes[plane].channels; // samples before the area
+    const int words =
+        static_cast<int>(packed_row_bytes(format.packing, area.x + area.width - x0) / 4);
+    const size_t skipped = packed_row_bytes(format.packing, x0);
+    PackedBand& band = scratch.packed_band;
+    band.block_row.resize(static_cast<size_t>(words) * 3);
+    band.words.resize(static_cast<size_t>(words));
+    uint8_t* const data = frame.data[plane];
+    const size_t linesize = frame.linesize[plane];
+    const int bands = pixel_bands(area.height, pixel_size);
+    for (int j = 0; j < bands; ++j) {
+        const cv::Range rows = pixel_band(j, bands, area.height);
+        sum_packed_rows(format.packing, data, linesize, area.y + rows.start, area.y + rows.end,
+                        skipped, words, band.fields, band.sums);
+        band_block_means(band.sums.data() + offset, area.width, format.planes[plane].channels,
+                         pixel_size, paired_chroma_channel(format.components[plane]), rows.size(),
+                         band.block_row.data() + offset);
+        pack_words(format.packing, band.block_row.data(), words, band.words.data());
+        for (int y = rows.start; y < rows.end; ++y) {
+            const cv::Range columns = spans ? (*spans)[y] : cv::Range(0, area.width);
+            const int channels = format.planes[plane].channels;
+            write_packed_samples(format.packing, band.words.data(),
+                                 offset + columns.start * channels, offset + columns.end * channels,
+                                 data + static_cast<size_t>(area.y + y) * linesize + skipped);
+        }
     }
 }
 
 // Hides `area` of one plane with `hide`, within `oval` where one is given:
 // alpha is left as it is, and samples that sit in the high bits get their
-// unused low bits cleared again.
+// unused low bits cleared again. Where the way hides in flat blocks of
+// `pixel_block` samples (0 for other ways), they are made on the samples as
+// they lie.
 template <typename Hide>
 void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
-                  const cv::Rect& area, const cv::Rect2f* oval, bool takes_paired_chroma,
+                  const cv::Rect& area, const cv::Rect2f* oval, int pixel_block,
                   RegionScratch& scratch, Hide hide) {
     // An alpha plane is left as it is.
     if (format.components[plane][0] == Component::A || !frame.data[plane] || area.empty()) {
         return;
     }
-    cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
     if (oval) {
         const PlaneFormat& p = format.planes[plane];
         const SpansOf spans_of{area, *oval, p.x_shift, p.y_shift, alternates_chroma(format, plane)};
         if (!(scratch.spans_of == spans_of)) {
-            hidden_spans(view, format, plane, area, *oval, scratch.spans);
+            hidden_spans(area.size(), format, plane, area, *oval, scratch.spans);
             scratch.spans_of = spans_of;
         }
     }
+    const RowSpans* spans = oval ? &scratch.spans : nullptr;
+    if (pixel_block > 0 && format.packing != Packing::Samples) {
+        pixelate_packed(frame, format, plane, area, pixel_block, spans, scratch);
+        return;
+    }
+    cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
     const int alpha = plane == 0 ? channel_holding(format, 0, Component::A) : -1;
-    hide_components(view, format, plane, area.x,
-                    WrittenSamples{oval ? &scratch.spans : nullptr, alpha}, takes_paired_chroma,
+    hide_components(view, format, plane, area.x, WrittenSamples{spans, alpha}, pixel_block > 0,
                     scratch, hide);
     if (format.samples.unused_low_bits > 0) {
         const auto keep = static_cast<uint16_t>(~((1u << format.samples.unused_low_bits) - 1));
@@ -199,10 +243,14 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
                                       mode.least_oval_side(settings, std::max(face.face_side, 1));
         for (int plane = 0; plane < format.plane_count; ++plane) {
             const cv::Rect whole(cv::Point(), plane_size(format, plane, size.width, size.height));
+            const cv::Rect area = plane_region(format, plane, face.region) & whole;
+            if (area.width < kMinRegionSide || area.height < kMinRegionSide) {
+                continue;
+            }
             const int side = std::max(plane_side(format, plane, face.face_side), 1);
             obscure_area(
-                frame, format, plane, plane_region(format, plane, face.region) & whole,
-                whole_region ? nullptr : &oval, mode.takes_paired_chroma, scratch,
+                frame, format, plane, area, whole_region ? nullptr : &oval,
+                mode.block_side ? mode.block_side(settings, side) : 0, scratch,
                 [&](cv::Mat& view, const PlaneComponents& held, const WrittenSamples& written) {
                     if (view.cols >= kMinRegionSide && view.rows >= kMinRegionSide) {
                         mode.hide(view, {settings, side, held, colour, written}, scratch.resample);
@@ -222,7 +270,7 @@ void obscure_whole_frame(obs_source_frame& frame, const FrameFormat& format, int
         const int block = std::max({pixel_size >> format.planes[plane].x_shift,
                                     (size.height + kMostBlocksAcross - 1) / kMostBlocksAcross, 2});
         obscure_area(
-            frame, format, plane, cv::Rect(cv::Point(), size), nullptr, true, scratch,
+            frame, format, plane, cv::Rect(cv::Point(), size), nullptr, block, scratch,
             [&](cv::Mat& view, const PlaneComponents& held, const WrittenSamples& written) {
                 pixelate_view(view, block, scratch.resample, written, paired_chroma_channel(held));
             });

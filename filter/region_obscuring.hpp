@@ -28,6 +28,15 @@ struct SpansOf {
     }
 };
 
+// One band of a packed 10-bit area pixelated in its words: its sums, its
+// row of block means, and that row packed.
+struct PackedBand {
+    std::array<std::vector<uint32_t>, 3> fields;
+    std::vector<uint32_t> sums;
+    std::vector<uint16_t> block_row;
+    std::vector<uint32_t> words;
+};
+
 // Kept between frames: the resamplers' buffers, plane areas unpacked from
 // 10-bit packing, and the components of packed 4:2:2 hidden apart.
 struct RegionScratch {
@@ -38,6 +47,7 @@ struct RegionScratch {
     RowSpans chroma_spans; // the same for one chroma image of packed 4:2:2
     cv::Mat luma;
     std::array<cv::Mat, 2> chroma;
+    PackedBand packed_band;
 };
 
 // Hides the regions of `faces` marked hidden (their ovals, or their whole

@@ -235,6 +235,24 @@ void block_means(const Sum* sums, int cn, int c, int first, int step, int count,
     }
 }
 
+// One band's block means over every channel from its column sums.
+template <typename T, typename Sum>
+void band_means(const Sum* sums, int cols, int cn, int pixel_size, int paired, int band_rows,
+                T* block_row) {
+    const auto rows = static_cast<uint64_t>(band_rows);
+    for (int c = 0; c < cn; ++c) {
+        if (c != paired) {
+            block_means(sums, cn, c, 0, 1, cols, std::max(cols / pixel_size, 1), rows, block_row);
+            continue;
+        }
+        for (int first = 0; first < 2 && first < cols; ++first) {
+            const int count = (cols + 1 - first) / 2;
+            block_means(sums, cn, c, first, 2, count, std::max(count / pixel_size, 1), rows,
+                        block_row);
+        }
+    }
+}
+
 // One band of blocks, rows [y0, y1): one pass down the band sums every
 // sample column (vectorised), then the block means make one row that is
 // copied over the band. The `paired` channel's samples of even and of odd
@@ -252,19 +270,7 @@ void pixelate_band(cv::Mat& view, int y0, int y1, int pixel_size, int paired,
     if (y < y1) {
         add_to_column_sums(view.ptr<T>(y), row_samples, sums);
     }
-    const auto rows = static_cast<uint64_t>(y1 - y0);
-    for (int c = 0; c < cn; ++c) {
-        if (c != paired) {
-            block_means(sums, cn, c, 0, 1, view.cols, std::max(view.cols / pixel_size, 1), rows,
-                        block_row);
-            continue;
-        }
-        for (int first = 0; first < 2 && first < view.cols; ++first) {
-            const int count = (view.cols + 1 - first) / 2;
-            block_means(sums, cn, c, first, 2, count, std::max(count / pixel_size, 1), rows,
-                        block_row);
-        }
-    }
+    band_means(sums, view.cols, cn, pixel_size, paired, y1 - y0, block_row);
     write_rows(view, y0, y1, block_row, kept_mask, written);
 }
 
@@ -272,15 +278,15 @@ template <typename T>
 void pixelate(cv::Mat& view, int pixel_size, int paired, ResampleScratch& scratch,
               WrittenSamples written) {
     const auto row_samples = static_cast<size_t>(view.cols) * view.channels();
-    const int blocks_y = std::max(view.rows / pixel_size, 1);
+    const int blocks_y = pixel_bands(view.rows, pixel_size);
     ensure_size(scratch.column_sums, row_samples);
     ensure_size(scratch.narrow_column_sums, row_samples);
     ensure_size(scratch.block_row, row_samples * sizeof(T));
     T* block_row = reinterpret_cast<T*>(scratch.block_row.data());
     const T* kept_mask = kept_mask_row<T>(written.kept, view.channels(), row_samples, scratch);
     for (int by = 0; by < blocks_y; ++by) {
-        const int y0 = block_start(by, blocks_y, view.rows);
-        const int y1 = block_start(by + 1, blocks_y, view.rows);
+        const cv::Range band = pixel_band(by, blocks_y, view.rows);
+        const int y0 = band.start, y1 = band.end;
         // Sums of 16 bits take twice as many samples to an instruction as
         // sums of 32: up to 257 rows of 8-bit samples fit in them.
         if (static_cast<uint64_t>(y1 - y0) * std::numeric_limits<T>::max() <=
@@ -319,6 +325,19 @@ void reduce_smooth_enlarge_samples(cv::Mat& view, cv::Size small_size, ResampleS
 }
 
 } // namespace
+
+int pixel_bands(int rows, int pixel_size) {
+    return std::max(rows / pixel_size, 1);
+}
+
+cv::Range pixel_band(int j, int bands, int rows) {
+    return {block_start(j, bands, rows), block_start(j + 1, bands, rows)};
+}
+
+void band_block_means(const uint32_t* sums, int cols, int cn, int pixel_size, int paired, int rows,
+                      uint16_t* block_row) {
+    band_means(sums, cols, cn, pixel_size, paired, rows, block_row);
+}
 
 // Column sums are 32 bits: 65536 rows of 16-bit samples fit.
 void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch, WrittenSamples written,

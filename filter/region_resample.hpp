@@ -50,6 +50,16 @@ struct WrittenSamples {
 void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
                    WrittenSamples written = {}, int paired = -1);
 
+// Pixelation band by band, for samples read and written elsewhere (packed
+// 10-bit words, never unpacked whole): the bands down a view of `rows` rows,
+// band j's rows, and one band's block means from its column sums `sums` (a
+// view `cols` pixels of `cn` channels wide, `paired` as above), written over
+// the view's samples of `block_row`.
+int pixel_bands(int rows, int pixel_size);
+cv::Range pixel_band(int j, int bands, int rows);
+void band_block_means(const uint32_t* sums, int cols, int cn, int pixel_size, int paired, int rows,
+                      uint16_t* block_row);
+
 // Every pixel of the view set to `levels`, a level a channel.
 void fill_view(cv::Mat& view, const cv::Scalar& levels, ResampleScratch& scratch,
                WrittenSamples written = {});

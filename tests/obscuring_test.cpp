@@ -124,8 +124,11 @@ TEST(Ovals, EverySampleWhoseMiddleIsInsideIsHidden) {
         video_format format;
         int chroma_across, chroma_down; // frame pixels to a chroma sample
     };
-    const Case cases[] = {
-        {VIDEO_FORMAT_I444, 1, 1}, {VIDEO_FORMAT_YUY2, 2, 1}, {VIDEO_FORMAT_NV12, 2, 2}};
+    const Case cases[] = {{VIDEO_FORMAT_I444, 1, 1},
+                          {VIDEO_FORMAT_YUY2, 2, 1},
+                          {VIDEO_FORMAT_NV12, 2, 2},
+                          {VIDEO_FORMAT_V210, 2, 1},
+                          {VIDEO_FORMAT_R10L, 1, 1}};
     cv::Mat cells(120, 160, CV_8UC3);
     for (int y = 0; y < cells.rows; ++y) {
         for (int x = 0; x < cells.cols; ++x) {
