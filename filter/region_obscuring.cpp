@@ -1,6 +1,7 @@
 #include "filter/region_obscuring.hpp"
 
 #include "filter/hiding_modes.hpp"
+#include "filter/oval_spans.hpp"
 #include "filter/packed_10bit.hpp"
 #include "filter/pair_components.hpp"
 #include "filter/plane_samples.hpp"
@@ -34,29 +35,6 @@ bool holds(const cv::Rect2f& oval, const cv::Rect& r) {
     return holds(oval, cv::Point2f(r.tl())) && holds(oval, cv::Point2f(r.br())) &&
            holds(oval, cv::Point2f(static_cast<float>(r.x), static_cast<float>(r.br().y))) &&
            holds(oval, cv::Point2f(static_cast<float>(r.br().x), static_cast<float>(r.y)));
-}
-
-// The whole numbers at or below and at or above `value` (within int's
-// range): the branches that std::floor and cvFloor take where SSE4.1's
-// rounding is not assumed were a third of an oval's spans.
-int floor_of(float value) {
-    const int truncated = static_cast<int>(value);
-    return truncated - (static_cast<float>(truncated) > value);
-}
-
-int ceil_of(float value) {
-    const int truncated = static_cast<int>(value);
-    return truncated + (static_cast<float>(truncated) < value);
-}
-
-// The spans of one chroma image of packed 4:2:2 taken apart: its sample j
-// belongs to the view's pixel 2 j + `first`, and is hidden where that pixel
-// is.
-void chroma_spans(const RowSpans& spans, int first, RowSpans& chroma) {
-    chroma.resize(spans.size());
-    for (size_t y = 0; y < spans.size(); ++y) {
-        chroma[y] = cv::Range((spans[y].start - first + 1) / 2, (spans[y].end - first + 1) / 2);
-    }
 }
 
 // Hides each colour component of `view` (plane pixels from `left` on) on
@@ -100,46 +78,6 @@ void hide_components(cv::Mat& view, const FrameFormat& format, int plane, int le
     }
     // Every sample goes back; those outside the spans as they were.
     move_pair_components(view, luma_channel, luma, chroma, PairMove::join);
-}
-
-// The samples of each row of a view (plane pixels of `area`) that stay
-// hidden inside `oval` (frame pixels), as a range of columns, empty where
-// none does. A sample that covers several frame pixels stays hidden when any
-// of them is inside; in packed 4:2:2, where two pixels share their chroma,
-// both stay hidden.
-void hidden_spans(cv::Size view, const FrameFormat& format, int plane, const cv::Rect& area,
-                  const cv::Rect2f& oval, RowSpans& spans) {
-    const PlaneFormat& p = format.planes[plane];
-    const float across = static_cast<float>(1 << p.x_shift);
-    const float down = static_cast<float>(1 << p.y_shift);
-    const bool shared_chroma = alternates_chroma(format, plane);
-    const cv::Point2f middle = box_middle(oval);
-    const float ax = oval.width / 2, ay = oval.height / 2;
-    // A row's work was mostly the latency of its divisions and of
-    // std::floor, which is slow without SSE4.1: the half width at height dy
-    // is ax / ay * sqrt(ay^2 - dy^2), a plane's sample is a power of two
-    // pixels across, and OpenCV rounds quickly.
-    const float width_per_height = ax / ay;
-    const float samples_per_pixel = 1.0f / across;
-    spans.resize(static_cast<size_t>(view.height));
-    for (int y = 0; y < view.height; ++y) {
-        // The row of frame pixels nearest the middle decides.
-        const float top = (area.y + y) * down;
-        const float dy = std::clamp(middle.y, top, top + down) - middle.y;
-        int first = view.width, last = -1; // kept hidden: [first, last]
-        if (dy * dy < ay * ay) {
-            const float half = width_per_height * std::sqrt(ay * ay - dy * dy);
-            first = floor_of((middle.x - half) * samples_per_pixel) - area.x;
-            last = ceil_of((middle.x + half) * samples_per_pixel) - 1 - area.x;
-            if (shared_chroma) {
-                first -= (area.x + first) & 1;
-                last += 1 - ((area.x + last) & 1);
-            }
-            first = std::clamp(first, 0, view.width);
-            last = std::clamp(last, -1, view.width - 1);
-        }
-        spans[y] = last < first ? cv::Range(view.width, view.width) : cv::Range(first, last + 1);
-    }
 }
 
 // Pixelates `area` (plane pixels) of a packed 10-bit plane in its own

@@ -13,9 +13,9 @@
 
 namespace veilcam {
 
-// What an oval's spans on one plane follow from: planes alike (the U and V
-// of planar YUV, every plane of 4:4:4) share them, and so do the frames of
-// a face that holds still.
+// What an oval's spans on one plane follow from: planes alike hidden one
+// after the other (the U and V of planar YUV, every plane of 4:4:4) share
+// them.
 struct SpansOf {
     cv::Rect area;
     cv::Rect2f oval;
