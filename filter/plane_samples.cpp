@@ -94,14 +94,25 @@ void check_rows(const obs_source_frame& frame, const FrameFormat& format) {
     }
 }
 
-int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {
+void row_levels(const uint8_t* row, const FrameFormat& format, const int* columns, int count,
+                uint8_t* levels) {
     if (format.packing != Packing::Samples) {
-        return packed_pixel_level(format.packing, row, x);
+        for (int i = 0; i < count; ++i) {
+            levels[i] = static_cast<uint8_t>(packed_pixel_level(format.packing, row, columns[i]));
+        }
+        return;
     }
     const int channels = format.planes[0].channels;
-    auto sample = [&](int c) {
+    const bool wide = format.samples.bytes == 2;
+    // The scales are powers of two: a shift, where a division a pixel cost
+    // more than reading it.
+    int shift = 0;
+    while ((1 << shift) < format.samples.level_scale) {
+        ++shift;
+    }
+    auto sample = [&](int x, int c) {
         const ptrdiff_t at = static_cast<ptrdiff_t>(x) * channels + c;
-        if (format.samples.bytes == 2) {
+        if (wide) {
             uint16_t value;
             std::memcpy(&value, row + at * 2, 2);
             return static_cast<int>(value);
@@ -110,17 +121,19 @@ int pixel_level(const uint8_t* row, const FrameFormat& format, int x) {
     };
     const int luma = channel_holding(format, 0, Component::Y);
     if (luma >= 0) {
-        return sample(luma) / format.samples.level_scale;
-    }
-    int sum = 0, counted = 0;
-    for (int c = 0; c < channels; ++c) {
-        const Component held = format.components[0][c];
-        if (held == Component::R || held == Component::G || held == Component::B) {
-            sum += sample(c);
-            ++counted;
+        for (int i = 0; i < count; ++i) {
+            levels[i] = static_cast<uint8_t>(sample(columns[i], luma) >> shift);
         }
+        return;
     }
-    return sum / (counted * format.samples.level_scale);
+    const int red = channel_holding(format, 0, Component::R);
+    const int green = channel_holding(format, 0, Component::G);
+    const int blue = channel_holding(format, 0, Component::B);
+    for (int i = 0; i < count; ++i) {
+        const int x = columns[i];
+        levels[i] = static_cast<uint8_t>(
+            ((sample(x, red) + sample(x, green) + sample(x, blue)) >> shift) / 3);
+    }
 }
 
 void convert_for_detection(const cv::Mat& samples, const FrameFormat& format, cv::Mat& eight_bit,

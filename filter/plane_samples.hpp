@@ -24,10 +24,12 @@ void store_area(obs_source_frame& frame, const FrameFormat& format, int plane, c
 // a frame would run past its planes.
 void check_rows(const obs_source_frame& frame, const FrameFormat& format);
 
-// Pixel x of a row of plane 0 on the 8-bit scale: its luma where the plane
-// holds one, else the mean of its red, green and blue. Chroma, alpha and
-// padding say nothing of the picture's detail and would only flatten it.
-int pixel_level(const uint8_t* row, const FrameFormat& format, int x);
+// The levels on the 8-bit scale of pixels columns[0], ..., columns[count -
+// 1] of a row of plane 0: their luma where the plane holds it, else the
+// mean of their red, green and blue. Chroma, alpha and padding say nothing
+// of the picture's detail and would only flatten it.
+void row_levels(const uint8_t* row, const FrameFormat& format, const int* columns, int count,
+                uint8_t* levels);
 
 // Plane 0's samples (as loaded, or shrunk) as the 8-bit image detection
 // takes in `image`: grey for formats detected in grey, BGR for the rest.

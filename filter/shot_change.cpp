@@ -71,22 +71,11 @@ void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format,
         columns[gx] = static_cast<int>((2 * gx + 1) * static_cast<uint64_t>(frame.width) /
                                        (2 * LevelGrid::kColumns));
     }
-    // 8-bit frames that hold luma, the most common, are read as they are: a
-    // call and a division a point cost more than the read.
-    const int luma = channel_holding(format, 0, Component::Y);
-    const bool levels_as_read =
-        format.packing == Packing::Samples && format.samples.bytes == 1 && luma >= 0;
-    const int channels = format.planes[0].channels;
     for (int gy = 0; gy < LevelGrid::kRows; ++gy) {
         const uint64_t y =
             (2 * gy + 1) * static_cast<uint64_t>(frame.height) / (2 * LevelGrid::kRows);
-        const uint8_t* line = frame.data[0] + y * frame.linesize[0];
-        uint8_t* levels = &grid.levels[gy * LevelGrid::kColumns];
-        for (int gx = 0; gx < LevelGrid::kColumns; ++gx) {
-            levels[gx] = levels_as_read
-                             ? line[columns[gx] * channels + luma]
-                             : static_cast<uint8_t>(pixel_level(line, format, columns[gx]));
-        }
+        row_levels(frame.data[0] + y * frame.linesize[0], format, columns.data(),
+                   LevelGrid::kColumns, &grid.levels[gy * LevelGrid::kColumns]);
     }
     for (int row = 0; row < Thumbnail::kRows; ++row) {
         for (int column = 0; column < Thumbnail::kColumns; ++column) {
