@@ -89,7 +89,8 @@ void pixelate_packed(obs_source_frame& frame, const FrameFormat& format, int pla
                      RegionScratch& scratch) {
     const int group = packed_group_pixels(format.packing);
     const int x0 = area.x / group * group;
-    const int offset = (area.x - x0) * format.planes[plane].channels; // samples before the area
+    const int channels = format.planes[plane].channels;
+    const int offset = (area.x - x0) * channels; // samples before the area
     const int words =
         static_cast<int>(packed_row_bytes(format.packing, area.x + area.width - x0) / 4);
     const size_t skipped = packed_row_bytes(format.packing, x0);
@@ -103,13 +104,12 @@ void pixelate_packed(obs_source_frame& frame, const FrameFormat& format, int pla
         const cv::Range rows = pixel_band(j, bands, area.height);
         sum_packed_rows(format.packing, data, linesize, area.y + rows.start, area.y + rows.end,
                         skipped, words, band.fields, band.sums);
-        band_block_means(band.sums.data() + offset, area.width, format.planes[plane].channels,
-                         pixel_size, paired_chroma_channel(format.components[plane]), rows.size(),
+        band_block_means(band.sums.data() + offset, area.width, channels, pixel_size,
+                         paired_chroma_channel(format.components[plane]), rows.size(),
                          band.block_row.data() + offset);
         pack_words(format.packing, band.block_row.data(), words, band.words.data());
         for (int y = rows.start; y < rows.end; ++y) {
             const cv::Range columns = spans ? (*spans)[y] : cv::Range(0, area.width);
-            const int channels = format.planes[plane].channels;
             write_packed_samples(format.packing, band.words.data(),
                                  offset + columns.start * channels, offset + columns.end * channels,
                                  data + static_cast<size_t>(area.y + y) * linesize + skipped);
