@@ -100,7 +100,9 @@ def main(results_dir, output):
     add("")
     add("## Frames between detections (hiding only)")
     add("")
-    add("Milliseconds per frame, and the ratio to one copy of the frame's bytes.")
+    add("Milliseconds per frame at the default pixelation, the source's picture handed over "
+        "anew each frame as a live source does (that copy not timed), and the ratio to one "
+        "copy of the frame's bytes.")
     add("")
     add("| format | size | copy floor | 1 face | 5 faces | 20 faces |")
     add("|---|---|---|---|---|---|")
