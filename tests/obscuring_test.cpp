@@ -116,9 +116,10 @@ TEST(Pixelation, BlocksAreSquareFromTheViewCornerWithTheirMeansAndFollowTheFace)
 }
 
 // A face is hidden within an oval: every sample whose middle lies inside it
-// changes, in every plane, whatever the sample's share of frame pixels. The
-// picture is a checkerboard of blue and yellow cells of 2x2 pixels, which
-// every block's mean changes in every component, the chroma of 4:2:0 too.
+// changes, in every plane, whatever the sample's share of frame pixels,
+// pixelated or blurred (blurring takes packed samples apart). The picture is
+// a checkerboard of blue and yellow cells of 2x2 pixels, which every block's
+// mean changes in every component, the chroma of 4:2:0 too.
 TEST(Ovals, EverySampleWhoseMiddleIsInsideIsHidden) {
     struct Case {
         video_format format;
@@ -145,27 +146,30 @@ TEST(Ovals, EverySampleWhoseMiddleIsInsideIsHidden) {
     for (const Case& c : cases) {
         RegionScratch reused;
         for (const cv::Rect2f& oval : ovals) {
-            const test::TestFrame before = test::make_frame(cells, c.format);
-            test::TestFrame frame = before;
-            face.oval = oval;
-            obscure_frame(frame.frame, *frame_format(c.format), {face}, style(kPixelate, 16, 20),
-                          reused);
-            const cv::Point2f middle(oval.x + oval.width / 2, oval.y + oval.height / 2);
-            int shown = 0;
-            for (int y = 0; y < cells.rows; ++y) {
-                for (int x = 0; x < cells.cols; ++x) {
-                    for (int component = 0; component < 3; ++component) {
-                        const int across = component == 0 ? 1 : c.chroma_across;
-                        const int down = component == 0 ? 1 : c.chroma_down;
-                        const float dx = ((x / across + 0.5f) * across - middle.x) / oval.width;
-                        const float dy = ((y / down + 0.5f) * down - middle.y) / oval.height;
-                        const bool inside = dx * dx + dy * dy < 0.25f;
-                        shown += inside && test::sample_at(frame, component, x, y) ==
-                                               test::sample_at(before, component, x, y);
+            for (const int mode : {kPixelate, kBlur}) {
+                const test::TestFrame before = test::make_frame(cells, c.format);
+                test::TestFrame frame = before;
+                face.oval = oval;
+                obscure_frame(frame.frame, *frame_format(c.format), {face}, style(mode, 16, 20),
+                              reused);
+                const cv::Point2f middle(oval.x + oval.width / 2, oval.y + oval.height / 2);
+                int shown = 0;
+                for (int y = 0; y < cells.rows; ++y) {
+                    for (int x = 0; x < cells.cols; ++x) {
+                        for (int component = 0; component < 3; ++component) {
+                            const int across = component == 0 ? 1 : c.chroma_across;
+                            const int down = component == 0 ? 1 : c.chroma_down;
+                            const float dx = ((x / across + 0.5f) * across - middle.x) / oval.width;
+                            const float dy = ((y / down + 0.5f) * down - middle.y) / oval.height;
+                            const bool inside = dx * dx + dy * dy < 0.25f;
+                            shown += inside && test::sample_at(frame, component, x, y) ==
+                                                   test::sample_at(before, component, x, y);
+                        }
                     }
                 }
+                EXPECT_EQ(shown, 0) << get_video_format_name(c.format) << ", oval " << oval
+                                    << (mode == kBlur ? ", blurred" : ", pixelated");
             }
-            EXPECT_EQ(shown, 0) << get_video_format_name(c.format) << ", oval " << oval;
         }
     }
 }
