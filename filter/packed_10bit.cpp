@@ -67,20 +67,12 @@ void unpack_area(Packing packing, const uint8_t* plane, size_t linesize, const c
     for (int y = 0; y < groups.height; ++y) {
         const uint8_t* in = group_start(packing, plane + (groups.y + y) * linesize, groups.x);
         uint16_t* out = samples.ptr<uint16_t>(y);
-        if (packing == Packing::V210) {
-            const int words = groups.width / kV210GroupPixels * kV210GroupWords;
-            for (int w = 0; w < words; ++w, in += 4) {
-                const uint32_t word = read_word(in);
-                for (int s = 0; s < 3; ++s) {
-                    *out++ = static_cast<uint16_t>(word >> (10 * s) & kTenBits);
-                }
-            }
-        } else {
-            for (int x = 0; x < groups.width; ++x, in += 4) {
-                const uint32_t word = read_word(in);
-                *out++ = static_cast<uint16_t>(word >> kR10LBlue & kTenBits);
-                *out++ = static_cast<uint16_t>(word >> kR10LGreen & kTenBits);
-                *out++ = static_cast<uint16_t>(word >> kR10LRed & kTenBits);
+        const int words = static_cast<int>(packed_row_bytes(packing, groups.width) / 4);
+        const int lowest = lowest_bit(packing);
+        for (int w = 0; w < words; ++w, in += 4) {
+            const uint32_t word = read_word(in) >> lowest;
+            for (int s = 0; s < 3; ++s) {
+                *out++ = static_cast<uint16_t>(word >> (10 * s) & kTenBits);
             }
         }
     }
