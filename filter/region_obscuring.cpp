@@ -131,12 +131,7 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
         return;
     }
     if (oval) {
-        const PlaneFormat& p = format.planes[plane];
-        const SpansOf spans_of{area, *oval, p.x_shift, p.y_shift, alternates_chroma(format, plane)};
-        if (!(scratch.spans_of == spans_of)) {
-            hidden_spans(area.size(), format, plane, area, *oval, scratch.spans);
-            scratch.spans_of = spans_of;
-        }
+        hidden_spans(area.size(), format, plane, area, *oval, scratch.spans);
     }
     const RowSpans* spans = oval ? &scratch.spans : nullptr;
     if (pixel_block > 0 && format.packing != Packing::Samples) {

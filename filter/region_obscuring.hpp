@@ -13,21 +13,6 @@
 
 namespace veilcam {
 
-// What an oval's spans on one plane follow from: planes alike hidden one
-// after the other (the U and V of planar YUV, every plane of 4:4:4) share
-// them.
-struct SpansOf {
-    cv::Rect area;
-    cv::Rect2f oval;
-    int x_shift = -1, y_shift = -1;
-    bool paired_chroma = false;
-
-    bool operator==(const SpansOf& o) const {
-        return area == o.area && oval == o.oval && x_shift == o.x_shift && y_shift == o.y_shift &&
-               paired_chroma == o.paired_chroma;
-    }
-};
-
 // One band of a packed 10-bit area pixelated in its words: its sums, its
 // row of block means, and that row packed.
 struct PackedBand {
@@ -43,7 +28,6 @@ struct RegionScratch {
     ResampleScratch resample;
     cv::Mat unpacked;
     RowSpans spans;        // each row's samples hidden within the oval
-    SpansOf spans_of;      // what `spans` were worked out for
     RowSpans chroma_spans; // the same for one chroma image of packed 4:2:2
     cv::Mat luma;
     std::array<cv::Mat, 2> chroma;
