@@ -20,7 +20,7 @@ struct AnchorOutput {
 
 // The input and output tensors of a session's runs, over buffers of our own:
 // the runtime writes its results into them, so nothing is allocated per run
-// while the input keeps its size.
+// while the input sizes keep coming back.
 class BoundTensors {
   public:
     // Throws when the session lacks one of `outputs` or an output is not
@@ -37,29 +37,37 @@ class BoundTensors {
 
     void run(OrtSession* session);
 
-    // Output `index` in the order the constructor was given, and its value count.
-    const float* output(size_t index) const { return outputs[index].data.data(); }
-    size_t output_size(size_t index) const { return outputs[index].data.size(); }
+    // Output `index` of the last run, in the order the constructor was given,
+    // and its value count.
+    const float* output(size_t index) const { return current->outputs[index].data(); }
+    size_t output_size(size_t index) const { return current->outputs[index].size(); }
 
   private:
-    struct Output {
-        AnchorOutput anchors;
-        std::vector<int64_t> dimensions; // as the model declares them, -1 where open
-        std::vector<float> data;
-        OrtValueOwner value;
+    // The tensors of one input size. A pass searches images of a few sizes in
+    // turn (the whole picture, its tile, the strips along its edges): bound
+    // afresh for each, every call cleared megabytes of floats twice over.
+    struct Binding {
+        cv::Size tensor;
+        cv::Size filled; // the image size the input holds
+        uint64_t last_use = 0;
+        std::vector<float> input;
+        OrtValueOwner input_value;
+        std::vector<std::vector<float>> outputs;
+        std::vector<OrtValueOwner> output_owners;
+        std::vector<OrtValue*> output_values;
     };
 
-    void bind(cv::Size tensor, float fill);
+    Binding& binding_for(cv::Size tensor, float fill);
+    void bind(Binding& binding, cv::Size tensor, float fill) const;
 
     std::string input_name;
-    std::vector<Output> outputs;
+    std::vector<AnchorOutput> anchors;
+    std::vector<std::vector<int64_t>> dimensions; // as the model declares them, -1 where open
     std::vector<const char*> output_names;
-    std::vector<OrtValue*> output_values;
     OrtMemoryInfoOwner memory;
-    cv::Size bound;
-    cv::Size filled; // the image size the input holds
-    std::vector<float> input;
-    OrtValueOwner input_value;
+    std::vector<Binding> bindings;
+    Binding* current = nullptr;
+    uint64_t uses = 0;
     cv::Mat channels[3];
 };
 

@@ -47,6 +47,26 @@ TEST(YunetOnOnnxRuntime, FindsWhatOpenCvFindsOnEverySamplePhoto) {
     EXPECT_GE(compared, 40u);
 }
 
+// The detector pads each image to its network's multiple of 32 with black.
+// A face in the corner of a 96-pixel picture lies wholly in the padding of a
+// 65-pixel picture of the same padded size: searched after it, that
+// picture (a plain grey) must show no face, as a fresh detector sees it.
+TEST(YunetOnOnnxRuntime, APictureSearchedAfterALargerOneHasNothingOfItInItsPadding) {
+    const test::LabelledPhoto& photo = test::labelled_photos()[0];
+    cv::Mat with_face(96, 96, CV_8UC3, cv::Scalar::all(128));
+    const cv::Rect face = photo.faces[0];
+    const int side = std::max(face.width, face.height) * 3 / 2;
+    const cv::Rect around = cv::Rect(face.x + face.width / 2 - side / 2,
+                                     face.y + face.height / 2 - side / 2, side, side) &
+                            cv::Rect(cv::Point(), photo.image.size());
+    cv::resize(photo.image(around), with_face(cv::Rect(64, 64, 32, 32)), cv::Size(32, 32), 0, 0,
+               cv::INTER_AREA);
+    const cv::Mat plain(65, 65, CV_8UC3, cv::Scalar::all(128));
+    YunetOrtDetector yunet(test::yunet_any_size_model());
+    ASSERT_EQ(yunet.detect(with_face, 0.5f, 10).size(), 1u);
+    EXPECT_EQ(yunet.detect(plain, 0.5f, 10).size(), 0u);
+}
+
 // OBS renders on threads of its own: the detectors must add none, and no
 // pool may spin on a core between frames.
 TEST(OnnxCpuDetectors, RunOnTheCallingThreadAlone) {
