@@ -134,6 +134,23 @@ class TimedModel : public FaceModel {
     std::unique_ptr<FaceModel> model;
 };
 
+// Puts the timing in place of the filter's detector, which the filter must
+// have built.
+TimedModel& time_detector(FilterInstance& f) {
+    auto timed = std::make_unique<TimedModel>(std::move(f.detector.model));
+    TimedModel& detector = *timed;
+    f.detector.model = std::move(timed);
+    return detector;
+}
+
+// The detector's time and calls for each of the `passes` detection frames an
+// iteration makes.
+void report_detector(benchmark::State& state, const TimedModel& detector, int passes) {
+    const double frames = static_cast<double>(state.iterations()) * passes;
+    state.counters["detector_ms"] = detector.spent.count() / frames;
+    state.counters["detector_calls"] = static_cast<double>(detector.calls) / frames;
+}
+
 // A whole detection frame through filter_video: detection, tracking, hiding;
 // beside it the share of it spent in the detector's calls.
 // A large minimum face size leaves out the tile's closer look.
@@ -149,18 +166,14 @@ void detection_frame(benchmark::State& state, cv::Size size, int faces, video_fo
     test::TestFrame frame = original;
     filter.run(frame); // builds the detector
     FilterInstance& f = filter.instance();
-    auto timed = std::make_unique<TimedModel>(std::move(f.detector.model));
-    TimedModel& detector = *timed;
-    f.detector.model = std::move(timed);
+    const TimedModel& detector = time_detector(f);
     for (auto _ : state) {
         state.PauseTiming();
         frame = original;
         state.ResumeTiming();
         filter.run(frame);
     }
-    const double frames = static_cast<double>(state.iterations());
-    state.counters["detector_ms"] = detector.spent.count() / frames;
-    state.counters["detector_calls"] = static_cast<double>(detector.calls) / frames;
+    report_detector(state, detector, 1);
     state.counters["faces_found"] = static_cast<double>(f.detection.detections.size());
 }
 
@@ -172,6 +185,7 @@ void default_detection_frames(benchmark::State& state, cv::Size size, int faces)
     const test::TestFrame& original = frame_of(size, faces, VIDEO_FORMAT_NV12);
     test::TestFrame frame = original;
     filter.run(frame); // builds the detector
+    const TimedModel& detector = time_detector(filter.instance());
     for (auto _ : state) {
         for (int pass = 0; pass < 3; ++pass) {
             state.PauseTiming();
@@ -180,6 +194,7 @@ void default_detection_frames(benchmark::State& state, cv::Size size, int faces)
             filter.run(frame);
         }
     }
+    report_detector(state, detector, 3);
 }
 
 // Faces recognised at OBS's detection interval, every face new to the
@@ -214,34 +229,6 @@ void recognising_frame(benchmark::State& state, int faces, bool frame_after_pass
     state.counters["faces_described"] =
         static_cast<double>(std::count_if(tracker.tracks().begin(), tracker.tracks().end(),
                                           [](const FaceTrack& track) { return track.checked; }));
-}
-
-// The detector calls alone, on the very images a detection frame of this
-// scene gives it (the whole picture, the tile where the frame is large, and
-// the strips along its edges): what the rest of a detection frame is
-// measured against.
-void detector_on_frame(benchmark::State& state, cv::Size size, int faces, video_format format,
-                       std::string device) {
-    test::TestFilter filter([&](obs_data_t* s) {
-        obs_data_set_bool(s, "mirrored_profile_pass", false);
-        obs_data_set_string(s, "tracking_device", device.c_str());
-    });
-    test::TestFrame frame = frame_of(size, faces, format);
-    filter.run(frame);
-    FilterInstance& f = filter.instance();
-    size_t found = 0;
-    for (auto _ : state) {
-        found = f.detector.model->detect(f.images.detection, f.settings.confidence, 1000).size();
-        if (!f.tile_images.detection.empty()) {
-            f.detector.model->detect(f.tile_images.detection, f.settings.confidence, 1000);
-        }
-        for (const DetectionView& edge : f.detection.edges) {
-            if (!edge.image.empty()) {
-                f.detector.model->detect(edge.image, f.settings.confidence, 1000);
-            }
-        }
-    }
-    state.counters["faces_found"] = static_cast<double>(found);
 }
 
 void working_image(benchmark::State& state, cv::Size size, video_format format) {
@@ -352,15 +339,9 @@ void register_all() {
                 RegisterBenchmark(("steady_frame/" + with).c_str(), steady_frame, size, faces,
                                   format.format, false);
                 RegisterBenchmark(("detection_frame/" + with).c_str(), detection_frame, size, faces,
-                                  format.format, kCpuDevice, 20)
+                                  format.format, kCpuOrtDevice, 20)
                     ->Unit(benchmark::kMillisecond)
                     ->MinTime(kLongFrameSeconds);
-                if (faces == 5) {
-                    RegisterBenchmark(("detector_on_frame/" + with).c_str(), detector_on_frame,
-                                      size, faces, format.format, kCpuDevice)
-                        ->Unit(benchmark::kMillisecond)
-                        ->MinTime(kLongFrameSeconds);
-                }
             }
         }
     }
@@ -374,10 +355,6 @@ void register_all() {
                 ->MinTime(kLongFrameSeconds);
             RegisterBenchmark(("device_whole_picture_only/" + where).c_str(), detection_frame, size,
                               5, VIDEO_FORMAT_NV12, device, 300)
-                ->Unit(benchmark::kMillisecond)
-                ->MinTime(kLongFrameSeconds);
-            RegisterBenchmark(("device_detector_alone/" + where).c_str(), detector_on_frame, size,
-                              5, VIDEO_FORMAT_NV12, device)
                 ->Unit(benchmark::kMillisecond)
                 ->MinTime(kLongFrameSeconds);
         }

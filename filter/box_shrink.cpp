@@ -139,6 +139,8 @@ using RowShrink = void (*)(const std::array<int, 3>&, const uint16_t*, int, int,
 
 RowShrink row_shrink(const ShrinkLayout& layout) {
     switch (layout.channels * 4 + layout.written) {
+    case 1 * 4 + 1:
+        return shrink_row<1, 1>;
     case 2 * 4 + 1:
         return shrink_row<2, 1>;
     case 4 * 4 + 1:
@@ -155,9 +157,8 @@ RowShrink row_shrink(const ShrinkLayout& layout) {
 
 } // namespace
 
-bool shrinks_packed(const FrameFormat& format) {
-    return format.packing != Packing::Samples ||
-           (format.planes[0].channels > 1 && format.samples.bytes == 1);
+bool box_shrinks(const FrameFormat& format) {
+    return format.packing != Packing::Samples || format.samples.bytes == 1;
 }
 
 void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,

@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <vector>
 
-// Packed frames (several channels to a pixel, or 10-bit packing) shrunk
-// straight from the frame's bytes, before anything is converted: the
-// detector needs a picture a few times smaller than the frame, and
-// converting or unpacking the whole frame first costs several times more.
+// Frames shrunk by a whole factor straight from their bytes, before anything
+// is converted: the detector needs a picture a few times smaller than the
+// frame, and converting or unpacking the whole frame first costs several
+// times more (packed frames: several channels to a pixel, or 10-bit
+// packing). 8-bit planes are shrunk this way too: OpenCV's area shrink by
+// three or more takes each pixel through a table of offsets, several times
+// slower than summing whole rows.
 namespace veilcam {
 
 // The largest factor shrunk this way: up to twice as many rows of 10-bit
@@ -26,7 +29,7 @@ struct BoxShrinkRows {
 };
 
 // Whether plane 0 of `format` is shrunk this way rather than as an image.
-bool shrinks_packed(const FrameFormat& format);
+bool box_shrinks(const FrameFormat& format);
 
 // `area` of plane 0 (starting on an even pixel) shrunk by `factor` each way
 // to `size` (the area's size over the factor, rounded either way) into
