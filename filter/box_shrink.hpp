@@ -5,7 +5,6 @@
 #include <obs.h>
 #include <opencv2/core/mat.hpp>
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -24,8 +23,7 @@ inline constexpr int kMostBoxShrink = 32;
 
 // Kept between detection frames.
 struct BoxShrinkRows {
-    std::vector<uint16_t> sums;                  // a band of rows summed, sample by sample
-    std::array<std::vector<uint16_t>, 3> fields; // packed 10-bit words' fields summed apart
+    std::vector<uint16_t> sums; // a band of rows summed, sample by sample
 };
 
 // Whether plane 0 of `format` is shrunk this way rather than as an image.

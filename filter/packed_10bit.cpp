@@ -1,5 +1,6 @@
 #include "filter/packed_10bit.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace veilcam {
@@ -94,44 +95,40 @@ void pack_area(Packing packing, const cv::Mat& samples, uint8_t* plane, size_t l
 
 template <typename Sum>
 void sum_packed_rows(Packing packing, const uint8_t* plane, size_t linesize, int y0, int y1,
-                     size_t skipped, int words, std::array<std::vector<Sum>, 3>& fields,
-                     std::vector<Sum>& sums) {
-    for (std::vector<Sum>& field : fields) {
-        field.assign(static_cast<size_t>(words), 0);
-    }
-    const int lowest = lowest_bit(packing);
-    Sum* __restrict first = fields[0].data();
-    Sum* __restrict second = fields[1].data();
-    Sum* __restrict third = fields[2].data();
-    // Two rows at a time, where there are two: the sums are read and
-    // written half as often.
-    for (int y = y0; y < y1; y += 2) {
-        const uint8_t* row = plane + static_cast<size_t>(y) * linesize + skipped;
-        const uint8_t* next = y + 1 < y1 ? row + linesize : nullptr;
-        for (int w = 0; w < words; ++w) {
-            const uint32_t word = read_word(row + static_cast<ptrdiff_t>(w) * 4) >> lowest;
-            const uint32_t other =
-                next ? read_word(next + static_cast<ptrdiff_t>(w) * 4) >> lowest : 0;
-            first[w] = static_cast<Sum>(first[w] + (word & kTenBits) + (other & kTenBits));
-            second[w] =
-                static_cast<Sum>(second[w] + (word >> 10 & kTenBits) + (other >> 10 & kTenBits));
-            third[w] =
-                static_cast<Sum>(third[w] + (word >> 20 & kTenBits) + (other >> 20 & kTenBits));
-        }
-    }
+                     size_t skipped, int words, std::vector<Sum>& sums) {
     sums.resize(static_cast<size_t>(words) * 3);
-    for (int w = 0; w < words; ++w) {
-        for (int s = 0; s < 3; ++s) {
-            sums[3 * static_cast<size_t>(w) + s] = fields[s][w];
+    const int lowest = lowest_bit(packing);
+    const uint8_t* const first_row = plane + static_cast<size_t>(y0) * linesize + skipped;
+    // A block of words at a time down every row, each field's sums apart
+    // where the compiler vectorises them: each word is read once and each sum
+    // written once. Summed a row at a time, the sums were read and written
+    // again for every row.
+    constexpr int kWords = 16;
+    for (int block = 0; block < words; block += kWords) {
+        const int count = std::min(kWords, words - block);
+        Sum fields[3][kWords] = {};
+        for (int y = y0; y < y1; ++y) {
+            const uint8_t* row =
+                first_row + static_cast<size_t>(y - y0) * linesize + static_cast<size_t>(block) * 4;
+            for (int w = 0; w < count; ++w) {
+                const uint32_t word = read_word(row + static_cast<ptrdiff_t>(w) * 4) >> lowest;
+                fields[0][w] = static_cast<Sum>(fields[0][w] + (word & kTenBits));
+                fields[1][w] = static_cast<Sum>(fields[1][w] + (word >> 10 & kTenBits));
+                fields[2][w] = static_cast<Sum>(fields[2][w] + (word >> 20 & kTenBits));
+            }
+        }
+        Sum* out = sums.data() + static_cast<size_t>(block) * 3;
+        for (int w = 0; w < count; ++w) {
+            for (int f = 0; f < 3; ++f) {
+                out[3 * w + f] = fields[f][w];
+            }
         }
     }
 }
 
 template void sum_packed_rows<uint16_t>(Packing, const uint8_t*, size_t, int, int, size_t, int,
-                                        std::array<std::vector<uint16_t>, 3>&,
                                         std::vector<uint16_t>&);
 template void sum_packed_rows<uint32_t>(Packing, const uint8_t*, size_t, int, int, size_t, int,
-                                        std::array<std::vector<uint32_t>, 3>&,
                                         std::vector<uint32_t>&);
 
 void pack_words(Packing packing, const uint16_t* samples, int count, uint32_t* words) {

@@ -4,7 +4,6 @@
 
 #include <opencv2/core/mat.hpp>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -32,13 +31,10 @@ void pack_area(Packing packing, const cv::Mat& samples, uint8_t* plane, size_t l
 
 // Sums rows [y0, y1) of a packed plane, `words` words of each from byte
 // `skipped` on, sample by sample into `sums`, in the order unpacking gives
-// them: field s of word w is sample 3w + s. `fields` holds the fields'
-// sums apart on the way, where the compiler vectorises them. 16-bit sums
-// hold 64 rows.
+// them: field s of word w is sample 3w + s. 16-bit sums hold 64 rows.
 template <typename Sum>
 void sum_packed_rows(Packing packing, const uint8_t* plane, size_t linesize, int y0, int y1,
-                     size_t skipped, int words, std::array<std::vector<Sum>, 3>& fields,
-                     std::vector<Sum>& sums);
+                     size_t skipped, int words, std::vector<Sum>& sums);
 
 // `count` words packed from `samples` (three a word, as unpacked), their
 // spare bits clear.

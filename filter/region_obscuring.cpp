@@ -103,7 +103,7 @@ void pixelate_packed(obs_source_frame& frame, const FrameFormat& format, int pla
     for (int j = 0; j < bands; ++j) {
         const cv::Range rows = pixel_band(j, bands, area.height);
         sum_packed_rows(format.packing, data, linesize, area.y + rows.start, area.y + rows.end,
-                        skipped, words, band.fields, band.sums);
+                        skipped, words, band.sums);
         band_block_means(band.sums.data() + offset, area.width, channels, pixel_size,
                          paired_chroma_channel(format.components[plane]), rows.size(),
                          band.block_row.data() + offset);

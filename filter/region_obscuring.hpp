@@ -16,7 +16,6 @@ namespace veilcam {
 // One band of a packed 10-bit area pixelated in its words: its sums, its
 // row of block means, and that row packed.
 struct PackedBand {
-    std::array<std::vector<uint32_t>, 3> fields;
     std::vector<uint32_t> sums;
     std::vector<uint16_t> block_row;
     std::vector<uint32_t> words;
