@@ -152,9 +152,9 @@ def main(results_dir, output):
     add("")
     add("The detection image is the frame made into the 640-pixel picture the detector "
         "reads: planar frames are shrunk first and converted after; packed frames (YUY2, "
-        "UYVY, YVYU, RGBA, BGRA, BGRX, BGR3, AYUV, V210, R10L) and 8-bit planes are shrunk "
-        "by whole factors straight from their bytes (luma for YUV, BGR for RGB; OpenCV "
-        "halves the unpacked ones), never converted or unpacked whole. I420's detection image "
+        "UYVY, YVYU, RGBA, BGRA, BGRX, BGR3, AYUV, V210, R10L) and planar frames' first "
+        "planes are shrunk by whole factors straight from their bytes (luma for YUV, BGR for "
+        "RGB; OpenCV halves the unpacked ones), never converted or unpacked whole. I420's detection image "
         "reads its luma plane alone, a byte a pixel: a packed 4:2:2 frame holds twice those "
         "bytes, V210 2.7 times, a 4-byte RGB frame four times, which bounds how close they "
         "can come where the frame must come from memory. Ratios to I420 at each size: " +

@@ -38,41 +38,49 @@ ShrinkLayout layout_of(const FrameFormat& format) {
 // sample by sample into `sums`, a block of columns at a time: each sample is
 // read once and each sum written once. Summed a row at a time, the sums were
 // read and written again for every row, which took most of a shrink's time.
-void sum_band(const uint8_t* first, size_t stride, int rows, size_t count,
-              uint16_t* __restrict sums) {
+template <typename Sample, typename Sum>
+void sum_band(const uint8_t* first, size_t stride, int rows, size_t count, Sum* __restrict sums) {
     constexpr size_t kColumns = 64;
+    auto row_at = [&](int r) {
+        return reinterpret_cast<const Sample*>(first + static_cast<size_t>(r) * stride);
+    };
     size_t x = 0;
     for (; x + kColumns <= count; x += kColumns) {
-        uint16_t block[kColumns] = {};
+        Sum block[kColumns] = {};
         for (int r = 0; r < rows; ++r) {
-            const uint8_t* row = first + static_cast<size_t>(r) * stride + x;
+            const Sample* row = row_at(r) + x;
             for (size_t i = 0; i < kColumns; ++i) {
-                block[i] = static_cast<uint16_t>(block[i] + row[i]);
+                block[i] = static_cast<Sum>(block[i] + row[i]);
             }
         }
         std::copy_n(block, kColumns, sums + x);
     }
     for (; x < count; ++x) {
-        uint16_t sum = 0;
+        Sum sum = 0;
         for (int r = 0; r < rows; ++r) {
-            sum = static_cast<uint16_t>(sum + first[static_cast<size_t>(r) * stride + x]);
+            sum = static_cast<Sum>(sum + row_at(r)[x]);
         }
         sums[x] = sum;
     }
 }
 
-// Sums rows [y0, y1) of `area`, sample by sample, into rows.sums as unpacked
+// Sums rows [y0, y1) of `area`, sample by sample, into `sums` as unpacked
 // from the first pixel of the area's first group; returns that pixel's offset
 // from the area's start.
+template <typename Sum>
 int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area, int y0,
-             int y1, BoxShrinkRows& rows) {
+             int y1, std::vector<Sum>& sums) {
     const int channels = format.planes[0].channels;
     if (format.packing == Packing::Samples) {
         const size_t count = static_cast<size_t>(area.width) * channels;
-        rows.sums.resize(count);
-        sum_band(frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                     static_cast<size_t>(area.x) * channels,
-                 frame.linesize[0], y1 - y0, count, rows.sums.data());
+        sums.resize(count);
+        const uint8_t* first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
+                               static_cast<size_t>(area.x) * channels * format.samples.bytes;
+        if (format.samples.bytes == 1) {
+            sum_band<uint8_t>(first, frame.linesize[0], y1 - y0, count, sums.data());
+        } else {
+            sum_band<uint16_t>(first, frame.linesize[0], y1 - y0, count, sums.data());
+        }
         return 0;
     }
     const int group = packed_group_pixels(format.packing);
@@ -80,7 +88,7 @@ int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const cv:
     const int words =
         static_cast<int>(packed_row_bytes(format.packing, area.x + area.width - x0) / 4);
     sum_packed_rows(format.packing, frame.data[0], frame.linesize[0], y0, y1,
-                    packed_row_bytes(format.packing, x0), words, rows.sums);
+                    packed_row_bytes(format.packing, x0), words, sums);
     return area.x - x0;
 }
 
@@ -92,10 +100,10 @@ uint64_t reciprocal(uint32_t divisor) {
 
 // The means of `pixels` summed pixels from `first` on, by `inverse` (their
 // count's reciprocal), into `out`.
-template <int Channels, int Written>
-void block_means(const uint16_t* __restrict first, int pixels, const int (&read)[Written],
+template <typename Sum, int Channels, int Written>
+void block_means(const Sum* __restrict first, int pixels, const int (&read)[Written],
                  uint64_t inverse, uint8_t* __restrict out) {
-    uint32_t totals[Written] = {};
+    uint64_t totals[Written] = {};
     for (int x = 0; x < pixels; ++x) {
         for (int c = 0; c < Written; ++c) {
             totals[c] += first[x * Channels + read[c]];
@@ -111,21 +119,21 @@ void block_means(const uint16_t* __restrict first, int pixels, const int (&read)
 // The means of `blocks` whole blocks of `factor` pixels from `sums` on.
 // Known when compiling (`Factor`, else 0), the block's loop is unrolled:
 // a loop of two or three pixels around each took most of a 2x shrink.
-template <int Channels, int Written, int Factor>
-void whole_blocks(const uint16_t* __restrict sums, int blocks, int factor,
-                  const int (&read)[Written], uint64_t inverse, uint8_t* __restrict out) {
+template <typename Sum, int Channels, int Written, int Factor>
+void whole_blocks(const Sum* __restrict sums, int blocks, int factor, const int (&read)[Written],
+                  uint64_t inverse, uint8_t* __restrict out) {
     const int pixels = Factor > 0 ? Factor : factor;
     for (int j = 0; j < blocks; ++j) {
-        block_means<Channels, Written>(sums + static_cast<ptrdiff_t>(j) * pixels * Channels, pixels,
-                                       read, inverse, out + j * Written);
+        block_means<Sum, Channels, Written>(sums + static_cast<ptrdiff_t>(j) * pixels * Channels,
+                                            pixels, read, inverse, out + j * Written);
     }
 }
 
 // One row of the shrunk image, `shrunk_width` pixels, from the summed rows
 // of its band, `band` rows deep at `level_scale`.
-template <int Channels, int Written>
-void shrink_row(const std::array<int, 3>& channels_read, const uint16_t* sums, int width,
-                int factor, uint32_t band, int shrunk_width, uint8_t* out) {
+template <typename Sum, int Channels, int Written>
+void shrink_row(const std::array<int, 3>& channels_read, const Sum* sums, int width, int factor,
+                uint32_t band, int shrunk_width, uint8_t* out) {
     int read[Written];
     std::copy_n(channels_read.begin(), Written, read);
     const int whole = std::min(shrunk_width - 1, width / factor);
@@ -133,67 +141,75 @@ void shrink_row(const std::array<int, 3>& channels_read, const uint16_t* sums, i
     // 2, 3, 4 and 6 shrink 1280, 1920, 2560 and 3840 wide frames to 640.
     switch (factor) {
     case 2:
-        whole_blocks<Channels, Written, 2>(sums, whole, factor, read, inverse, out);
+        whole_blocks<Sum, Channels, Written, 2>(sums, whole, factor, read, inverse, out);
         break;
     case 3:
-        whole_blocks<Channels, Written, 3>(sums, whole, factor, read, inverse, out);
+        whole_blocks<Sum, Channels, Written, 3>(sums, whole, factor, read, inverse, out);
         break;
     case 4:
-        whole_blocks<Channels, Written, 4>(sums, whole, factor, read, inverse, out);
+        whole_blocks<Sum, Channels, Written, 4>(sums, whole, factor, read, inverse, out);
         break;
     case 6:
-        whole_blocks<Channels, Written, 6>(sums, whole, factor, read, inverse, out);
+        whole_blocks<Sum, Channels, Written, 6>(sums, whole, factor, read, inverse, out);
         break;
     default:
-        whole_blocks<Channels, Written, 0>(sums, whole, factor, read, inverse, out);
+        whole_blocks<Sum, Channels, Written, 0>(sums, whole, factor, read, inverse, out);
     }
     // The last pixel takes what is left of the row, part of a factor or a
     // factor and part of another.
     const int rest = width - whole * factor;
-    block_means<Channels, Written>(sums + static_cast<ptrdiff_t>(whole) * factor * Channels, rest,
-                                   read, reciprocal(band * rest), out + whole * Written);
+    block_means<Sum, Channels, Written>(sums + static_cast<ptrdiff_t>(whole) * factor * Channels,
+                                        rest, read, reciprocal(band * rest), out + whole * Written);
 }
 
-using RowShrink = void (*)(const std::array<int, 3>&, const uint16_t*, int, int, uint32_t, int,
+template <typename Sum>
+using RowShrink = void (*)(const std::array<int, 3>&, const Sum*, int, int, uint32_t, int,
                            uint8_t*);
 
-RowShrink row_shrink(const ShrinkLayout& layout) {
+template <typename Sum> RowShrink<Sum> row_shrink(const ShrinkLayout& layout) {
     switch (layout.channels * 4 + layout.written) {
     case 1 * 4 + 1:
-        return shrink_row<1, 1>;
+        return shrink_row<Sum, 1, 1>;
     case 2 * 4 + 1:
-        return shrink_row<2, 1>;
+        return shrink_row<Sum, 2, 1>;
     case 4 * 4 + 1:
-        return shrink_row<4, 1>;
+        return shrink_row<Sum, 4, 1>;
     case 3 * 4 + 3:
-        return shrink_row<3, 3>;
+        return shrink_row<Sum, 3, 3>;
     case 4 * 4 + 3:
-        return shrink_row<4, 3>;
+        return shrink_row<Sum, 4, 3>;
     default:
         throw std::logic_error("no shrink for " + std::to_string(layout.channels) +
                                " channels to " + std::to_string(layout.written));
     }
 }
 
-} // namespace
-
-bool box_shrinks(const FrameFormat& format) {
-    return format.packing != Packing::Samples || format.samples.bytes == 1;
+template <typename Sum>
+void shrink_rows(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
+                 int factor, std::vector<Sum>& sums, cv::Mat& shrunk) {
+    const ShrinkLayout layout = layout_of(format);
+    const RowShrink<Sum> shrink = row_shrink<Sum>(layout);
+    for (int row = 0; row < shrunk.rows; ++row) {
+        const int y0 = area.y + row * factor;
+        // Like the last column, the last row takes what is left.
+        const int y1 = row + 1 < shrunk.rows ? y0 + factor : area.y + area.height;
+        const int skipped = sum_rows(frame, format, area, y0, y1, sums);
+        shrink(layout.read, sums.data() + static_cast<ptrdiff_t>(skipped) * layout.channels,
+               area.width, factor, static_cast<uint32_t>((y1 - y0) * format.samples.level_scale),
+               shrunk.cols, shrunk.ptr(row));
+    }
 }
+
+} // namespace
 
 void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
                 int factor, cv::Size size, BoxShrinkRows& rows, cv::Mat& shrunk) {
-    const ShrinkLayout layout = layout_of(format);
-    const RowShrink shrink = row_shrink(layout);
-    shrunk.create(size, CV_8UC(layout.written));
-    for (int row = 0; row < size.height; ++row) {
-        const int y0 = area.y + row * factor;
-        // Like the last column, the last row takes what is left.
-        const int y1 = row + 1 < size.height ? y0 + factor : area.y + area.height;
-        const int skipped = sum_rows(frame, format, area, y0, y1, rows);
-        shrink(layout.read, rows.sums.data() + static_cast<ptrdiff_t>(skipped) * layout.channels,
-               area.width, factor, static_cast<uint32_t>((y1 - y0) * format.samples.level_scale),
-               size.width, shrunk.ptr(row));
+    shrunk.create(size, CV_8UC(layout_of(format).written));
+    // A band of 16-bit samples overflows 16-bit sums.
+    if (format.packing == Packing::Samples && format.samples.bytes == 2) {
+        shrink_rows(frame, format, area, factor, rows.wide_sums, shrunk);
+    } else {
+        shrink_rows(frame, format, area, factor, rows.sums, shrunk);
     }
 }
 

@@ -12,7 +12,7 @@
 // is converted: the detector needs a picture a few times smaller than the
 // frame, and converting or unpacking the whole frame first costs several
 // times more (packed frames: several channels to a pixel, or 10-bit
-// packing). 8-bit planes are shrunk this way too: OpenCV's area shrink by
+// packing). Planes of samples are shrunk this way too: OpenCV's area shrink by
 // three or more takes each pixel through a table of offsets, several times
 // slower than summing whole rows.
 namespace veilcam {
@@ -23,11 +23,9 @@ inline constexpr int kMostBoxShrink = 32;
 
 // Kept between detection frames.
 struct BoxShrinkRows {
-    std::vector<uint16_t> sums; // a band of rows summed, sample by sample
+    std::vector<uint16_t> sums;      // a band of rows summed, sample by sample
+    std::vector<uint32_t> wide_sums; // the same for 16-bit samples
 };
-
-// Whether plane 0 of `format` is shrunk this way rather than as an image.
-bool box_shrinks(const FrameFormat& format);
 
 // `area` of plane 0 (starting on an even pixel) shrunk by `factor` each way
 // to `size` (the area's size over the factor, rounded either way) into

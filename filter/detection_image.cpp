@@ -68,7 +68,7 @@ void scale_for_detection(const obs_source_frame& frame, const FrameFormat& forma
     // OpenCV halves an image faster than the box shrink does, whatever its
     // channels, where the samples need no unpacking.
     const bool halved = factor == 2 && format.packing == Packing::Samples;
-    if (factor >= 2 && !halved && box_shrinks(format)) {
+    if (factor >= 2 && !halved) {
         box_shrink(frame, format, area, factor, scaled_size(area.size(), scale), images.box_rows,
                    images.detection);
         return;
