@@ -1,11 +1,13 @@
 #include "filter/box_shrink.hpp"
 
 #include "filter/packed_10bit.hpp"
+#include "filter/region_resample.hpp"
 
 #include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace veilcam {
 namespace {
@@ -34,36 +36,6 @@ ShrinkLayout layout_of(const FrameFormat& format) {
     return layout;
 }
 
-// Sums `rows` rows of `count` samples from `first` on, `stride` bytes apart,
-// sample by sample into `sums`, a block of columns at a time: each sample is
-// read once and each sum written once. Summed a row at a time, the sums were
-// read and written again for every row, which took most of a shrink's time.
-template <typename Sample, typename Sum>
-void sum_band(const uint8_t* first, size_t stride, int rows, size_t count, Sum* __restrict sums) {
-    constexpr size_t kColumns = 64;
-    auto row_at = [&](int r) {
-        return reinterpret_cast<const Sample*>(first + static_cast<size_t>(r) * stride);
-    };
-    size_t x = 0;
-    for (; x + kColumns <= count; x += kColumns) {
-        Sum block[kColumns] = {};
-        for (int r = 0; r < rows; ++r) {
-            const Sample* row = row_at(r) + x;
-            for (size_t i = 0; i < kColumns; ++i) {
-                block[i] = static_cast<Sum>(block[i] + row[i]);
-            }
-        }
-        std::copy_n(block, kColumns, sums + x);
-    }
-    for (; x < count; ++x) {
-        Sum sum = 0;
-        for (int r = 0; r < rows; ++r) {
-            sum = static_cast<Sum>(sum + row_at(r)[x]);
-        }
-        sums[x] = sum;
-    }
-}
-
 // Sums rows [y0, y1) of `area`, sample by sample, into `sums` as unpacked
 // from the first pixel of the area's first group; returns that pixel's offset
 // from the area's start.
@@ -76,11 +48,9 @@ int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const cv:
         sums.resize(count);
         const uint8_t* first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
                                static_cast<size_t>(area.x) * channels * format.samples.bytes;
-        if (format.samples.bytes == 1) {
-            sum_band<uint8_t>(first, frame.linesize[0], y1 - y0, count, sums.data());
-        } else {
-            sum_band<uint16_t>(first, frame.linesize[0], y1 - y0, count, sums.data());
-        }
+        // 16-bit samples are summed in 32 bits, bytes in 16.
+        using Sample = std::conditional_t<sizeof(Sum) == 4, uint16_t, uint8_t>;
+        sum_band<Sample>(first, frame.linesize[0], y1 - y0, count, sums.data());
         return 0;
     }
     const int group = packed_group_pixels(format.packing);
@@ -185,9 +155,9 @@ template <typename Sum> RowShrink<Sum> row_shrink(const ShrinkLayout& layout) {
 }
 
 template <typename Sum>
-void shrink_rows(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
-                 int factor, std::vector<Sum>& sums, cv::Mat& shrunk) {
-    const ShrinkLayout layout = layout_of(format);
+void shrink_rows(const obs_source_frame& frame, const FrameFormat& format,
+                 const ShrinkLayout& layout, const cv::Rect& area, int factor,
+                 std::vector<Sum>& sums, cv::Mat& shrunk) {
     const RowShrink<Sum> shrink = row_shrink<Sum>(layout);
     for (int row = 0; row < shrunk.rows; ++row) {
         const int y0 = area.y + row * factor;
@@ -204,12 +174,13 @@ void shrink_rows(const obs_source_frame& frame, const FrameFormat& format, const
 
 void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
                 int factor, cv::Size size, BoxShrinkRows& rows, cv::Mat& shrunk) {
-    shrunk.create(size, CV_8UC(layout_of(format).written));
+    const ShrinkLayout layout = layout_of(format);
+    shrunk.create(size, CV_8UC(layout.written));
     // A band of 16-bit samples overflows 16-bit sums.
     if (format.packing == Packing::Samples && format.samples.bytes == 2) {
-        shrink_rows(frame, format, area, factor, rows.wide_sums, shrunk);
+        shrink_rows(frame, format, layout, area, factor, rows.wide_sums, shrunk);
     } else {
-        shrink_rows(frame, format, area, factor, rows.sums, shrunk);
+        shrink_rows(frame, format, layout, area, factor, rows.sums, shrunk);
     }
 }
 

@@ -50,6 +50,12 @@ struct WrittenSamples {
 void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
                    WrittenSamples written = {}, int paired = -1);
 
+// Sums `rows` rows of `count` samples (bytes, or 16-bit samples) from
+// `first` on, `stride` bytes apart, sample by sample into `sums`: a band's
+// column sums, for pixelation and for shrinking by whole factors.
+template <typename Sample, typename Sum>
+void sum_band(const uint8_t* first, size_t stride, int rows, size_t count, Sum* sums);
+
 // Pixelation band by band, for samples read and written elsewhere (packed
 // 10-bit words, never unpacked whole): the bands down a view of `rows` rows,
 // band j's rows, and one band's block means from its column sums `sums` (a
