@@ -236,9 +236,9 @@ void band_means(const Sum* sums, int cols, int cn, int pixel_size, int paired, i
 }
 
 // One band of blocks, rows [y0, y1): the band's column sums, then the
-// block means make one row that is
-// copied over the band. The `paired` channel's samples of even and of odd
-// pixels make blocks apart, of their own samples.
+// block means make one row that is copied over the band. The `paired`
+// channel's samples of even and of odd pixels make blocks apart, of their
+// own samples.
 template <typename T, typename Sum>
 void pixelate_band(cv::Mat& view, int y0, int y1, int pixel_size, int paired,
                    const WrittenSamples& written, Sum* sums, const T* kept_mask, T* block_row) {
