@@ -88,11 +88,14 @@ bool search_shift(const LevelGrid& before, const LevelGrid& now, const GridArea&
     std::array<float, (2 * kMostSteps + 1) * (2 * kMostSteps + 1)> coarse;
     size_t tried = 0;
     cv::Point best = guess;
-    float least = -1.0f;
+    float least = -1.0f, at_guess = -1.0f;
     for (int ky = -radius; ky <= radius; ++ky) {
         for (int kx = -radius; kx <= radius; ++kx) {
             const cv::Point at = guess + cv::Point(kx, ky) * kCoarseStep;
             const float d = difference(before, now, area, at.x, at.y, sparse);
+            if (kx == 0 && ky == 0) {
+                at_guess = d;
+            }
             if (d >= 0.0f) {
                 coarse[tried++] = d;
                 if (least < 0.0f || d < least) {
@@ -107,19 +110,28 @@ bool search_shift(const LevelGrid& before, const LevelGrid& now, const GridArea&
     }
     std::nth_element(coarse.begin(), coarse.begin() + tried / 2, coarse.begin() + tried);
     const float typical = coarse[tried / 2];
+    // Point by point around the best coarse shift, each difference kept: the
+    // middle one is the coarse search's, and those beside the best are needed
+    // again to lay the shift between points.
     const cv::Point around = best;
-    least = -1.0f;
+    float near[3][3];
     for (int dy = -1; dy <= 1; ++dy) {
         for (int dx = -1; dx <= 1; ++dx) {
             const cv::Point at = around + cv::Point(dx, dy);
-            const float d = difference(before, now, area, at.x, at.y, sparse);
+            near[dy + 1][dx + 1] =
+                dx == 0 && dy == 0 ? least : difference(before, now, area, at.x, at.y, sparse);
+        }
+    }
+    least = -1.0f;
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            const float d = near[dy + 1][dx + 1];
             if (d >= 0.0f && (least < 0.0f || d < least)) {
                 least = d;
-                best = at;
+                best = around + cv::Point(dx, dy);
             }
         }
     }
-    const float at_guess = difference(before, now, area, guess.x, guess.y, sparse);
     if (at_guess >= 0.0f && at_guess * kGuessFavour <= least) {
         least = at_guess;
         best = guess;
@@ -134,7 +146,10 @@ bool search_shift(const LevelGrid& before, const LevelGrid& now, const GridArea&
     shift = cv::Point2f(best);
     if (best != guess) {
         auto at = [&](int dx, int dy) {
-            return difference(before, now, area, best.x + dx, best.y + dy, sparse);
+            const cv::Point from_around = best + cv::Point(dx, dy) - around;
+            return std::abs(from_around.x) <= 1 && std::abs(from_around.y) <= 1
+                       ? near[from_around.y + 1][from_around.x + 1]
+                       : difference(before, now, area, best.x + dx, best.y + dy, sparse);
         };
         shift +=
             cv::Point2f(vertex(at(-1, 0), least, at(1, 0)), vertex(at(0, -1), least, at(0, 1)));
