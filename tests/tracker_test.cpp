@@ -139,13 +139,16 @@ TEST(FrameMotion, AStillPictureStaysWhereItIsAndAMovedOneMovesAsFar) {
     cv::Mat grey;
     cv::cvtColor(test::load_sample("2008_002079.jpg"), grey, cv::COLOR_BGR2GRAY);
     cv::resize(grey, grey, {160, 100}, 0, 0, cv::INTER_AREA);
-    auto view = [&](cv::Point offset) {
+    cv::Mat fine; // the same enlarged smoothly, for views half a point apart
+    cv::resize(grey, fine, {320, 200}, 0, 0, cv::INTER_LINEAR);
+    auto view = [&](cv::Point offset, const cv::Mat& picture = {}) {
+        const int step = picture.empty() ? 1 : 2;
         LevelGrid grid;
         grid.frame = {1280, 720};
         for (int y = 0; y < LevelGrid::kRows; ++y) {
             for (int x = 0; x < LevelGrid::kColumns; ++x) {
                 grid.levels[y * LevelGrid::kColumns + x] =
-                    grey.at<uint8_t>(offset + cv::Point(x, y));
+                    (step == 1 ? grey : picture).at<uint8_t>(offset + cv::Point(x, y) * step);
             }
         }
         return grid;
@@ -166,6 +169,16 @@ TEST(FrameMotion, AStillPictureStaysWhereItIsAndAMovedOneMovesAsFar) {
     ASSERT_TRUE(measure_shift(still, moved, face, {}, 80, shift));
     EXPECT_NEAR(shift.x, 30, 3);
     EXPECT_NEAR(shift.y, -20, 3);
+    // Half a point between: the shift is laid between the points around it.
+    const struct {
+        cv::Point to;
+        cv::Point2f shift; // in pixels, 5 a half point
+    } half_moves[] = {{{27, 31}, {25, -15}}, {{35, 25}, {-15, 15}}, {{29, 25}, {15, 15}}};
+    for (const auto& move : half_moves) {
+        ASSERT_TRUE(measure_shift(view({32, 28}, fine), view(move.to, fine), face, {}, 80, shift));
+        EXPECT_NEAR(shift.x, move.shift.x, 2.5) << move.to;
+        EXPECT_NEAR(shift.y, move.shift.y, 2.5) << move.to;
+    }
 }
 
 } // namespace
