@@ -99,28 +99,35 @@ void sum_packed_rows(Packing packing, const uint8_t* plane, size_t linesize, int
     sums.resize(static_cast<size_t>(words) * 3);
     const int lowest = lowest_bit(packing);
     const uint8_t* const first_row = plane + static_cast<size_t>(y0) * linesize + skipped;
-    // A block of words at a time down every row, each field's sums apart
-    // where the compiler vectorises them: each word is read once and each sum
-    // written once. Summed a row at a time, the sums were read and written
-    // again for every row.
+    // A block of words at a time down several rows, each field's sums apart
+    // where the compiler vectorises them: each word is read once and each
+    // sum written once a few rows. Summed a row at a time, the sums were read
+    // and written again for every row; down every row of a deep band at
+    // once, every read missed the caches.
     constexpr int kWords = 16;
-    for (int block = 0; block < words; block += kWords) {
-        const int count = std::min(kWords, words - block);
-        Sum fields[3][kWords] = {};
-        for (int y = y0; y < y1; ++y) {
-            const uint8_t* row =
-                first_row + static_cast<size_t>(y - y0) * linesize + static_cast<size_t>(block) * 4;
-            for (int w = 0; w < count; ++w) {
-                const uint32_t word = read_word(row + static_cast<ptrdiff_t>(w) * 4) >> lowest;
-                fields[0][w] = static_cast<Sum>(fields[0][w] + (word & kTenBits));
-                fields[1][w] = static_cast<Sum>(fields[1][w] + (word >> 10 & kTenBits));
-                fields[2][w] = static_cast<Sum>(fields[2][w] + (word >> 20 & kTenBits));
+    constexpr int kRowsAtOnce = 16;
+    for (int top = y0; top < y1; top += kRowsAtOnce) {
+        const int bottom = std::min(top + kRowsAtOnce, y1);
+        for (int block = 0; block < words; block += kWords) {
+            const int count = std::min(kWords, words - block);
+            Sum fields[3][kWords] = {};
+            for (int y = top; y < bottom; ++y) {
+                const uint8_t* row = first_row + static_cast<size_t>(y - y0) * linesize +
+                                     static_cast<size_t>(block) * 4;
+                for (int w = 0; w < count; ++w) {
+                    const uint32_t word = read_word(row + static_cast<ptrdiff_t>(w) * 4) >> lowest;
+                    fields[0][w] = static_cast<Sum>(fields[0][w] + (word & kTenBits));
+                    fields[1][w] = static_cast<Sum>(fields[1][w] + (word >> 10 & kTenBits));
+                    fields[2][w] = static_cast<Sum>(fields[2][w] + (word >> 20 & kTenBits));
+                }
             }
-        }
-        Sum* out = sums.data() + static_cast<size_t>(block) * 3;
-        for (int w = 0; w < count; ++w) {
-            for (int f = 0; f < 3; ++f) {
-                out[3 * w + f] = fields[f][w];
+            Sum* out = sums.data() + static_cast<size_t>(block) * 3;
+            const bool onto = top > y0;
+            for (int w = 0; w < count; ++w) {
+                for (int f = 0; f < 3; ++f) {
+                    out[3 * w + f] =
+                        onto ? static_cast<Sum>(out[3 * w + f] + fields[f][w]) : fields[f][w];
+                }
             }
         }
     }
