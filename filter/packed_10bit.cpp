@@ -1,5 +1,7 @@
 #include "filter/packed_10bit.hpp"
 
+#include "filter/region_resample.hpp"
+
 #include <algorithm>
 #include <cstring>
 
@@ -102,12 +104,10 @@ void sum_packed_rows(Packing packing, const uint8_t* plane, size_t linesize, int
     // A block of words at a time down several rows, each field's sums apart
     // where the compiler vectorises them: each word is read once and each
     // sum written once a few rows. Summed a row at a time, the sums were read
-    // and written again for every row; down every row of a deep band at
-    // once, every read missed the caches.
+    // and written again for every row.
     constexpr int kWords = 16;
-    constexpr int kRowsAtOnce = 16;
-    for (int top = y0; top < y1; top += kRowsAtOnce) {
-        const int bottom = std::min(top + kRowsAtOnce, y1);
+    for (int top = y0; top < y1; top += kBandRowsAtOnce) {
+        const int bottom = std::min(top + kBandRowsAtOnce, y1);
         for (int block = 0; block < words; block += kWords) {
             const int count = std::min(kWords, words - block);
             Sum fields[3][kWords] = {};

@@ -298,17 +298,7 @@ void reduce_smooth_enlarge_samples(cv::Mat& view, cv::Size small_size, ResampleS
     enlarge_bilinear<T>(smoothed, view, scratch, written);
 }
 
-} // namespace
-
-namespace {
-
 constexpr size_t kBandColumns = 64;
-// Rows summed down a block of columns at once: each row is a stream of
-// reads the processor fetches ahead, and it follows only so many at a time.
-// Down a deep band (a large face's pixels) every read missed the caches: a
-// 3840x2160 RGBA frame hiding five faces took 4.1 ms, 2.2 ms summed 16 rows
-// at a time.
-constexpr int kRowsAtOnce = 16;
 
 // Columns [x, x + count) of rows [0, rows) of a band, count at most
 // kBandColumns, summed in a block the compiler keeps in registers where
@@ -338,9 +328,9 @@ void sum_band(const uint8_t* first, size_t stride, int rows, size_t count, Sum* 
     // once and each sum written once a few rows. Summed a row at a time, the
     // sums were read and written again for every row, which took most of a
     // 3840x2160 shrink's time.
-    for (int r0 = 0; r0 < rows; r0 += kRowsAtOnce) {
+    for (int r0 = 0; r0 < rows; r0 += kBandRowsAtOnce) {
         const uint8_t* top = first + static_cast<size_t>(r0) * stride;
-        const int deep = std::min(kRowsAtOnce, rows - r0);
+        const int deep = std::min(kBandRowsAtOnce, rows - r0);
         size_t x = 0;
         for (; x + kBandColumns <= count; x += kBandColumns) {
             sum_columns<Sample>(top, stride, deep, x, kBandColumns, r0 > 0, sums);

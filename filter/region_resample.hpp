@@ -50,6 +50,13 @@ struct WrittenSamples {
 void pixelate_view(cv::Mat& view, int pixel_size, ResampleScratch& scratch,
                    WrittenSamples written = {}, int paired = -1);
 
+// Rows a band is summed down at once, a block of columns (or of packed
+// words) at a time: each row is a stream of reads the processor fetches
+// ahead, and it follows only so many at a time. Down every row of a deep
+// band (a large face's pixels) every read missed the caches: a 3840x2160
+// RGBA frame hiding five faces took 4.1 ms, 2.2 ms summed 16 rows at a time.
+inline constexpr int kBandRowsAtOnce = 16;
+
 // Sums `rows` rows of `count` samples (bytes, or 16-bit samples) from
 // `first` on, `stride` bytes apart, sample by sample into `sums`: a band's
 // column sums, for pixelation and for shrinking by whole factors.
