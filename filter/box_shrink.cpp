@@ -2,6 +2,7 @@
 
 #include "filter/packed_10bit.hpp"
 #include "filter/region_resample.hpp"
+#include "filter/sse2.hpp"
 
 #include <algorithm>
 #include <array>
@@ -9,11 +10,6 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define VEILCAM_SSE2 1
-#endif
 
 namespace veilcam {
 namespace {
@@ -28,6 +24,14 @@ struct ShrinkLayout {
 
 ShrinkLayout layout_of(const FrameFormat& format) {
     ShrinkLayout layout;
+    if (format.packing != Packing::Samples) {
+        // Summed as the image needs them: luma (V210), or blue, green, red
+        // and a sum left 0 (R10L).
+        layout.channels = packed_pixel_sums(format.packing);
+        layout.written = layout.channels == 1 ? 1 : 3;
+        layout.read = {0, 1, 2};
+        return layout;
+    }
     layout.channels = format.planes[0].channels;
     const int luma = channel_holding(format, 0, Component::Y);
     if (luma >= 0) {
@@ -46,31 +50,32 @@ ShrinkLayout layout_of(const FrameFormat& format) {
 // eight sums at a time).
 constexpr size_t kReadPast = 8;
 
-// Sums rows [y0, y1) of `area`, sample by sample, into `sums` as unpacked
-// from the first pixel of the area's first group; returns that pixel's offset
-// from the area's start.
+// Sums rows [y0, y1) of `area`, sample by sample (packed: as
+// sum_packed_pixels does), into `sums` from the first pixel of the area's
+// first group; returns that pixel's offset from the area's start.
 template <typename Sum>
 int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area, int y0,
              int y1, std::vector<Sum>& sums) {
-    const int channels = format.planes[0].channels;
-    if (format.packing == Packing::Samples) {
-        const size_t count = static_cast<size_t>(area.width) * channels;
-        sums.resize(count + kReadPast);
-        const uint8_t* first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                               static_cast<size_t>(area.x) * channels * format.samples.bytes;
-        // 16-bit samples are summed in 32 bits, bytes in 16.
-        using Sample = std::conditional_t<sizeof(Sum) == 4, uint16_t, uint8_t>;
-        sum_band<Sample>(first, frame.linesize[0], y1 - y0, count, sums.data());
-        return 0;
+    // 16-bit samples are summed in 32 bits; bytes and packed 10-bit fields
+    // in 16.
+    if constexpr (sizeof(Sum) == 2) {
+        if (format.packing != Packing::Samples) {
+            const int group = packed_group_pixels(format.packing);
+            const int x0 = area.x / group * group;
+            sum_packed_pixels(format.packing, frame.data[0], frame.linesize[0], y0, y1,
+                              packed_row_bytes(format.packing, x0), area.x + area.width - x0, sums);
+            sums.resize(sums.size() + kReadPast);
+            return area.x - x0;
+        }
     }
-    const int group = packed_group_pixels(format.packing);
-    const int x0 = area.x / group * group;
-    const int words =
-        static_cast<int>(packed_row_bytes(format.packing, area.x + area.width - x0) / 4);
-    sum_packed_rows(format.packing, frame.data[0], frame.linesize[0], y0, y1,
-                    packed_row_bytes(format.packing, x0), words, sums);
-    sums.resize(static_cast<size_t>(words) * 3 + kReadPast);
-    return area.x - x0;
+    const int channels = format.planes[0].channels;
+    const size_t count = static_cast<size_t>(area.width) * channels;
+    sums.resize(count + kReadPast);
+    const uint8_t* first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
+                           static_cast<size_t>(area.x) * channels * format.samples.bytes;
+    using Sample = std::conditional_t<sizeof(Sum) == 4, uint16_t, uint8_t>;
+    sum_band<Sample>(first, frame.linesize[0], y1 - y0, count, sums.data());
+    return 0;
 }
 
 // Dividing each pixel took most of the time: sums are divided by
@@ -152,10 +157,10 @@ template <int Factor> __m128i one_block(const uint16_t* sums, int factor) {
 }
 
 // Means in 16 bits (the totals plus half the divisor, times its reciprocal
-// in 16 bits, the top half kept) are within a quarter level up to this
-// divisor, where totals of 8-bit samples (or of 10-bit ones, at a quarter
-// of their level) still fit.
-constexpr uint32_t kMostVectorDivisor = 128;
+// in 16 bits, the top half kept) are within half a level while the totals
+// plus half the divisor fit: up to this divisor, since a sample is less
+// than 256 times its level scale (a 6x6 block of 10-bit samples takes 144).
+constexpr uint32_t kMostVectorDivisor = 255;
 
 // The means of whole blocks from `sums` on into `out`, for the luma channel
 // (`Written` 1) or blue, green and red read as they lie or red first;

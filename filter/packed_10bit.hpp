@@ -31,10 +31,20 @@ void pack_area(Packing packing, const cv::Mat& samples, uint8_t* plane, size_t l
 
 // Sums rows [y0, y1) of a packed plane, `words` words of each from byte
 // `skipped` on, sample by sample into `sums`, in the order unpacking gives
-// them: field s of word w is sample 3w + s. 16-bit sums hold 64 rows.
-template <typename Sum>
+// them: field s of word w is sample 3w + s.
 void sum_packed_rows(Packing packing, const uint8_t* plane, size_t linesize, int y0, int y1,
-                     size_t skipped, int words, std::vector<Sum>& sums);
+                     size_t skipped, int words, std::vector<uint32_t>& sums);
+
+// The sums sum_packed_pixels makes a pixel: V210's luma alone, or R10L's
+// blue, green and red and a fourth left 0.
+int packed_pixel_sums(Packing packing);
+
+// Sums rows [y0, y1) of a packed plane pixel by pixel into `sums`, `pixels`
+// pixels from byte `skipped` on (V210: as many whole groups), what the
+// detection image needs of each: packed_pixel_sums(packing) a pixel. Up to
+// 64 rows.
+void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, int y0, int y1,
+                       size_t skipped, int pixels, std::vector<uint16_t>& sums);
 
 // `count` words packed from `samples` (three a word, as unpacked), their
 // spare bits clear.
