@@ -3,6 +3,7 @@
 #include "filter/box_shrink.hpp"
 #include "filter/channel_copy.hpp"
 #include "filter/detection_colour.hpp"
+#include "filter/packed_10bit.hpp"
 #include "filter/plane_samples.hpp"
 
 #include <opencv2/imgproc.hpp>
@@ -34,6 +35,12 @@ cv::Size scaled_size(cv::Size size, double scale) {
 
 void make_working_area(const obs_source_frame& frame, const FrameFormat& format,
                        const cv::Rect& area, DetectionImages& images) {
+    if (format.packing != Packing::Samples) {
+        // Unpacked to 16 bits, then converted, took most of a tile's image.
+        unpack_for_detection(format.packing, frame.data[0], frame.linesize[0], area,
+                             images.working);
+        return;
+    }
     const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
     if (plane0.empty()) {
         images.working.release();
@@ -73,10 +80,11 @@ void scale_for_detection(const obs_source_frame& frame, const FrameFormat& forma
                    images.detection);
         return;
     }
-    if (scale < 1.0 && (format.to_bgr < 0 || halved)) {
+    if (scale < 1.0 && format.packing == Packing::Samples && (format.to_bgr < 0 || halved)) {
         // Shrunk first, then made grey or BGR: a fraction of the work, the
         // same picture. (At other factors than two, four channels shrink
-        // slower than three: RGBA is converted first.)
+        // slower than three: RGBA is converted first; packed 10-bit samples
+        // are unpacked straight to 8 bits first.)
         const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
         cv::resize(plane0, images.shrunk, scaled_size(plane0.size(), scale), 0, 0,
                    interpolation_for(scale));

@@ -65,6 +65,11 @@ uint32_t r10l_channel(uint32_t word, int c) {
     return word >> (kR10LBlue + 10 * c) & kTenBits;
 }
 
+// A 10-bit level at 8 bits, its half levels made even.
+uint8_t eight_bits(uint32_t level) {
+    return static_cast<uint8_t>(std::min<uint32_t>((level + 1 + (level >> 2 & 1)) >> 2, 255));
+}
+
 // Pixels [from, to) summed one at a time over `rows` rows from `first` on:
 // what a vector cannot take.
 void sum_pixels_one_by_one(Packing packing, const uint8_t* first, size_t linesize, int rows,
@@ -122,6 +127,49 @@ void sum_v210_luma(const uint8_t* first, size_t linesize, int rows, uint16_t* ou
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6 * g), luma);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6 * g + 3),
                          _mm_unpackhi_epi64(luma, luma));
+    }
+}
+
+// 10-bit levels in 16-bit lanes at 8 bits, as eight_bits makes them.
+__m128i eight_bit_lanes(__m128i levels) {
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i odd = _mm_and_si128(_mm_srli_epi16(levels, 2), one);
+    return _mm_min_epi16(_mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(levels, one), odd), 2),
+                         _mm_set1_epi16(255));
+}
+
+// A V210 group's luma at 8 bits into `out`, four bytes at a time: one byte
+// past the group is written over.
+void v210_group_luma(const uint8_t* group, uint8_t* out) {
+    const __m128i luma =
+        eight_bit_lanes(v210_luma_lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(group))));
+    // Y0 Y1 Y2 0 Y3 Y4 Y5 0
+    const __m128i bytes =
+        _mm_packus_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(luma, _MM_SHUFFLE(1, 3, 2, 0)),
+                                             _MM_SHUFFLE(1, 3, 2, 0)),
+                         luma);
+    const auto first = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
+    const auto second = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_epi64(bytes, 32)));
+    std::memcpy(out, &first, 4);
+    std::memcpy(out + 3, &second, 4);
+}
+
+// Four R10L pixels at 8 bits, blue, green, red, into `out`, four bytes a
+// pixel: one byte past the fourth is written over.
+void r10l_pixels(const uint8_t* words, uint8_t* out) {
+    const __m128i low = _mm_set1_epi32(0x3FF);
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
+    const __m128i blue = _mm_and_si128(_mm_srli_epi32(in, kR10LBlue), low);
+    const __m128i green = _mm_and_si128(_mm_srli_epi32(in, kR10LGreen), low);
+    const __m128i red = _mm_srli_epi32(in, kR10LRed);
+    // Blue and red go to 8 bits in the two halves of a lane, green alone;
+    // each lane then holds blue | green << 8 | red << 16.
+    const __m128i blue_red = eight_bit_lanes(_mm_or_si128(blue, _mm_slli_epi32(red, 16)));
+    const __m128i pixels = _mm_or_si128(blue_red, _mm_slli_epi32(eight_bit_lanes(green), 8));
+    alignas(16) uint32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), pixels);
+    for (int p = 0; p < 4; ++p) {
+        std::memcpy(out + 3 * p, &lanes[p], 4);
     }
 }
 
@@ -270,6 +318,47 @@ void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, i
     }
 #endif
     sum_pixels_one_by_one(packing, first, linesize, rows, done, whole, sums.data());
+}
+
+void unpack_for_detection(Packing packing, const uint8_t* plane, size_t linesize,
+                          const cv::Rect& area, cv::Mat& image) {
+    const bool v210 = packing == Packing::V210;
+    image.create(area.size(), v210 ? CV_8UC1 : CV_8UC3);
+    const int end = area.x + area.width;
+    for (int y = 0; y < area.height; ++y) {
+        const uint8_t* row = plane + static_cast<size_t>(area.y + y) * linesize;
+        uint8_t* const out = image.ptr(y);
+        int x = area.x;
+        auto one_pixel = [&] {
+            const uint8_t* group = group_start(packing, row, x);
+            if (v210) {
+                out[x - area.x] = eight_bits(v210_luma(group, x % kV210GroupPixels));
+            } else {
+                for (int c = 0; c < 3; ++c) {
+                    out[3 * (x - area.x) + c] = eight_bits(r10l_channel(read_word(group), c));
+                }
+            }
+            ++x;
+        };
+#ifdef VEILCAM_SSE2
+        // Up to a whole group one at a time; then vectors, as long as a
+        // pixel follows to be written over the byte each writes past its own.
+        while (x < end && x % packed_group_pixels(packing) != 0) {
+            one_pixel();
+        }
+        const int step = v210 ? kV210GroupPixels : 4;
+        for (; x + step < end; x += step) {
+            if (v210) {
+                v210_group_luma(group_start(packing, row, x), out + (x - area.x));
+            } else {
+                r10l_pixels(group_start(packing, row, x), out + 3 * (x - area.x));
+            }
+        }
+#endif
+        while (x < end) {
+            one_pixel();
+        }
+    }
 }
 
 void pack_words(Packing packing, const uint16_t* samples, int count, uint32_t* words) {

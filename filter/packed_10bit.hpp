@@ -46,6 +46,12 @@ int packed_pixel_sums(Packing packing);
 void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, int y0, int y1,
                        size_t skipped, int pixels, std::vector<uint16_t>& sums);
 
+// `area` of a packed plane at 8 bits a sample, as the detector reads it:
+// V210's luma alone, or R10L's blue, green and red. Rounded as OpenCV
+// converts, half levels to the even one.
+void unpack_for_detection(Packing packing, const uint8_t* plane, size_t linesize,
+                          const cv::Rect& area, cv::Mat& image);
+
 // `count` words packed from `samples` (three a word, as unpacked), their
 // spare bits clear.
 void pack_words(Packing packing, const uint16_t* samples, int count, uint32_t* words);
