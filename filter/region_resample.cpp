@@ -195,25 +195,39 @@ int block_start(int j, int blocks, int size) {
     return (j * size + blocks - 1) / blocks;
 }
 
-// The block means of one band's column sums `sums` (`cn` channels a
-// pixel) in channel `c` over the pixels first, first + step, ... (`count`
-// of them, `blocks` blocks across), each written over its block's samples
-// of `block_row`.
-template <typename T, typename Sum>
-void block_means(const Sum* sums, int cn, int c, int first, int step, int count, int blocks,
-                 uint64_t rows, T* block_row) {
+// The block means of one band's column sums `sums` over the sums
+// `stride` apart (`Stride` where known when compiling, else 0), `count` of
+// them, `blocks` blocks across, each written over its block's samples of
+// `block_row`.
+template <int Stride, typename T, typename Sum>
+void block_means(const Sum* sums, int stride, int count, int blocks, uint64_t rows, T* block_row) {
+    const ptrdiff_t apart = Stride > 0 ? Stride : stride;
     for (int b = 0; b < blocks; ++b) {
         const int k0 = block_start(b, blocks, count);
         const int k1 = block_start(b + 1, blocks, count);
         const uint64_t samples = rows * static_cast<uint64_t>(k1 - k0);
         uint64_t sum = 0;
         for (int k = k0; k < k1; ++k) {
-            sum += sums[(first + k * step) * cn + c];
+            sum += sums[k * apart];
         }
         const auto mean = static_cast<T>((sum + samples / 2) / samples);
         for (int k = k0; k < k1; ++k) {
-            block_row[(first + k * step) * cn + c] = mean;
+            block_row[k * apart] = mean;
         }
+    }
+}
+
+// The same in channel `c` of pixels first, first + step, ... (`cn`
+// channels a pixel): a plane's samples side by side, the commonest, are
+// summed and written as runs the compiler vectorises.
+template <typename T, typename Sum>
+void block_means(const Sum* sums, int cn, int c, int first, int step, int count, int blocks,
+                 uint64_t rows, T* block_row) {
+    const ptrdiff_t start = static_cast<ptrdiff_t>(first) * cn + c;
+    if (cn * step == 1) {
+        block_means<1>(sums + start, 1, count, blocks, rows, block_row + start);
+    } else {
+        block_means<0>(sums + start, cn * step, count, blocks, rows, block_row + start);
     }
 }
 
