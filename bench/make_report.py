@@ -154,7 +154,9 @@ def main(results_dir, output):
         "reads: planar frames are shrunk first and converted after; packed frames (YUY2, "
         "UYVY, YVYU, RGBA, BGRA, BGRX, BGR3, AYUV, V210, R10L) and planar frames' first "
         "planes are shrunk by whole factors straight from their bytes (luma for YUV, BGR for "
-        "RGB; OpenCV halves the unpacked ones), never converted or unpacked whole. I420's detection image "
+        "RGB; OpenCV halves the unpacked ones; V210's and R10L's words a vector at a time, only the "
+        "fields the image needs), never converted or unpacked whole; a tile shrunk by a fraction "
+        "is converted alone, V210 and R10L unpacked straight to 8 bits. I420's detection image "
         "reads its luma plane alone, a byte a pixel: a packed 4:2:2 frame holds twice those "
         "bytes, V210 2.7 times, a 4-byte RGB frame four times, which bounds how close they "
         "can come where the frame must come from memory. Ratios to I420 at each size: " +
