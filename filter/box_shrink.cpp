@@ -116,10 +116,10 @@ void whole_blocks(const Sum* __restrict sums, int blocks, int factor, const int 
 }
 
 #ifdef VEILCAM_SSE2
-// Whole blocks of pixels of three or four channels summed in 16 bits (BGR3,
-// R10L; RGBA, BGRA, BGRX, AYUV) shrunk a vector at a time. One pixel at a
-// time, reading each channel apart, took most of a 1920x1080 RGB frame's
-// shrink.
+// Whole blocks of pixels of three or four channels summed in 16 bits (BGR3;
+// RGBA, BGRA, BGRX, AYUV, and R10L with its fourth sum) shrunk a vector at
+// a time. One pixel at a time, reading each channel apart, took most of a
+// 1920x1080 RGB frame's shrink.
 
 // Two blocks of four-channel pixels side by side: a vector holds two
 // pixels' sums, so the two blocks are `factor` vectors, the first half's
