@@ -65,6 +65,19 @@ uint32_t r10l_channel(uint32_t word, int c) {
     return word >> (kR10LBlue + 10 * c) & kTenBits;
 }
 
+// The samples of a pixel the detector reads: V210's luma, or R10L's blue,
+// green and red.
+int detected_channels(Packing packing) {
+    return packing == Packing::V210 ? 1 : 3;
+}
+
+// Sample c of those of pixel x of a packed row.
+uint32_t detected_sample(Packing packing, const uint8_t* row, int x, int c) {
+    const uint8_t* group = group_start(packing, row, x);
+    return packing == Packing::V210 ? v210_luma(group, x % kV210GroupPixels)
+                                    : r10l_channel(read_word(group), c);
+}
+
 // A 10-bit level at 8 bits, its half levels made even.
 uint8_t eight_bits(uint32_t level) {
     return static_cast<uint8_t>(std::min<uint32_t>((level + 1 + (level >> 2 & 1)) >> 2, 255));
@@ -74,19 +87,15 @@ uint8_t eight_bits(uint32_t level) {
 // what a vector cannot take.
 void sum_pixels_one_by_one(Packing packing, const uint8_t* first, size_t linesize, int rows,
                            int from, int to, uint16_t* sums) {
-    const int per_pixel = packing == Packing::V210 ? 1 : kR10LSums;
+    const int per_pixel = packed_pixel_sums(packing);
+    const int channels = detected_channels(packing);
     std::fill(sums + from * per_pixel, sums + to * per_pixel, uint16_t{0});
     for (int y = 0; y < rows; ++y) {
         const uint8_t* row = first + static_cast<size_t>(y) * linesize;
         for (int x = from; x < to; ++x) {
             uint16_t* sum = sums + x * per_pixel;
-            const uint8_t* group = group_start(packing, row, x);
-            if (packing == Packing::V210) {
-                sum[0] = static_cast<uint16_t>(sum[0] + v210_luma(group, x % kV210GroupPixels));
-                continue;
-            }
-            for (int c = 0; c < 3; ++c) {
-                sum[c] = static_cast<uint16_t>(sum[c] + r10l_channel(read_word(group), c));
+            for (int c = 0; c < channels; ++c) {
+                sum[c] = static_cast<uint16_t>(sum[c] + detected_sample(packing, row, x, c));
             }
         }
     }
@@ -128,6 +137,12 @@ void sum_v210_luma(const uint8_t* first, size_t linesize, int rows, uint16_t* ou
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6 * g + 3),
                          _mm_unpackhi_epi64(luma, luma));
     }
+}
+
+// The pixels a vector of four words holds: a V210 group, or four R10L
+// pixels.
+int vector_pixels(Packing packing) {
+    return packing == Packing::V210 ? kV210GroupPixels : 4;
 }
 
 // 10-bit levels in 16-bit lanes at 8 bits, as eight_bits makes them.
@@ -307,12 +322,12 @@ void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, i
 #ifdef VEILCAM_SSE2
     // Four vectors a row are a cache line.
     constexpr int kVectors = 4;
-    const int vector_pixels = packing == Packing::V210 ? kV210GroupPixels : 4;
-    for (; done + kVectors * vector_pixels <= whole; done += kVectors * vector_pixels) {
+    const int step = vector_pixels(packing);
+    for (; done + kVectors * step <= whole; done += kVectors * step) {
         sum_vectors<kVectors>(packing, first + packed_row_bytes(packing, done), linesize, rows,
                               sums.data() + static_cast<ptrdiff_t>(done) * per_pixel);
     }
-    for (; done + vector_pixels <= whole; done += vector_pixels) {
+    for (; done + step <= whole; done += step) {
         sum_vectors<1>(packing, first + packed_row_bytes(packing, done), linesize, rows,
                        sums.data() + static_cast<ptrdiff_t>(done) * per_pixel);
     }
@@ -323,20 +338,16 @@ void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, i
 void unpack_for_detection(Packing packing, const uint8_t* plane, size_t linesize,
                           const cv::Rect& area, cv::Mat& image) {
     const bool v210 = packing == Packing::V210;
-    image.create(area.size(), v210 ? CV_8UC1 : CV_8UC3);
+    const int channels = detected_channels(packing);
+    image.create(area.size(), CV_8UC(channels));
     const int end = area.x + area.width;
     for (int y = 0; y < area.height; ++y) {
         const uint8_t* row = plane + static_cast<size_t>(area.y + y) * linesize;
         uint8_t* const out = image.ptr(y);
         int x = area.x;
         auto one_pixel = [&] {
-            const uint8_t* group = group_start(packing, row, x);
-            if (v210) {
-                out[x - area.x] = eight_bits(v210_luma(group, x % kV210GroupPixels));
-            } else {
-                for (int c = 0; c < 3; ++c) {
-                    out[3 * (x - area.x) + c] = eight_bits(r10l_channel(read_word(group), c));
-                }
+            for (int c = 0; c < channels; ++c) {
+                out[channels * (x - area.x) + c] = eight_bits(detected_sample(packing, row, x, c));
             }
             ++x;
         };
@@ -346,7 +357,7 @@ void unpack_for_detection(Packing packing, const uint8_t* plane, size_t linesize
         while (x < end && x % packed_group_pixels(packing) != 0) {
             one_pixel();
         }
-        const int step = v210 ? kV210GroupPixels : 4;
+        const int step = vector_pixels(packing);
         for (; x + step < end; x += step) {
             if (v210) {
                 v210_group_luma(group_start(packing, row, x), out + (x - area.x));
@@ -404,13 +415,13 @@ void write_packed_samples(Packing packing, const uint32_t* words, int first, int
 }
 
 int packed_pixel_level(Packing packing, const uint8_t* row, int x) {
-    const uint8_t* group = group_start(packing, row, x);
-    if (packing == Packing::V210) {
-        return static_cast<int>(v210_luma(group, x % kV210GroupPixels)) >> 2;
+    const int channels = detected_channels(packing);
+    uint32_t sum = 0;
+    for (int c = 0; c < channels; ++c) {
+        sum += detected_sample(packing, row, x, c);
     }
-    const uint32_t word = read_word(group);
-    return static_cast<int>(
-        (r10l_channel(word, 0) + r10l_channel(word, 1) + r10l_channel(word, 2)) / 12);
+    // 10-bit levels at a quarter; R10L's the mean of its three.
+    return static_cast<int>(sum / (4 * channels));
 }
 
 } // namespace veilcam
