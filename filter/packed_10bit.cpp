@@ -283,6 +283,8 @@ void sum_packed_rows(Packing packing, const uint8_t* plane, size_t linesize, int
         const int bottom = std::min(top + kBandRowsAtOnce, y1);
         for (int block = 0; block < words; block += kWords) {
             const int count = std::min(kWords, words - block);
+            fetch_rows_below(first_row + static_cast<size_t>(top - y0) * linesize, linesize,
+                             bottom - top, static_cast<size_t>(block) * 4, kWords * 4);
             uint32_t fields[3][kWords] = {};
             for (int y = top; y < bottom; ++y) {
                 const uint8_t* row = first_row + static_cast<size_t>(y - y0) * linesize +
@@ -324,6 +326,8 @@ void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, i
     constexpr int kVectors = 4;
     const int step = vector_pixels(packing);
     for (; done + kVectors * step <= whole; done += kVectors * step) {
+        fetch_rows_below(first, linesize, rows, packed_row_bytes(packing, done),
+                         kVectors * sizeof(__m128i));
         sum_vectors<kVectors>(packing, first + packed_row_bytes(packing, done), linesize, rows,
                               sums.data() + static_cast<ptrdiff_t>(done) * per_pixel);
     }

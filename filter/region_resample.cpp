@@ -347,6 +347,7 @@ void sum_band(const uint8_t* first, size_t stride, int rows, size_t count, Sum* 
         const int deep = std::min(kBandRowsAtOnce, rows - r0);
         size_t x = 0;
         for (; x + kBandColumns <= count; x += kBandColumns) {
+            fetch_rows_below(top, stride, deep, x * sizeof(Sample), kBandColumns * sizeof(Sample));
             sum_columns<Sample>(top, stride, deep, x, kBandColumns, r0 > 0, sums);
         }
         if (x < count) {
