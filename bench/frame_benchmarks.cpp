@@ -68,6 +68,17 @@ void copy_floor(benchmark::State& state, cv::Size size, video_format format) {
     }
 }
 
+// The least a detection image can cost: its first plane, all it reads
+// (luma alone for YUV, every channel of packed and RGB frames), read once.
+void read_floor(benchmark::State& state, cv::Size size, video_format format) {
+    const test::TestFrame& frame = frame_of(size, 5, format);
+    const cv::Mat plane0(static_cast<int>(frame.frame.height),
+                         static_cast<int>(frame.frame.linesize[0]), CV_8UC1, frame.frame.data[0]);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cv::sum(plane0));
+    }
+}
+
 // The check for a cut that every frame makes.
 void shot_check(benchmark::State& state, cv::Size size, video_format format) {
     const test::TestFrame& frame = frame_of(size, 5, format);
@@ -334,6 +345,7 @@ void register_all() {
                               format.format);
             RegisterBenchmark(("detection_image/" + where).c_str(), detection_image_stage, size,
                               format.format);
+            RegisterBenchmark(("read_floor/" + where).c_str(), read_floor, size, format.format);
             for (const int faces : kFaceCounts) {
                 const std::string with = where + "/" + std::to_string(faces) + "_faces";
                 RegisterBenchmark(("steady_frame/" + with).c_str(), steady_frame, size, faces,
