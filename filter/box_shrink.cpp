@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 namespace veilcam {
 namespace {
@@ -162,6 +163,18 @@ template <int Factor> __m128i one_block(const uint16_t* sums, int factor) {
 // than 256 times its level scale (a 6x6 block of 10-bit samples takes 144).
 constexpr uint32_t kMostVectorDivisor = 255;
 
+struct VectorMeans {
+    explicit VectorMeans(uint32_t divisor)
+        : rounding(_mm_set1_epi16(static_cast<int16_t>(divisor / 2))),
+          inverse(_mm_set1_epi16(static_cast<int16_t>((65536 + divisor / 2) / divisor))) {}
+
+    __m128i of(__m128i totals) const {
+        return _mm_mulhi_epu16(_mm_add_epi16(totals, rounding), inverse);
+    }
+
+    __m128i rounding, inverse;
+};
+
 // The means of whole blocks from `sums` on into `out`, for the luma channel
 // (`Written` 1) or blue, green and red read as they lie or red first;
 // returns how many were made (none where the channels or the divisor do not
@@ -182,10 +195,9 @@ int vector_blocks(const uint16_t* sums, int blocks, int factor, uint32_t divisor
         return 0;
     }
     const int pixels = Factor > 0 ? Factor : factor;
-    const __m128i rounding = _mm_set1_epi16(static_cast<int16_t>(divisor / 2));
-    const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>((65536 + divisor / 2) / divisor));
+    const VectorMeans means_of(divisor);
     auto bytes_of = [&](__m128i totals) {
-        __m128i means = _mm_mulhi_epu16(_mm_add_epi16(totals, rounding), inverse);
+        __m128i means = means_of.of(totals);
         if (red_first) {
             means = _mm_shufflehi_epi16(_mm_shufflelo_epi16(means, _MM_SHUFFLE(3, 0, 1, 2)),
                                         _MM_SHUFFLE(3, 0, 1, 2));
@@ -219,6 +231,50 @@ int vector_blocks(const uint16_t* sums, int blocks, int factor, uint32_t divisor
         return 2 * pairs;
     }
 }
+
+// Eight blocks' totals of the summed luma channel `read` (a pixel's sums
+// `Channels` apart), one to a 16-bit lane: SSE2 puts each in its lane
+// straight from a register.
+template <int Channels, int Factor, size_t... Lane>
+__m128i eight_luma_totals(const uint16_t* sums, int factor, int read,
+                          std::index_sequence<Lane...>) {
+    const int pixels = Factor > 0 ? Factor : factor;
+    auto total = [&](size_t block) {
+        const uint16_t* first = sums + block * pixels * Channels + read;
+        int sum = 0;
+        for (int x = 0; x < pixels; ++x) {
+            sum += first[x * Channels];
+        }
+        return sum;
+    };
+    __m128i totals = _mm_setzero_si128();
+    ((totals = _mm_insert_epi16(totals, total(Lane), Lane)), ...);
+    return totals;
+}
+
+// The means of whole blocks of one channel's sums (a plane's luma, packed
+// 4:2:2's, V210's) from `sums` on into `out`, eight at a time; returns how
+// many were made (none where the divisor does not allow it). One at a time,
+// each mean's 64-bit multiply took most of a V210 frame's shrink.
+template <int Channels, int Factor>
+int vector_luma_blocks(const uint16_t* sums, int blocks, int factor, uint32_t divisor, int read,
+                       uint8_t* out) {
+    if (divisor > kMostVectorDivisor) {
+        return 0;
+    }
+    const int pixels = Factor > 0 ? Factor : factor;
+    const VectorMeans means_of(divisor);
+    constexpr int kLanes = 8;
+    int done = 0;
+    for (; done + kLanes <= blocks; done += kLanes) {
+        const __m128i totals = eight_luma_totals<Channels, Factor>(
+            sums + static_cast<ptrdiff_t>(done) * pixels * Channels, factor, read,
+            std::make_index_sequence<kLanes>());
+        const __m128i means = means_of.of(totals);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done), _mm_packus_epi16(means, means));
+    }
+    return done;
+}
 #endif
 
 // The means of `blocks` whole blocks of `factor` pixels, `band` rows deep,
@@ -231,6 +287,8 @@ void shrink_blocks(const Sum* sums, int blocks, int factor, uint32_t band,
 #ifdef VEILCAM_SSE2
     if constexpr (std::is_same_v<Sum, uint16_t> && (Channels == 3 || Channels == 4)) {
         done = vector_blocks<Channels, Written, Factor>(sums, blocks, factor, divisor, read, out);
+    } else if constexpr (std::is_same_v<Sum, uint16_t> && Written == 1) {
+        done = vector_luma_blocks<Channels, Factor>(sums, blocks, factor, divisor, read[0], out);
     }
 #endif
     whole_blocks<Sum, Channels, Written, Factor>(
