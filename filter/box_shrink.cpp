@@ -157,6 +157,15 @@ template <int Factor> __m128i one_block(const uint16_t* sums, int factor) {
     return total;
 }
 
+// Eight totals, `total(0)` to `total(7)`, one to a 16-bit lane: SSE2 puts
+// each in its lane straight from a register.
+template <typename Total, size_t... Lane>
+__m128i eight_lanes(const Total& total, std::index_sequence<Lane...>) {
+    __m128i lanes = _mm_setzero_si128();
+    ((lanes = _mm_insert_epi16(lanes, total(Lane), Lane)), ...);
+    return lanes;
+}
+
 // Means in 16 bits (the totals plus half the divisor, times its reciprocal
 // in 16 bits, the top half kept) are within half a level while the totals
 // plus half the divisor fit: up to this divisor, since a sample is less
@@ -170,6 +179,11 @@ struct VectorMeans {
 
     __m128i of(__m128i totals) const {
         return _mm_mulhi_epu16(_mm_add_epi16(totals, rounding), inverse);
+    }
+
+    // Eight blocks' means from their totals, `total(0)` to `total(7)`.
+    template <typename Total> __m128i eight(const Total& total) const {
+        return of(eight_lanes(total, std::make_index_sequence<8>()));
     }
 
     __m128i rounding, inverse;
@@ -232,30 +246,38 @@ int vector_blocks(const uint16_t* sums, int blocks, int factor, uint32_t divisor
     }
 }
 
-// Eight totals, `total(0)` to `total(7)`, one to a 16-bit lane: SSE2 puts
-// each in its lane straight from a register.
-template <typename Total, size_t... Lane>
-__m128i eight_lanes(const Total& total, std::index_sequence<Lane...>) {
-    __m128i lanes = _mm_setzero_si128();
-    ((lanes = _mm_insert_epi16(lanes, total(Lane), Lane)), ...);
-    return lanes;
-}
+// Eight blocks' means from their totals as VectorMeans::eight makes them,
+// in floats, rounded half up as one at a time (the totals are never
+// negative): 16-bit samples' totals take more than 16 bits. A third slower
+// for bytes than in 16-bit lanes.
+struct FloatMeans {
+    explicit FloatMeans(uint32_t divisor)
+        : inverse(_mm_set1_ps(1.0f / static_cast<float>(divisor))), half(_mm_set1_ps(0.5f)) {}
+
+    template <typename Total> __m128i eight(const Total& total) const {
+        auto four = [&](size_t j) {
+            const __m128i totals =
+                _mm_setr_epi32(total(j), total(j + 1), total(j + 2), total(j + 3));
+            return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(totals), inverse), half));
+        };
+        return _mm_packs_epi32(four(0), four(4));
+    }
+
+    __m128 inverse, half;
+};
 
 // The means of whole blocks of one channel's sums (a plane's luma, packed
 // 4:2:2's, V210's) from `sums` on into `out`, eight at a time; returns how
 // many were made. One at a time, each mean's 64-bit multiply took most of
-// the shrink. 16-bit samples' totals take more than 16 bits: their means
-// are worked out in floats, rounded half up as one at a time (the totals
-// are never negative), a third slower for bytes than in 16-bit lanes.
+// the shrink.
 template <typename Sum, int Channels, int Factor>
 int vector_luma_blocks(const Sum* sums, int blocks, int factor, uint32_t divisor, int read,
                        uint8_t* out) {
-    if (sizeof(Sum) == 2 && divisor > kMostVectorDivisor) {
+    using Means = std::conditional_t<sizeof(Sum) == 2, VectorMeans, FloatMeans>;
+    if (std::is_same_v<Means, VectorMeans> && divisor > kMostVectorDivisor) {
         return 0;
     }
-    const VectorMeans narrow_means(divisor);
-    const __m128 inverse = _mm_set1_ps(1.0f / static_cast<float>(divisor));
-    const __m128 half = _mm_set1_ps(0.5f);
+    const Means means_of(divisor);
     const int pixels = Factor > 0 ? Factor : factor;
     const ptrdiff_t block = static_cast<ptrdiff_t>(pixels) * Channels;
     constexpr int kLanes = 8;
@@ -269,18 +291,7 @@ int vector_luma_blocks(const Sum* sums, int blocks, int factor, uint32_t divisor
             }
             return sum;
         };
-        __m128i means;
-        if constexpr (sizeof(Sum) == 2) {
-            means = narrow_means.of(eight_lanes(total, std::make_index_sequence<kLanes>()));
-        } else {
-            auto four_means = [&](size_t j) {
-                const __m128i totals =
-                    _mm_setr_epi32(total(j), total(j + 1), total(j + 2), total(j + 3));
-                return _mm_cvttps_epi32(
-                    _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(totals), inverse), half));
-            };
-            means = _mm_packs_epi32(four_means(0), four_means(4));
-        }
+        const __m128i means = means_of.eight(total);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done), _mm_packus_epi16(means, means));
     }
     return done;
