@@ -418,14 +418,25 @@ void write_packed_samples(Packing packing, const uint32_t* words, int first, int
                       row + static_cast<ptrdiff_t>(w0 + 1) * 4);
 }
 
-int packed_pixel_level(Packing packing, const uint8_t* row, int x) {
-    const int channels = detected_channels(packing);
-    uint32_t sum = 0;
-    for (int c = 0; c < channels; ++c) {
-        sum += detected_sample(packing, row, x, c);
+void packed_row_levels(Packing packing, const uint8_t* row, const int* columns, int count,
+                       uint8_t* levels) {
+    // A loop for each packing, dividing by constants: a frame's grid is
+    // thousands of points, and a call for each, dividing by the packing's
+    // channel count, took a seventh of a 1280x720 V210 frame's hiding.
+    // 10-bit levels at a quarter, R10L's the mean of its three.
+    if (packing == Packing::V210) {
+        for (int i = 0; i < count; ++i) {
+            const int x = columns[i];
+            levels[i] = static_cast<uint8_t>(
+                v210_luma(group_start(packing, row, x), x % kV210GroupPixels) / 4);
+        }
+        return;
     }
-    // 10-bit levels at a quarter; R10L's the mean of its three.
-    return static_cast<int>(sum / (4 * channels));
+    for (int i = 0; i < count; ++i) {
+        const uint32_t word = read_word(group_start(packing, row, columns[i]));
+        levels[i] = static_cast<uint8_t>(
+            (r10l_channel(word, 0) + r10l_channel(word, 1) + r10l_channel(word, 2)) / 12);
+    }
 }
 
 } // namespace veilcam

@@ -61,8 +61,10 @@ void pack_words(Packing packing, const uint16_t* samples, int count, uint32_t* w
 // row, the spare ones included, stays as it was.
 void write_packed_samples(Packing packing, const uint32_t* words, int first, int end, uint8_t* row);
 
-// Pixel x of a packed row on the 8-bit scale: its luma (V210), or the mean of
-// its red, green and blue (R10L).
-int packed_pixel_level(Packing packing, const uint8_t* row, int x);
+// Pixels columns[0..count) of a packed row on the 8-bit scale into
+// `levels`: their luma (V210), or the mean of their red, green and blue
+// (R10L).
+void packed_row_levels(Packing packing, const uint8_t* row, const int* columns, int count,
+                       uint8_t* levels);
 
 } // namespace veilcam

@@ -97,9 +97,7 @@ void check_rows(const obs_source_frame& frame, const FrameFormat& format) {
 void row_levels(const uint8_t* row, const FrameFormat& format, const int* columns, int count,
                 uint8_t* levels) {
     if (format.packing != Packing::Samples) {
-        for (int i = 0; i < count; ++i) {
-            levels[i] = static_cast<uint8_t>(packed_pixel_level(format.packing, row, columns[i]));
-        }
+        packed_row_levels(format.packing, row, columns, count, levels);
         return;
     }
     const int channels = format.planes[0].channels;
