@@ -77,14 +77,22 @@ void make_thumbnail(const obs_source_frame& frame, const FrameFormat& format,
         row_levels(frame.data[0] + y * frame.linesize[0], format, columns.data(),
                    LevelGrid::kColumns, &grid.levels[gy * LevelGrid::kColumns]);
     }
+    // A row of cells at a time, the grid's rows added down first: the
+    // compiler adds whole rows at once, where a cell at a time took a
+    // twentieth of a 1280x720 frame between detections.
     for (int row = 0; row < Thumbnail::kRows; ++row) {
+        std::array<uint16_t, LevelGrid::kColumns> down{};
+        for (int sy = 0; sy < kSamplesPerCellSide; ++sy) {
+            const uint8_t* levels =
+                &grid.levels[(row * kSamplesPerCellSide + sy) * LevelGrid::kColumns];
+            for (int gx = 0; gx < LevelGrid::kColumns; ++gx) {
+                down[gx] = static_cast<uint16_t>(down[gx] + levels[gx]);
+            }
+        }
         for (int column = 0; column < Thumbnail::kColumns; ++column) {
             int sum = 0;
-            for (int sy = 0; sy < kSamplesPerCellSide; ++sy) {
-                for (int sx = 0; sx < kSamplesPerCellSide; ++sx) {
-                    sum +=
-                        grid.at(column * kSamplesPerCellSide + sx, row * kSamplesPerCellSide + sy);
-                }
+            for (int sx = 0; sx < kSamplesPerCellSide; ++sx) {
+                sum += down[column * kSamplesPerCellSide + sx];
             }
             thumbnail.cells[row * Thumbnail::kColumns + column] =
                 static_cast<uint8_t>(sum / (kSamplesPerCellSide * kSamplesPerCellSide));
