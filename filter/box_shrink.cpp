@@ -18,9 +18,13 @@ namespace {
 // Which channels of the summed samples make the shrunk image's: the luma
 // channel, or blue, green and red.
 struct ShrinkLayout {
-    int channels = 0; // samples to a pixel, as unpacked
+    int channels = 0; // sums to a pixel
     int written = 0;
     std::array<int, 3> read{};
+    // Where each pixel's luma alone is summed of its bytes (packed 4:2:2,
+    // AYUV): its channel, and the bytes to a pixel.
+    int luma_of = -1;
+    int pixel_bytes = 0;
 };
 
 ShrinkLayout layout_of(const FrameFormat& format) {
@@ -38,6 +42,12 @@ ShrinkLayout layout_of(const FrameFormat& format) {
     if (luma >= 0) {
         layout.read[0] = luma;
         layout.written = 1;
+        if (layout.channels > 1 && format.samples.bytes == 1) {
+            layout.luma_of = luma;
+            layout.pixel_bytes = layout.channels;
+            layout.channels = 1;
+            layout.read[0] = 0;
+        }
     } else {
         layout.read = {channel_holding(format, 0, Component::B),
                        channel_holding(format, 0, Component::G),
@@ -51,15 +61,70 @@ ShrinkLayout layout_of(const FrameFormat& format) {
 // eight sums at a time).
 constexpr size_t kReadPast = 8;
 
+// Channel `channel` of `pixels` pixels of `Channels` bytes summed down
+// `rows` rows from `first` on into `sums`, a sum a pixel: the image is
+// luma alone, and every byte summed, then one sum in two or four read, took
+// most of a packed 4:2:2 or AYUV frame's image.
+template <int Channels>
+void sum_one_channel(const uint8_t* first, size_t stride, int rows, int pixels, int channel,
+                     uint16_t* sums) {
+    int x = 0;
+#ifdef VEILCAM_SSE2
+    // Sixteen pixels at a time: two vectors of sums.
+    constexpr int kPixels = 16;
+    const __m128i shift = _mm_cvtsi32_si128(8 * channel);
+    const __m128i low_bytes = Channels == 2 ? _mm_set1_epi16(0xFF) : _mm_set1_epi32(0xFF);
+    for (; x + kPixels <= pixels; x += kPixels) {
+        fetch_rows_below(first, stride, rows, static_cast<size_t>(x) * Channels,
+                         kPixels * Channels);
+        __m128i totals[2] = {};
+        for (int r = 0; r < rows; ++r) {
+            const auto* row = reinterpret_cast<const __m128i*>(
+                first + static_cast<size_t>(r) * stride + static_cast<size_t>(x) * Channels);
+            auto channel_of = [&](int v) {
+                return _mm_and_si128(Channels == 2 ? _mm_srl_epi16(_mm_loadu_si128(row + v), shift)
+                                                   : _mm_srl_epi32(_mm_loadu_si128(row + v), shift),
+                                     low_bytes);
+            };
+            for (int half = 0; half < 2; ++half) {
+                const __m128i eight =
+                    Channels == 2 ? channel_of(half)
+                                  : _mm_packs_epi32(channel_of(2 * half), channel_of(2 * half + 1));
+                totals[half] = _mm_add_epi16(totals[half], eight);
+            }
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + x), totals[0]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + x + 8), totals[1]);
+    }
+#endif
+    for (; x < pixels; ++x) {
+        unsigned total = 0;
+        for (int r = 0; r < rows; ++r) {
+            total += first[static_cast<size_t>(r) * stride + static_cast<size_t>(x) * Channels +
+                           channel];
+        }
+        sums[x] = static_cast<uint16_t>(total);
+    }
+}
+
 // Sums rows [y0, y1) of `area`, sample by sample (packed: as
-// sum_packed_pixels does), into `sums` from the first pixel of the area's
-// first group; returns that pixel's offset from the area's start.
+// sum_packed_pixels does; luma alone where `layout` says so), into `sums`
+// from the first pixel of the area's first group; returns that pixel's
+// offset from the area's start.
 template <typename Sum>
-int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area, int y0,
-             int y1, std::vector<Sum>& sums) {
+int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const ShrinkLayout& layout,
+             const cv::Rect& area, int y0, int y1, std::vector<Sum>& sums) {
     // 16-bit samples are summed in 32 bits; bytes and packed 10-bit fields
     // in 16.
     if constexpr (sizeof(Sum) == 2) {
+        if (layout.luma_of >= 0) {
+            sums.resize(static_cast<size_t>(area.width) + kReadPast);
+            const uint8_t* first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
+                                   static_cast<size_t>(area.x) * layout.pixel_bytes;
+            const auto sum = layout.pixel_bytes == 2 ? sum_one_channel<2> : sum_one_channel<4>;
+            sum(first, frame.linesize[0], y1 - y0, area.width, layout.luma_of, sums.data());
+            return 0;
+        }
         if (format.packing != Packing::Samples) {
             const int group = packed_group_pixels(format.packing);
             const int x0 = area.x / group * group;
@@ -381,7 +446,7 @@ void shrink_rows(const obs_source_frame& frame, const FrameFormat& format,
         const int y0 = area.y + row * factor;
         // Like the last column, the last row takes what is left.
         const int y1 = row + 1 < shrunk.rows ? y0 + factor : area.y + area.height;
-        const int skipped = sum_rows(frame, format, area, y0, y1, sums);
+        const int skipped = sum_rows(frame, format, layout, area, y0, y1, sums);
         shrink(layout.read, sums.data() + static_cast<ptrdiff_t>(skipped) * layout.channels,
                area.width, factor, static_cast<uint32_t>((y1 - y0) * format.samples.level_scale),
                shrunk.cols, shrunk.ptr(row));
