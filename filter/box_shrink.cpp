@@ -254,21 +254,17 @@ struct VectorMeans {
     __m128i rounding, inverse;
 };
 
-// The means of whole blocks from `sums` on into `out`, for the luma channel
-// (`Written` 1) or blue, green and red read as they lie or red first;
-// returns how many were made (none where the channels or the divisor do not
-// allow it). A block of three channels is written four bytes at a time,
-// the fourth overwritten by the next pixel made: the last pixel of a row is
-// always made after.
-template <int Channels, int Written, int Factor>
+// The means of whole blocks from `sums` on into `out`, blue, green and red
+// read as they lie or red first; returns how many were made (none where the
+// channels or the divisor do not allow it). A pixel is written four bytes
+// at a time, the fourth overwritten by the next pixel made: the last pixel
+// of a row is always made after.
+template <int Channels, int Factor>
 int vector_blocks(const uint16_t* sums, int blocks, int factor, uint32_t divisor,
-                  const int (&read)[Written], uint8_t* out) {
-    bool red_first = false;
-    if constexpr (Written == 3) {
-        red_first = read[0] == 2 && read[1] == 1 && read[2] == 0;
-        if (!red_first && !(read[0] == 0 && read[1] == 1 && read[2] == 2)) {
-            return 0;
-        }
+                  const int (&read)[3], uint8_t* out) {
+    const bool red_first = read[0] == 2 && read[1] == 1 && read[2] == 0;
+    if (!red_first && !(read[0] == 0 && read[1] == 1 && read[2] == 2)) {
+        return 0;
     }
     if (divisor > kMostVectorDivisor) {
         return 0;
@@ -298,14 +294,9 @@ int vector_blocks(const uint16_t* sums, int blocks, int factor, uint32_t divisor
                 bytes_of(two_blocks<Factor>(sums + static_cast<ptrdiff_t>(j) * 8 * pixels, factor));
             const auto first = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
             const auto second = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_epi64(bytes, 32)));
-            uint8_t* at = out + static_cast<ptrdiff_t>(j) * 2 * Written;
-            if constexpr (Written == 3) {
-                std::memcpy(at, &first, 4);
-                std::memcpy(at + 3, &second, 4);
-            } else {
-                at[0] = static_cast<uint8_t>(first >> (8 * read[0]));
-                at[1] = static_cast<uint8_t>(second >> (8 * read[0]));
-            }
+            uint8_t* at = out + static_cast<ptrdiff_t>(j) * 6;
+            std::memcpy(at, &first, 4);
+            std::memcpy(at + 3, &second, 4);
         }
         return 2 * pairs;
     }
@@ -331,29 +322,27 @@ struct FloatMeans {
     __m128 inverse, half;
 };
 
-// The means of whole blocks of one channel's sums (a plane's luma, packed
-// 4:2:2's, V210's) from `sums` on into `out`, eight at a time; returns how
-// many were made. One at a time, each mean's 64-bit multiply took most of
-// the shrink.
-template <typename Sum, int Channels, int Factor>
-int vector_luma_blocks(const Sum* sums, int blocks, int factor, uint32_t divisor, int read,
-                       uint8_t* out) {
+// The means of whole blocks of luma sums, one a pixel (a plane's, packed
+// 4:2:2's and AYUV's summed alone, V210's), from `sums` on into `out`,
+// eight at a time; returns how many were made. One at a time, each mean's
+// 64-bit multiply took most of the shrink.
+template <typename Sum, int Factor>
+int vector_luma_blocks(const Sum* sums, int blocks, int factor, uint32_t divisor, uint8_t* out) {
     using Means = std::conditional_t<sizeof(Sum) == 2, VectorMeans, FloatMeans>;
     if (std::is_same_v<Means, VectorMeans> && divisor > kMostVectorDivisor) {
         return 0;
     }
     const Means means_of(divisor);
     const int pixels = Factor > 0 ? Factor : factor;
-    const ptrdiff_t block = static_cast<ptrdiff_t>(pixels) * Channels;
     constexpr int kLanes = 8;
     int done = 0;
-    if constexpr (Factor == 2 && Channels == 1 && sizeof(Sum) == 2) {
+    if constexpr (Factor == 2 && sizeof(Sum) == 2) {
         // Halved (V210 at 1280x720), a block's two sums lie side by side: a
         // multiply-add of pairs makes four blocks' totals, where putting
         // each total in its lane took most of the means.
         const __m128i ones = _mm_set1_epi16(1);
         for (; done + kLanes <= blocks; done += kLanes) {
-            const auto* at = reinterpret_cast<const __m128i*>(sums + read + 2 * done);
+            const auto* at = reinterpret_cast<const __m128i*>(sums + 2 * done);
             const __m128i means =
                 means_of.of(_mm_packs_epi32(_mm_madd_epi16(_mm_loadu_si128(at), ones),
                                             _mm_madd_epi16(_mm_loadu_si128(at + 1), ones)));
@@ -363,11 +352,11 @@ int vector_luma_blocks(const Sum* sums, int blocks, int factor, uint32_t divisor
         return done;
     }
     for (; done + kLanes <= blocks; done += kLanes) {
-        const Sum* first = sums + done * block + read;
+        const Sum* first = sums + static_cast<ptrdiff_t>(done) * pixels;
         auto total = [&](size_t j) {
             int sum = 0;
             for (int x = 0; x < pixels; ++x) {
-                sum += static_cast<int>(first[static_cast<ptrdiff_t>(j) * block + x * Channels]);
+                sum += static_cast<int>(first[static_cast<ptrdiff_t>(j) * pixels + x]);
             }
             return sum;
         };
@@ -386,11 +375,10 @@ void shrink_blocks(const Sum* sums, int blocks, int factor, uint32_t band,
     const uint32_t divisor = band * factor;
     int done = 0;
 #ifdef VEILCAM_SSE2
-    if constexpr (std::is_same_v<Sum, uint16_t> && (Channels == 3 || Channels == 4)) {
-        done = vector_blocks<Channels, Written, Factor>(sums, blocks, factor, divisor, read, out);
+    if constexpr (Written == 3 && std::is_same_v<Sum, uint16_t>) {
+        done = vector_blocks<Channels, Factor>(sums, blocks, factor, divisor, read, out);
     } else if constexpr (Written == 1) {
-        done =
-            vector_luma_blocks<Sum, Channels, Factor>(sums, blocks, factor, divisor, read[0], out);
+        done = vector_luma_blocks<Sum, Factor>(sums, blocks, factor, divisor, out);
     }
 #endif
     whole_blocks<Sum, Channels, Written, Factor>(
@@ -438,10 +426,6 @@ template <typename Sum> RowShrink<Sum> row_shrink(const ShrinkLayout& layout) {
     switch (layout.channels * 4 + layout.written) {
     case 1 * 4 + 1:
         return shrink_row<Sum, 1, 1>;
-    case 2 * 4 + 1:
-        return shrink_row<Sum, 2, 1>;
-    case 4 * 4 + 1:
-        return shrink_row<Sum, 4, 1>;
     case 3 * 4 + 3:
         return shrink_row<Sum, 3, 3>;
     case 4 * 4 + 3:
