@@ -21,10 +21,9 @@ struct ShrinkLayout {
     int channels = 0; // sums to a pixel
     int written = 0;
     std::array<int, 3> read{};
-    // Where each pixel's luma alone is summed of its bytes (packed 4:2:2,
-    // AYUV): its channel, and the bytes to a pixel.
+    // The channel of each pixel's bytes summed alone (packed 4:2:2's and
+    // AYUV's luma), or -1 where every sample is.
     int luma_of = -1;
-    int pixel_bytes = 0;
 };
 
 ShrinkLayout layout_of(const FrameFormat& format) {
@@ -44,7 +43,6 @@ ShrinkLayout layout_of(const FrameFormat& format) {
         layout.written = 1;
         if (layout.channels > 1 && format.samples.bytes == 1) {
             layout.luma_of = luma;
-            layout.pixel_bytes = layout.channels;
             layout.channels = 1;
             layout.read[0] = 0;
         }
@@ -119,9 +117,10 @@ int sum_rows(const obs_source_frame& frame, const FrameFormat& format, const Shr
     if constexpr (sizeof(Sum) == 2) {
         if (layout.luma_of >= 0) {
             sums.resize(static_cast<size_t>(area.width) + kReadPast);
+            const int pixel_bytes = format.planes[0].channels;
             const uint8_t* first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                                   static_cast<size_t>(area.x) * layout.pixel_bytes;
-            const auto sum = layout.pixel_bytes == 2 ? sum_one_channel<2> : sum_one_channel<4>;
+                                   static_cast<size_t>(area.x) * pixel_bytes;
+            const auto sum = pixel_bytes == 2 ? sum_one_channel<2> : sum_one_channel<4>;
             sum(first, frame.linesize[0], y1 - y0, area.width, layout.luma_of, sums.data());
             return 0;
         }
