@@ -169,6 +169,26 @@ TEST(FrameMotion, AStillPictureStaysWhereItIsAndAMovedOneMovesAsFar) {
     ASSERT_TRUE(measure_shift(still, moved, face, {}, 80, shift));
     EXPECT_NEAR(shift.x, 30, 3);
     EXPECT_NEAR(shift.y, -20, 3);
+    // Only the face's own points of the earlier picture count (the face is
+    // points 50 to 59 across, 30 to 39 down): what lies beside them is
+    // someone else's motion.
+    LevelGrid around_changed = still;
+    for (int y = 0; y < LevelGrid::kRows; ++y) {
+        for (int x = 0; x < LevelGrid::kColumns; ++x) {
+            if (x < 50 || x >= 60 || y < 30 || y >= 40) {
+                around_changed.levels[y * LevelGrid::kColumns + x] ^= 0xFF;
+            }
+        }
+    }
+    cv::Point2f same;
+    ASSERT_TRUE(measure_shift(around_changed, moved, face, {}, 80, same));
+    EXPECT_EQ(same, shift);
+    // A picture of faint noise is too flat to follow, even where it is still.
+    LevelGrid faint = still;
+    for (size_t i = 0; i < faint.levels.size(); ++i) {
+        faint.levels[i] = static_cast<uint8_t>(128 + (i * 7919 % 5));
+    }
+    EXPECT_FALSE(measure_shift(faint, faint, face, {}, 80, same));
     // Half a point between: the shift is laid between the points around it.
     const struct {
         cv::Point to;

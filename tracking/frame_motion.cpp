@@ -35,67 +35,111 @@ struct GridArea {
     int points() const { return (x1 - x0) * (y1 - y0); }
 };
 
-// Sums |a[x] - b[x]| over rows of levels. A search compares the same area
-// at up to a hundred shifts, a few rows of a dozen or so levels each: one
-// instruction takes sixteen, and the rows' totals stay in a vector until
-// the end, where the plain loop, vectorised for long rows, took them one
-// at a time.
-class AbsoluteDifferences {
-  public:
-    void add(const uint8_t* a, const uint8_t* b, int count) {
-        int x = 0;
+// Shifts of one row of a search: at most 2 kMostSteps + 1 across.
+constexpr int kMostAlong = 2 * kMostSteps + 1;
+
+// For each of `count` offsets, the sum of |a[x] - b[x + offset]| over `rows`
+// rows of `width` levels, rows `stride` apart, into `totals`. A search
+// compares the same area at up to a hundred shifts, a few rows of a dozen
+// or so levels each: one instruction takes sixteen, a row's last few masked
+// off rather than taken one at a time (reading up to 15 levels past it,
+// which LevelGrid holds), and each row of `a` is read once for every shift
+// of a row of the search, where a call a shift spent more on getting there
+// than on the sums.
+void absolute_differences(const uint8_t* a, const uint8_t* b, const int* offsets, int count,
+                          ptrdiff_t stride, int rows, int width, int* totals) {
 #ifdef VEILCAM_SSE2
-        for (; x + 16 <= count; x += 16) {
-            vector_ = _mm_add_epi64(
-                vector_, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x)),
-                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x))));
-        }
-        if (x + 8 <= count) {
-            vector_ = _mm_add_epi64(
-                vector_, _mm_sad_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + x)),
-                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + x))));
-            x += 8;
-        }
-#endif
-        for (; x < count; ++x) {
-            scalar_ += std::abs(a[x] - b[x]);
+    static_assert(LevelGrid::kReadPast >= 15, "a row's last vector reads past it");
+    alignas(16) static constexpr uint8_t kFirst[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                       0xFF, 0xFF, 0xFF, 0xFF};
+    // The first width % 16 bytes of a vector.
+    const __m128i kept =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kFirst + 16 - width % 16));
+    const __m128i all = _mm_set1_epi8(-1);
+    auto levels = [](const uint8_t* p, __m128i mask) {
+        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), mask);
+    };
+    __m128i sums[kMostAlong];
+    std::fill_n(sums, count, _mm_setzero_si128());
+    for (int r = 0; r < rows; ++r, a += stride, b += stride) {
+        for (int x = 0; x < width; x += 16) {
+            const __m128i mask = x + 16 <= width ? all : kept;
+            const __m128i here = levels(a + x, mask);
+            for (int j = 0; j < count; ++j) {
+                sums[j] =
+                    _mm_add_epi64(sums[j], _mm_sad_epu8(here, levels(b + x + offsets[j], mask)));
+            }
         }
     }
-
-    int total() const {
-#ifdef VEILCAM_SSE2
-        return scalar_ + _mm_cvtsi128_si32(vector_) + _mm_cvtsi128_si32(_mm_srli_si128(vector_, 8));
+    for (int j = 0; j < count; ++j) {
+        totals[j] = _mm_cvtsi128_si32(sums[j]) + _mm_cvtsi128_si32(_mm_srli_si128(sums[j], 8));
+    }
 #else
-        return scalar_;
-#endif
+    std::fill_n(totals, count, 0);
+    for (int r = 0; r < rows; ++r, a += stride, b += stride) {
+        for (int j = 0; j < count; ++j) {
+            for (int x = 0; x < width; ++x) {
+                totals[j] += std::abs(a[x] - b[x + offsets[j]]);
+            }
+        }
     }
-
-  private:
-#ifdef VEILCAM_SSE2
-    __m128i vector_ = _mm_setzero_si128();
 #endif
-    int scalar_ = 0;
-};
+}
+
+// The rows [y0, y1) of `area` that stay inside when shifted by dy; false
+// when under half the area, `width` columns of it kept, lands inside.
+bool rows_inside(const GridArea& area, int dy, int width, int& y0, int& y1) {
+    y0 = std::max(area.y0, -dy);
+    y1 = std::min(area.y1, LevelGrid::kRows - dy);
+    return y1 > y0 && 2 * width * (y1 - y0) >= area.points();
+}
 
 // Mean difference between `area` of `before` and `now` shifted by (dx, dy),
 // over every `step`-th row; negative when under half the area lands inside.
 float difference(const LevelGrid& before, const LevelGrid& now, const GridArea& area, int dx,
                  int dy, int step) {
     const int x0 = std::max(area.x0, -dx), x1 = std::min(area.x1, LevelGrid::kColumns - dx);
-    const int y0 = std::max(area.y0, -dy), y1 = std::min(area.y1, LevelGrid::kRows - dy);
-    if (x1 <= x0 || y1 <= y0 || 2 * (x1 - x0) * (y1 - y0) < area.points()) {
+    int y0 = 0, y1 = 0;
+    if (x1 <= x0 || !rows_inside(area, dy, x1 - x0, y0, y1)) {
         return -1.0f;
     }
-    AbsoluteDifferences sum;
-    int count = 0;
-    for (int y = y0; y < y1; y += step) {
-        sum.add(&before.levels[y * LevelGrid::kColumns + x0],
-                &now.levels[(y + dy) * LevelGrid::kColumns + x0 + dx], x1 - x0);
-        count += x1 - x0;
-    }
-    return static_cast<float>(sum.total()) / count;
+    const int rows = (y1 - y0 + step - 1) / step;
+    const int none = 0;
+    int total = 0;
+    absolute_differences(&before.levels[y0 * LevelGrid::kColumns + x0],
+                         &now.levels[(y0 + dy) * LevelGrid::kColumns + x0 + dx], &none, 1,
+                         LevelGrid::kColumns * step, rows, x1 - x0, &total);
+    return static_cast<float>(total) / static_cast<float>(rows * (x1 - x0));
 }
 
+// difference() at shifts (shifts_x[i], dy), i < count, the shifts in
+// ascending order, into `out`: compared together where every one keeps the
+// area's columns inside.
+void differences_along(const LevelGrid& before, const LevelGrid& now, const GridArea& area,
+                       const int* shifts_x, int count, int dy, int step, float* out) {
+    const int width = area.x1 - area.x0;
+    int y0 = 0, y1 = 0;
+    if (area.x0 + shifts_x[0] < 0 || area.x1 + shifts_x[count - 1] > LevelGrid::kColumns ||
+        width <= 0 || !rows_inside(area, dy, width, y0, y1)) {
+        for (int i = 0; i < count; ++i) {
+            out[i] = difference(before, now, area, shifts_x[i], dy, step);
+        }
+        return;
+    }
+    const int rows = (y1 - y0 + step - 1) / step;
+    int totals[kMostAlong];
+    absolute_differences(&before.levels[y0 * LevelGrid::kColumns + area.x0],
+                         &now.levels[(y0 + dy) * LevelGrid::kColumns + area.x0], shifts_x, count,
+                         LevelGrid::kColumns * step, rows, width, totals);
+    for (int i = 0; i < count; ++i) {
+        out[i] = static_cast<float>(totals[i]) / static_cast<float>(rows * width);
+    }
+}
+
+// The mean deviation of the area's levels from their mean. In whole numbers
+// (each level n times against the area's total of n): one sum in floats,
+// each addition waiting on the one before, took most of a search's set-up.
 float contrast(const LevelGrid& grid, const GridArea& area) {
     int sum = 0;
     for (int y = area.y0; y < area.y1; ++y) {
@@ -103,14 +147,16 @@ float contrast(const LevelGrid& grid, const GridArea& area) {
             sum += grid.at(x, y);
         }
     }
-    const float mean = static_cast<float>(sum) / area.points();
-    float deviation = 0.0f;
+    const int points = area.points();
+    int64_t deviation = 0;
     for (int y = area.y0; y < area.y1; ++y) {
+        int row = 0; // under 128 * 9216 * 255
         for (int x = area.x0; x < area.x1; ++x) {
-            deviation += std::abs(grid.at(x, y) - mean);
+            row += std::abs(points * grid.at(x, y) - sum);
         }
+        deviation += row;
     }
-    return deviation / area.points();
+    return static_cast<float>(deviation) / (static_cast<float>(points) * points);
 }
 
 // Where the minimum lies between three neighbouring differences, -0.5 to 0.5.
@@ -131,10 +177,17 @@ bool search_shift(const LevelGrid& before, const LevelGrid& now, const GridArea&
     size_t tried = 0;
     cv::Point best = guess;
     float least = -1.0f, at_guess = -1.0f;
+    int shifts_x[kMostAlong];
+    for (int kx = -radius; kx <= radius; ++kx) {
+        shifts_x[kx + radius] = guess.x + kx * kCoarseStep;
+    }
     for (int ky = -radius; ky <= radius; ++ky) {
+        float row[kMostAlong];
+        differences_along(before, now, area, shifts_x, 2 * radius + 1, guess.y + ky * kCoarseStep,
+                          sparse, row);
         for (int kx = -radius; kx <= radius; ++kx) {
             const cv::Point at = guess + cv::Point(kx, ky) * kCoarseStep;
-            const float d = difference(before, now, area, at.x, at.y, sparse);
+            const float d = row[kx + radius];
             if (kx == 0 && ky == 0) {
                 at_guess = d;
             }
@@ -152,17 +205,14 @@ bool search_shift(const LevelGrid& before, const LevelGrid& now, const GridArea&
     }
     std::nth_element(coarse.begin(), coarse.begin() + tried / 2, coarse.begin() + tried);
     const float typical = coarse[tried / 2];
-    // Point by point around the best coarse shift, each difference kept: the
-    // middle one is the coarse search's, and those beside the best are needed
-    // again to lay the shift between points.
+    // Point by point around the best coarse shift, a row at a time (the
+    // middle one again the coarse search's least), each difference kept:
+    // those beside the best are needed again to lay the shift between points.
     const cv::Point around = best;
     float near[3][3];
+    const int near_x[3] = {around.x - 1, around.x, around.x + 1};
     for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            const cv::Point at = around + cv::Point(dx, dy);
-            near[dy + 1][dx + 1] =
-                dx == 0 && dy == 0 ? least : difference(before, now, area, at.x, at.y, sparse);
-        }
+        differences_along(before, now, area, near_x, 3, around.y + dy, sparse, near[dy + 1]);
     }
     least = -1.0f;
     for (int dy = -1; dy <= 1; ++dy) {

@@ -14,7 +14,9 @@ namespace veilcam {
 struct LevelGrid {
     static constexpr int kColumns = 128;
     static constexpr int kRows = 72;
-    std::array<uint8_t, kColumns * kRows> levels{};
+    // Levels past the last row's end that a row's comparison may read.
+    static constexpr int kReadPast = 15;
+    std::array<uint8_t, kColumns * kRows + kReadPast> levels{};
     cv::Size frame; // in pixels; empty before the first frame
 
     uint8_t at(int x, int y) const { return levels[y * kColumns + x]; }
