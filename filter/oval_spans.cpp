@@ -56,6 +56,22 @@ void hidden_spans(cv::Size view, const FrameFormat& format, int plane, const cv:
     }
 }
 
+const RowSpans& HiddenSpans::of(const FrameFormat& format, int plane, const cv::Rect& area,
+                                const cv::Rect2f& oval) {
+    const PlaneFormat& p = format.planes[plane];
+    const bool shared_chroma = alternates_chroma(format, plane);
+    if (area != area_ || oval != oval_ || p.x_shift != x_shift_ || p.y_shift != y_shift_ ||
+        shared_chroma != shared_chroma_) {
+        hidden_spans(area.size(), format, plane, area, oval, spans_);
+        area_ = area;
+        oval_ = oval;
+        x_shift_ = p.x_shift;
+        y_shift_ = p.y_shift;
+        shared_chroma_ = shared_chroma;
+    }
+    return spans_;
+}
+
 void chroma_spans(const RowSpans& spans, int first, RowSpans& chroma) {
     chroma.resize(spans.size());
     for (size_t y = 0; y < spans.size(); ++y) {

@@ -17,6 +17,21 @@ namespace veilcam {
 void hidden_spans(cv::Size view, const FrameFormat& format, int plane, const cv::Rect& area,
                   const cv::Rect2f& oval, RowSpans& spans);
 
+// A plane's spans kept with what they were made from: a face's second
+// chroma plane (planar 4:2:0, 4:2:2 and 4:4:4) has the first one's.
+class HiddenSpans {
+  public:
+    const RowSpans& of(const FrameFormat& format, int plane, const cv::Rect& area,
+                       const cv::Rect2f& oval);
+
+  private:
+    RowSpans spans_;
+    cv::Rect area_;
+    cv::Rect2f oval_;
+    int x_shift_ = -1, y_shift_ = -1;
+    bool shared_chroma_ = false;
+};
+
 // The spans of one chroma image of packed 4:2:2 taken apart: its sample j
 // belongs to the view's pixel 2 j + `first`, and is hidden where that pixel
 // is.

@@ -130,10 +130,7 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
     if (format.components[plane][0] == Component::A || !frame.data[plane] || area.empty()) {
         return;
     }
-    if (oval) {
-        hidden_spans(area.size(), format, plane, area, *oval, scratch.spans);
-    }
-    const RowSpans* spans = oval ? &scratch.spans : nullptr;
+    const RowSpans* spans = oval ? &scratch.spans.of(format, plane, area, *oval) : nullptr;
     if (pixel_block > 0 && format.packing != Packing::Samples) {
         pixelate_packed(frame, format, plane, area, pixel_block, spans, scratch);
         return;

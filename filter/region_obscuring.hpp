@@ -2,6 +2,7 @@
 
 #include "filter/face_regions.hpp"
 #include "filter/frame_formats.hpp"
+#include "filter/oval_spans.hpp"
 #include "filter/region_resample.hpp"
 #include "settings/filter_settings.hpp"
 
@@ -26,7 +27,7 @@ struct PackedBand {
 struct RegionScratch {
     ResampleScratch resample;
     cv::Mat unpacked;
-    RowSpans spans;        // each row's samples hidden within the oval
+    HiddenSpans spans;     // each row's samples hidden within the oval
     RowSpans chroma_spans; // the same for one chroma image of packed 4:2:2
     cv::Mat luma;
     std::array<cv::Mat, 2> chroma;
