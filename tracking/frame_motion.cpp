@@ -43,7 +43,7 @@ constexpr int kMostAlong = 2 * kMostSteps + 1;
 // compares the same area at up to a hundred shifts, a few rows of a dozen
 // or so levels each: one instruction takes sixteen, a row's last few masked
 // off rather than taken one at a time (reading up to 15 levels past it,
-// which LevelGrid holds), and each row of `a` is read once for every shift
+// which LevelGrid holds), and each row of `a` read once for all the shifts
 // of a row of the search, where a call a shift spent more on getting there
 // than on the sums.
 void absolute_differences(const uint8_t* a, const uint8_t* b, const int* offsets, int count,
