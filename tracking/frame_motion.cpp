@@ -95,6 +95,21 @@ bool rows_inside(const GridArea& area, int dy, int width, int& y0, int& y1) {
     return y1 > y0 && 2 * width * (y1 - y0) >= area.points();
 }
 
+// Mean differences over columns [x0, x1) and every `step`-th row of
+// [y0, y1) of `before` against `now` at (shifts_x[i], dy), i < count, into
+// `out`; every shifted column lies inside `now`.
+void mean_differences(const LevelGrid& before, const LevelGrid& now, int x0, int x1, int y0, int y1,
+                      const int* shifts_x, int count, int dy, int step, float* out) {
+    const int rows = (y1 - y0 + step - 1) / step;
+    int totals[kMostAlong];
+    absolute_differences(&before.levels[y0 * LevelGrid::kColumns + x0],
+                         &now.levels[(y0 + dy) * LevelGrid::kColumns + x0], shifts_x, count,
+                         LevelGrid::kColumns * step, rows, x1 - x0, totals);
+    for (int i = 0; i < count; ++i) {
+        out[i] = static_cast<float>(totals[i]) / static_cast<float>(rows * (x1 - x0));
+    }
+}
+
 // Mean difference between `area` of `before` and `now` shifted by (dx, dy),
 // over every `step`-th row; negative when under half the area lands inside.
 float difference(const LevelGrid& before, const LevelGrid& now, const GridArea& area, int dx,
@@ -104,13 +119,9 @@ float difference(const LevelGrid& before, const LevelGrid& now, const GridArea& 
     if (x1 <= x0 || !rows_inside(area, dy, x1 - x0, y0, y1)) {
         return -1.0f;
     }
-    const int rows = (y1 - y0 + step - 1) / step;
-    const int none = 0;
-    int total = 0;
-    absolute_differences(&before.levels[y0 * LevelGrid::kColumns + x0],
-                         &now.levels[(y0 + dy) * LevelGrid::kColumns + x0 + dx], &none, 1,
-                         LevelGrid::kColumns * step, rows, x1 - x0, &total);
-    return static_cast<float>(total) / static_cast<float>(rows * (x1 - x0));
+    float mean = 0.0f;
+    mean_differences(before, now, x0, x1, y0, y1, &dx, 1, dy, step, &mean);
+    return mean;
 }
 
 // difference() at shifts (shifts_x[i], dy), i < count, the shifts in
@@ -118,23 +129,15 @@ float difference(const LevelGrid& before, const LevelGrid& now, const GridArea& 
 // area's columns inside.
 void differences_along(const LevelGrid& before, const LevelGrid& now, const GridArea& area,
                        const int* shifts_x, int count, int dy, int step, float* out) {
-    const int width = area.x1 - area.x0;
     int y0 = 0, y1 = 0;
     if (area.x0 + shifts_x[0] < 0 || area.x1 + shifts_x[count - 1] > LevelGrid::kColumns ||
-        width <= 0 || !rows_inside(area, dy, width, y0, y1)) {
+        area.x1 <= area.x0 || !rows_inside(area, dy, area.x1 - area.x0, y0, y1)) {
         for (int i = 0; i < count; ++i) {
             out[i] = difference(before, now, area, shifts_x[i], dy, step);
         }
         return;
     }
-    const int rows = (y1 - y0 + step - 1) / step;
-    int totals[kMostAlong];
-    absolute_differences(&before.levels[y0 * LevelGrid::kColumns + area.x0],
-                         &now.levels[(y0 + dy) * LevelGrid::kColumns + area.x0], shifts_x, count,
-                         LevelGrid::kColumns * step, rows, width, totals);
-    for (int i = 0; i < count; ++i) {
-        out[i] = static_cast<float>(totals[i]) / static_cast<float>(rows * width);
-    }
+    mean_differences(before, now, area.x0, area.x1, y0, y1, shifts_x, count, dy, step, out);
 }
 
 // The mean deviation of the area's levels from their mean. In whole numbers
@@ -150,7 +153,7 @@ float contrast(const LevelGrid& grid, const GridArea& area) {
     const int points = area.points();
     int64_t deviation = 0;
     for (int y = area.y0; y < area.y1; ++y) {
-        int row = 0; // under 128 * 9216 * 255
+        int row = 0; // at most 128 points, each under 9216 * 255
         for (int x = area.x0; x < area.x1; ++x) {
             row += std::abs(points * grid.at(x, y) - sum);
         }
