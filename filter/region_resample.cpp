@@ -115,6 +115,7 @@ template <typename T>
 void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch,
                       WrittenSamples written) {
     const int cn = src.channels();
+    const auto bits = static_cast<T>(written.level_bits);
     const double x_ratio = static_cast<double>(src.cols) / dst.cols;
     const double y_ratio = static_cast<double>(src.rows) / dst.rows;
     ensure_size(scratch.x_index, static_cast<size_t>(dst.cols));
@@ -140,7 +141,8 @@ void enlarge_bilinear(const cv::Mat& src, cv::Mat& dst, ResampleScratch& scratch
                 }
                 const float upper = top[sx * cn + c] * (1.0f - wx) + top[sx1 * cn + c] * wx;
                 const float lower = bottom[sx * cn + c] * (1.0f - wx) + bottom[sx1 * cn + c] * wx;
-                out[dx * cn + c] = to_sample<T>(upper * (1.0f - wy) + lower * wy);
+                out[dx * cn + c] =
+                    static_cast<T>(to_sample<T>(upper * (1.0f - wy) + lower * wy) & bits);
             }
         }
     }
@@ -173,11 +175,19 @@ const T* kept_mask_row(int kept, int cn, size_t row_samples, ResampleScratch& sc
 }
 
 // `values`, one row of the view, written over its rows [y0, y1): within each
-// row's span, and past the kept channel where `kept_mask` is given.
+// row's span, and past the kept channel where `kept_mask` is given. The
+// values' bits beside `written.level_bits` are cleared first, once for the
+// rows.
 template <typename T>
-void write_rows(cv::Mat& view, int y0, int y1, const T* values, const T* kept_mask,
+void write_rows(cv::Mat& view, int y0, int y1, T* values, const T* kept_mask,
                 const WrittenSamples& written) {
     const int cn = view.channels();
+    const auto bits = static_cast<T>(written.level_bits);
+    if (bits != std::numeric_limits<T>::max()) {
+        for (size_t i = 0; i < static_cast<size_t>(view.cols) * cn; ++i) {
+            values[i] &= bits;
+        }
+    }
     for (int y = y0; y < y1; ++y) {
         const cv::Range columns = written.columns(y, view.cols);
         T* const row = view.ptr<T>(y);

@@ -32,10 +32,13 @@ using RowSpans = std::vector<cv::Range>;
 
 // Which samples of a view hiding writes: within each row's span (every
 // sample where there are none), every channel but `kept` (alpha, left as it
-// is without being copied out and back; -1 for none).
+// is without being copied out and back; -1 for none), with the bits of
+// `level_bits` alone (16-bit samples that sit in the high bits keep their
+// low bits 0, whatever a mean or a blend of them comes to).
 struct WrittenSamples {
     const RowSpans* spans = nullptr;
     int kept = -1;
+    uint16_t level_bits = 0xFFFF;
 
     cv::Range columns(int row, int width) const {
         return spans ? (*spans)[static_cast<size_t>(row)] : cv::Range(0, width);
