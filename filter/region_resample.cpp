@@ -205,56 +205,65 @@ int block_start(int j, int blocks, int size) {
     return (j * size + blocks - 1) / blocks;
 }
 
-// The block means of one band's column sums `sums` over the sums
-// `stride` apart (`Stride` where known when compiling, else 0), `count` of
-// them, `blocks` blocks across, each written over its block's samples of
-// `block_row`.
-template <int Stride, typename T, typename Sum>
-void block_means(const Sum* sums, int stride, int count, int blocks, uint64_t rows, T* block_row) {
-    const ptrdiff_t apart = Stride > 0 ? Stride : stride;
+// The block means of one band's column sums `sums`, `Channels` channels
+// side by side whose sums lie `apart` apart (`Apart` where known when
+// compiling, else 0), `count` of them, `blocks` blocks across, each written
+// over its block's samples of `block_row`. A block of a plane's pixels, the
+// commonest, is one run of samples, summed and written as runs the compiler
+// vectorises: taken a channel at a time, a sample in two or four, the means
+// of interleaved channels made them a ninth of a 1280x720 NV12 frame between
+// detections.
+template <int Channels, int Apart, typename T, typename Sum>
+void block_means(const Sum* sums, int apart, int count, int blocks, uint64_t rows, T* block_row) {
+    const ptrdiff_t step = Apart > 0 ? Apart : apart;
     for (int b = 0; b < blocks; ++b) {
         const int k0 = block_start(b, blocks, count);
         const int k1 = block_start(b + 1, blocks, count);
         const uint64_t samples = rows * static_cast<uint64_t>(k1 - k0);
-        uint64_t sum = 0;
+        uint64_t sum[Channels] = {};
         for (int k = k0; k < k1; ++k) {
-            sum += sums[k * apart];
+            for (int c = 0; c < Channels; ++c) {
+                sum[c] += sums[k * step + c];
+            }
         }
-        const auto mean = static_cast<T>((sum + samples / 2) / samples);
+        T mean[Channels];
+        for (int c = 0; c < Channels; ++c) {
+            mean[c] = static_cast<T>((sum[c] + samples / 2) / samples);
+        }
         for (int k = k0; k < k1; ++k) {
-            block_row[k * apart] = mean;
+            for (int c = 0; c < Channels; ++c) {
+                block_row[k * step + c] = mean[c];
+            }
         }
     }
 }
 
-// The same in channel `c` of pixels first, first + step, ... (`cn`
-// channels a pixel): a plane's samples side by side, the commonest, are
-// summed and written as runs the compiler vectorises.
-template <typename T, typename Sum>
-void block_means(const Sum* sums, int cn, int c, int first, int step, int count, int blocks,
-                 uint64_t rows, T* block_row) {
-    const ptrdiff_t start = static_cast<ptrdiff_t>(first) * cn + c;
-    if (cn * step == 1) {
-        block_means<1>(sums + start, 1, count, blocks, rows, block_row + start);
-    } else {
-        block_means<0>(sums + start, cn * step, count, blocks, rows, block_row + start);
-    }
-}
-
-// One band's block means over every channel from its column sums.
+// One band's block means over every channel from its column sums. The
+// `paired` channel's samples of even and of odd pixels make blocks apart,
+// each channel of such a view on its own.
 template <typename T, typename Sum>
 void band_means(const Sum* sums, int cols, int cn, int pixel_size, int paired, int band_rows,
                 T* block_row) {
     const auto rows = static_cast<uint64_t>(band_rows);
+    const int blocks = std::max(cols / pixel_size, 1);
+    if (paired < 0) {
+        const auto means = cn == 1   ? block_means<1, 1, T, Sum>
+                           : cn == 2 ? block_means<2, 2, T, Sum>
+                           : cn == 3 ? block_means<3, 3, T, Sum>
+                                     : block_means<4, 4, T, Sum>;
+        means(sums, cn, cols, blocks, rows, block_row);
+        return;
+    }
     for (int c = 0; c < cn; ++c) {
         if (c != paired) {
-            block_means(sums, cn, c, 0, 1, cols, std::max(cols / pixel_size, 1), rows, block_row);
+            block_means<1, 0>(sums + c, cn, cols, blocks, rows, block_row + c);
             continue;
         }
         for (int first = 0; first < 2 && first < cols; ++first) {
             const int count = (cols + 1 - first) / 2;
-            block_means(sums, cn, c, first, 2, count, std::max(count / pixel_size, 1), rows,
-                        block_row);
+            const ptrdiff_t start = static_cast<ptrdiff_t>(first) * cn + c;
+            block_means<1, 0>(sums + start, 2 * cn, count, std::max(count / pixel_size, 1), rows,
+                              block_row + start);
         }
     }
 }
