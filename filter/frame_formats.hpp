@@ -4,6 +4,7 @@
 #include <opencv2/core/mat.hpp>
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 // Every frame format the filter knows, as one table: how its planes are laid
@@ -31,6 +32,10 @@ struct SampleFormat {
     int bytes;           // 1, or 2 for samples of more than 8 bits
     int level_scale;     // an 8-bit level times this is the same level here
     int unused_low_bits; // samples that sit in the high bits keep these zero
+
+    // The bits a sample may hold: what hiding or drawing writes is masked
+    // with these, since a mean or a blend of samples has low bits again.
+    uint16_t level_bits() const { return static_cast<uint16_t>(~((1u << unused_low_bits) - 1)); }
 };
 
 // What one channel of a plane holds. Packed 4:2:2 holds both chroma

@@ -68,8 +68,7 @@ void paint(cv::Mat& view, const cv::Rect& region, const FrameFormat& format, int
            const cv::Mat& cover, const ComponentLevels& colour) {
     const PlaneFormat& plane = format.planes[plane_index];
     const PlaneComponents& held = format.components[plane_index];
-    // Samples that sit in the high bits keep their low bits clear.
-    const int kept_bits = ~((1 << format.samples.unused_low_bits) - 1);
+    const int kept_bits = format.samples.level_bits();
     const bool pairs = alternates_chroma(format, plane_index);
     for (int y = 0; y < view.rows; ++y) {
         Sample* row = view.ptr<Sample>(y);

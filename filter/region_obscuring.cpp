@@ -137,9 +137,9 @@ void obscure_area(obs_source_frame& frame, const FrameFormat& format, int plane,
     }
     cv::Mat view = load_area(frame, format, plane, area, scratch.unpacked);
     const int alpha = plane == 0 ? channel_holding(format, 0, Component::A) : -1;
-    const auto level_bits = static_cast<uint16_t>(~((1u << format.samples.unused_low_bits) - 1));
-    hide_components(view, format, plane, area.x, WrittenSamples{spans, alpha, level_bits},
-                    pixel_block > 0, scratch, hide);
+    hide_components(view, format, plane, area.x,
+                    WrittenSamples{spans, alpha, format.samples.level_bits()}, pixel_block > 0,
+                    scratch, hide);
     store_area(frame, format, plane, area, scratch.unpacked);
 }
 
