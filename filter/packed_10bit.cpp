@@ -121,21 +121,21 @@ template <int Bits> __m128i v210_luma_lanes(__m128i words) {
         _mm_and_si128(_mm_srli_epi32(words, 4), last));
 }
 
-// Luma's fields are summed where they lie in their words, the chroma
-// between them cleared: taking each field out of every word of every row
-// made V210's detection image cost twice what reading its words does. The
-// last field of a word, 20 bits up, holds the sum of four rows at most.
-constexpr int kV210RowsInPlace = 4;
-constexpr int kV210SumBits = 12;
-static_assert(kV210RowsInPlace * kTenBits < (1u << kV210SumBits) && 20 + kV210SumBits <= 32,
+// Fields are summed where they lie in their words, those between them
+// cleared: taking each field out of every word of every row made V210's and
+// R10L's detection images cost twice what reading their words does. A
+// word's last field, 20 bits up, holds the sum of four rows at most.
+constexpr int kRowsInPlace = 4;
+constexpr int kFieldSumBits = 12;
+static_assert(kRowsInPlace * kTenBits < (1u << kFieldSumBits) && 20 + kFieldSumBits <= 32,
               "a field's sums stay in its bits");
 
 template <int Groups>
 void sum_v210_luma(const uint8_t* first, size_t linesize, int rows, uint16_t* out) {
     const __m128i luma_fields = _mm_set_epi32(0x3FF003FF, 0x000FFC00, 0x3FF003FF, 0x000FFC00);
     __m128i totals[Groups] = {};
-    for (int top = 0; top < rows; top += kV210RowsInPlace) {
-        const int bottom = std::min(rows, top + kV210RowsInPlace);
+    for (int top = 0; top < rows; top += kRowsInPlace) {
+        const int bottom = std::min(rows, top + kRowsInPlace);
         __m128i in_place[Groups] = {};
         for (int y = top; y < bottom; ++y) {
             const auto* row =
@@ -146,7 +146,7 @@ void sum_v210_luma(const uint8_t* first, size_t linesize, int rows, uint16_t* ou
             }
         }
         for (int g = 0; g < Groups; ++g) {
-            totals[g] = _mm_add_epi16(totals[g], v210_luma_lanes<kV210SumBits>(in_place[g]));
+            totals[g] = _mm_add_epi16(totals[g], v210_luma_lanes<kFieldSumBits>(in_place[g]));
         }
     }
     for (int g = 0; g < Groups; ++g) {
@@ -208,29 +208,41 @@ void r10l_pixels(const uint8_t* words, uint8_t* out) {
     }
 }
 
-// Four R10L pixels: blue and green in one vector's lanes, red in another's
-// (the lane after each 0), put together as blue, green, red, 0.
+// Four R10L pixels' sums into `out`, blue, green, red and 0 a pixel. Moved
+// down to blue, a word's blue and red are summed in place, and green is what
+// the whole words' sums hold besides them. Every four rows they are added
+// to `out`'s: the band's totals held in registers as well were spilled.
 template <int Vectors>
 void sum_r10l(const uint8_t* first, size_t linesize, int rows, uint16_t* out) {
-    const __m128i low = _mm_set1_epi32(0x3FF);
-    const __m128i high = _mm_set1_epi32(0x3FF0000);
-    __m128i blue_green[Vectors] = {}, red[Vectors] = {};
-    for (int y = 0; y < rows; ++y) {
-        const auto* row =
-            reinterpret_cast<const __m128i*>(first + static_cast<size_t>(y) * linesize);
-        for (int v = 0; v < Vectors; ++v) {
-            const __m128i words = _mm_loadu_si128(row + v);
-            blue_green[v] = _mm_add_epi16(
-                blue_green[v],
-                _mm_or_si128(_mm_and_si128(_mm_srli_epi32(words, kR10LBlue), low),
-                             _mm_and_si128(_mm_slli_epi32(words, 16 - kR10LGreen), high)));
-            red[v] = _mm_add_epi16(red[v], _mm_srli_epi32(words, kR10LRed));
-        }
-    }
+    const __m128i outer_fields = _mm_set1_epi32(0x3FF003FF);
+    const __m128i first_sums = _mm_set1_epi32((1 << kFieldSumBits) - 1);
     auto* at = reinterpret_cast<__m128i*>(out);
-    for (int v = 0; v < Vectors; ++v) {
-        _mm_storeu_si128(at + 2 * v, _mm_unpacklo_epi32(blue_green[v], red[v]));
-        _mm_storeu_si128(at + 2 * v + 1, _mm_unpackhi_epi32(blue_green[v], red[v]));
+    for (int top = 0; top < rows; top += kRowsInPlace) {
+        const int bottom = std::min(rows, top + kRowsInPlace);
+        __m128i whole[Vectors] = {}, blue_red[Vectors] = {};
+        for (int y = top; y < bottom; ++y) {
+            const auto* row =
+                reinterpret_cast<const __m128i*>(first + static_cast<size_t>(y) * linesize);
+            for (int v = 0; v < Vectors; ++v) {
+                const __m128i fields = _mm_srli_epi32(_mm_loadu_si128(row + v), kR10LBlue);
+                whole[v] = _mm_add_epi32(whole[v], fields);
+                blue_red[v] = _mm_add_epi32(blue_red[v], _mm_and_si128(fields, outer_fields));
+            }
+        }
+        for (int v = 0; v < Vectors; ++v) {
+            // Green's sums, 10 bits up, moved into the top half.
+            const __m128i green = _mm_slli_epi32(_mm_sub_epi32(whole[v], blue_red[v]), 6);
+            const __m128i blue_green = _mm_or_si128(_mm_and_si128(blue_red[v], first_sums), green);
+            const __m128i red = _mm_srli_epi32(blue_red[v], 20);
+            __m128i pixels[2] = {_mm_unpacklo_epi32(blue_green, red),
+                                 _mm_unpackhi_epi32(blue_green, red)};
+            for (int half = 0; half < 2; ++half) {
+                if (top > 0) {
+                    pixels[half] = _mm_add_epi16(pixels[half], _mm_loadu_si128(at + 2 * v + half));
+                }
+                _mm_storeu_si128(at + 2 * v + half, pixels[half]);
+            }
+        }
     }
 }
 
