@@ -60,16 +60,26 @@ const RowSpans& HiddenSpans::of(const FrameFormat& format, int plane, const cv::
                                 const cv::Rect2f& oval) {
     const PlaneFormat& p = format.planes[plane];
     const bool shared_chroma = alternates_chroma(format, plane);
-    if (area != area_ || oval != oval_ || p.x_shift != x_shift_ || p.y_shift != y_shift_ ||
-        shared_chroma != shared_chroma_) {
-        hidden_spans(area.size(), format, plane, area, oval, spans_);
-        area_ = area;
-        oval_ = oval;
-        x_shift_ = p.x_shift;
-        y_shift_ = p.y_shift;
-        shared_chroma_ = shared_chroma;
+    auto made_from = [&](const Made& m) {
+        return m.area == area && m.oval == oval && m.x_shift == p.x_shift &&
+               m.y_shift == p.y_shift && m.shared_chroma == shared_chroma;
+    };
+    if (given_ > 0 && made_from(made_[given_ - 1])) {
+        return made_[given_ - 1].spans;
     }
-    return spans_;
+    if (given_ == made_.size()) {
+        made_.emplace_back();
+    }
+    Made& m = made_[given_++];
+    if (!made_from(m)) {
+        hidden_spans(area.size(), format, plane, area, oval, m.spans);
+        m.area = area;
+        m.oval = oval;
+        m.x_shift = p.x_shift;
+        m.y_shift = p.y_shift;
+        m.shared_chroma = shared_chroma;
+    }
+    return m.spans;
 }
 
 void chroma_spans(const RowSpans& spans, int first, RowSpans& chroma) {

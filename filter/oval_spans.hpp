@@ -5,6 +5,8 @@
 
 #include <opencv2/core/types.hpp>
 
+#include <vector>
+
 // Which samples of a region lie inside a face's oval, row by row: hiding
 // writes those alone.
 namespace veilcam {
@@ -17,19 +19,28 @@ namespace veilcam {
 void hidden_spans(cv::Size view, const FrameFormat& format, int plane, const cv::Rect& area,
                   const cv::Rect2f& oval, RowSpans& spans);
 
-// A plane's spans kept with what they were made from: a face's second
-// chroma plane (planar 4:2:0, 4:2:2 and 4:4:4) has the first one's.
+// The spans of the planes of a frame's faces, kept with what they were
+// made from and looked up in the order they were made: the faces come in
+// the same order frame after frame, and one that has not moved since the
+// frame before (most of a still picture's) has them already, as has a
+// face's second chroma plane in planar 4:2:0, 4:2:2 and 4:4:4.
 class HiddenSpans {
   public:
+    // Before a frame's first face.
+    void start_frame() { given_ = 0; }
     const RowSpans& of(const FrameFormat& format, int plane, const cv::Rect& area,
                        const cv::Rect2f& oval);
 
   private:
-    RowSpans spans_;
-    cv::Rect area_;
-    cv::Rect2f oval_;
-    int x_shift_ = -1, y_shift_ = -1;
-    bool shared_chroma_ = false;
+    struct Made {
+        RowSpans spans;
+        cv::Rect area;
+        cv::Rect2f oval;
+        int x_shift = -1, y_shift = -1;
+        bool shared_chroma = false;
+    };
+    std::vector<Made> made_; // as many as a frame has needed
+    size_t given_ = 0;       // this frame's so far
 };
 
 // The spans of one chroma image of packed 4:2:2 taken apart: its sample j

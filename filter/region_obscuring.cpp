@@ -152,6 +152,7 @@ void obscure_frame(obs_source_frame& frame, const FrameFormat& format,
     const HidingMode& mode = hiding_mode(settings.obscure_mode);
     const ComponentLevels colour =
         frame_colour(stored_colour_rgb(settings.solid_colour), format, frame);
+    scratch.spans.start_frame();
     for (const FaceRegion& face : faces) {
         if (!face.hidden) {
             continue;

@@ -141,8 +141,9 @@ TEST(Ovals, EverySampleWhoseMiddleIsInsideIsHidden) {
     face.region = cv::Rect(31, 17, 98, 82);
     face.face_side = 98;
     // The second oval moves less than a pixel within the same region, as a
-    // face's does from frame to frame.
-    const cv::Rect2f ovals[] = {{31.3f, 17.6f, 96.5f, 80.2f}, {32.1f, 17.1f, 96.5f, 80.9f}};
+    // face's does from frame to frame; the third moves and keeps its size.
+    const cv::Rect2f ovals[] = {
+        {31.3f, 17.6f, 96.5f, 80.2f}, {32.1f, 17.1f, 96.5f, 80.9f}, {31.3f, 17.8f, 96.5f, 80.9f}};
     for (const Case& c : cases) {
         RegionScratch reused;
         for (const cv::Rect2f& oval : ovals) {
