@@ -127,12 +127,16 @@ template <int Bits> __m128i v210_luma_lanes(__m128i words) {
 // word's last field, 20 bits up, holds the sum of four rows at most.
 constexpr int kRowsInPlace = 4;
 constexpr int kFieldSumBits = 12;
-static_assert(kRowsInPlace * kTenBits < (1u << kFieldSumBits) && 20 + kFieldSumBits <= 32,
+constexpr int kLastField = 20; // the lowest bit of a word's last field
+static_assert(kRowsInPlace * kTenBits < (1u << kFieldSumBits) && kLastField + kFieldSumBits <= 32,
               "a field's sums stay in its bits");
+constexpr uint32_t kMiddleField = kTenBits << 10;
+constexpr uint32_t kOuterFields = kTenBits | kTenBits << kLastField;
 
 template <int Groups>
 void sum_v210_luma(const uint8_t* first, size_t linesize, int rows, uint16_t* out) {
-    const __m128i luma_fields = _mm_set_epi32(0x3FF003FF, 0x000FFC00, 0x3FF003FF, 0x000FFC00);
+    const __m128i luma_fields =
+        _mm_set_epi32(kOuterFields, kMiddleField, kOuterFields, kMiddleField);
     __m128i totals[Groups] = {};
     for (int top = 0; top < rows; top += kRowsInPlace) {
         const int bottom = std::min(rows, top + kRowsInPlace);
@@ -214,7 +218,7 @@ void r10l_pixels(const uint8_t* words, uint8_t* out) {
 // to `out`'s: the band's totals held in registers as well were spilled.
 template <int Vectors>
 void sum_r10l(const uint8_t* first, size_t linesize, int rows, uint16_t* out) {
-    const __m128i outer_fields = _mm_set1_epi32(0x3FF003FF);
+    const __m128i outer_fields = _mm_set1_epi32(kOuterFields);
     const __m128i first_sums = _mm_set1_epi32((1 << kFieldSumBits) - 1);
     auto* at = reinterpret_cast<__m128i*>(out);
     for (int top = 0; top < rows; top += kRowsInPlace) {
@@ -233,7 +237,7 @@ void sum_r10l(const uint8_t* first, size_t linesize, int rows, uint16_t* out) {
             // Green's sums, 10 bits up, moved into the top half.
             const __m128i green = _mm_slli_epi32(_mm_sub_epi32(whole[v], blue_red[v]), 6);
             const __m128i blue_green = _mm_or_si128(_mm_and_si128(blue_red[v], first_sums), green);
-            const __m128i red = _mm_srli_epi32(blue_red[v], 20);
+            const __m128i red = _mm_srli_epi32(blue_red[v], kLastField);
             __m128i pixels[2] = {_mm_unpacklo_epi32(blue_green, red),
                                  _mm_unpackhi_epi32(blue_green, red)};
             for (int half = 0; half < 2; ++half) {
