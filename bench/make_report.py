@@ -155,7 +155,7 @@ def main(results_dir, output):
         "reads: planar frames are shrunk first and converted after; packed frames (YUY2, "
         "UYVY, YVYU, RGBA, BGRA, BGRX, BGR3, AYUV, V210, R10L) and planar frames' first "
         "planes are shrunk by whole factors straight from their bytes (luma for YUV, packed "
-        "4:2:2's and AYUV's summed alone, BGR for RGB; OpenCV halves the unpacked ones; V210's "
+        "4:2:2's and AYUV's summed alone, BGR for RGB; OpenCV halves the unpacked bytes, 16-bit samples are halved straight to 8 bits; V210's "
         "and R10L's words a vector at a time, only the fields the image needs), never converted or unpacked whole; a tile shrunk by a fraction "
         "is converted alone, V210 and R10L unpacked straight to 8 bits. I420's detection image "
         "reads its luma plane alone, a byte a pixel: a packed 4:2:2 frame holds twice those "
