@@ -335,21 +335,6 @@ int vector_luma_blocks(const Sum* sums, int blocks, int factor, uint32_t divisor
     const int pixels = Factor > 0 ? Factor : factor;
     constexpr int kLanes = 8;
     int done = 0;
-    if constexpr (Factor == 2 && sizeof(Sum) == 2) {
-        // Halved (V210 at 1280x720), a block's two sums lie side by side: a
-        // multiply-add of pairs makes four blocks' totals, where putting
-        // each total in its lane took most of the means.
-        const __m128i ones = _mm_set1_epi16(1);
-        for (; done + kLanes <= blocks; done += kLanes) {
-            const auto* at = reinterpret_cast<const __m128i*>(sums + 2 * done);
-            const __m128i means =
-                means_of.of(_mm_packs_epi32(_mm_madd_epi16(_mm_loadu_si128(at), ones),
-                                            _mm_madd_epi16(_mm_loadu_si128(at + 1), ones)));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done),
-                             _mm_packus_epi16(means, means));
-        }
-        return done;
-    }
     for (; done + kLanes <= blocks; done += kLanes) {
         const Sum* first = sums + static_cast<ptrdiff_t>(done) * pixels;
         auto total = [&](size_t j) {
@@ -484,27 +469,58 @@ int halve_wide_samples(const uint8_t* top, size_t linesize, int bits, int most, 
     return done;
 }
 
+// The first pixels of a band `factor` rows deep made straight from the
+// frame, where a vector path takes its format at that factor: 16-bit
+// samples halved, V210 shrunk by 2, 3 or 6 from a whole group on. Returns how
+// many were made, up to `most`; the rest are made from the band's sums.
+int straight_means(const obs_source_frame& frame, const FrameFormat& format,
+                   const ShrinkLayout& layout, const cv::Rect& area, int y0, int factor, int most,
+                   std::vector<uint16_t>& totals, uint8_t* out) {
+    const uint8_t* const top = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0];
+    const int level_bits = scale_bits(format.samples.level_scale);
+    if (format.packing == Packing::Samples && format.samples.bytes == 2 && factor == 2 &&
+        layout.channels == 1 && level_bits >= 0) {
+        return halve_wide_samples(top + static_cast<size_t>(area.x) * format.samples.bytes,
+                                  frame.linesize[0], level_bits, most, out);
+    }
+#ifdef VEILCAM_SSE2
+    if (format.packing == Packing::V210 && area.x % packed_group_pixels(format.packing) == 0) {
+        // Means are made eight at a time; the totals of up to four blocks
+        // more are left to the sums.
+        constexpr int kLanes = 8;
+        totals.resize(static_cast<size_t>(most) + kLanes);
+        const int made = v210_block_totals(frame.data[0], frame.linesize[0], y0,
+                                           packed_row_bytes(format.packing, area.x), factor, most,
+                                           totals.data()) /
+                         kLanes * kLanes;
+        const VectorMeans means_of(
+            static_cast<uint32_t>(factor * factor * format.samples.level_scale));
+        for (int x = 0; x < made; x += kLanes) {
+            const __m128i means =
+                means_of.of(_mm_loadu_si128(reinterpret_cast<const __m128i*>(totals.data() + x)));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(means, means));
+        }
+        return made;
+    }
+#endif
+    return 0;
+}
+
 template <typename Sum>
 void shrink_rows(const obs_source_frame& frame, const FrameFormat& format,
                  const ShrinkLayout& layout, const cv::Rect& area, int factor,
-                 std::vector<Sum>& sums, cv::Mat& shrunk) {
+                 std::vector<Sum>& sums, std::vector<uint16_t>& totals, cv::Mat& shrunk) {
     const RowShrink<Sum> shrink = row_shrink<Sum>(layout);
-    const int level_bits = scale_bits(format.samples.level_scale);
-    const bool halved_straight =
-        sizeof(Sum) == 4 && factor == 2 && layout.channels == 1 && level_bits >= 0;
     for (int row = 0; row < shrunk.rows; ++row) {
         const int y0 = area.y + row * factor;
         // Like the last column, the last row takes what is left.
         const int y1 = row + 1 < shrunk.rows ? y0 + factor : area.y + area.height;
         uint8_t* const out = shrunk.ptr(row);
-        // The pixels made straight from the samples; the rest from sums.
-        int made = 0;
-        if (halved_straight && y1 - y0 == factor) {
-            made = halve_wide_samples(frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                                          static_cast<size_t>(area.x) * format.samples.bytes,
-                                      frame.linesize[0], level_bits,
-                                      std::min(shrunk.cols - 1, area.width / factor), out);
-        }
+        const int made =
+            y1 - y0 == factor
+                ? straight_means(frame, format, layout, area, y0, factor,
+                                 std::min(shrunk.cols - 1, area.width / factor), totals, out)
+                : 0;
         const cv::Rect rest(area.x + made * factor, area.y, area.width - made * factor,
                             area.height);
         const int skipped = sum_rows(frame, format, layout, rest, y0, y1, sums);
@@ -522,9 +538,9 @@ void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const 
     shrunk.create(size, CV_8UC(layout.written));
     // A band of 16-bit samples overflows 16-bit sums.
     if (format.packing == Packing::Samples && format.samples.bytes == 2) {
-        shrink_rows(frame, format, layout, area, factor, rows.wide_sums, shrunk);
+        shrink_rows(frame, format, layout, area, factor, rows.wide_sums, rows.totals, shrunk);
     } else {
-        shrink_rows(frame, format, layout, area, factor, rows.sums, shrunk);
+        shrink_rows(frame, format, layout, area, factor, rows.sums, rows.totals, shrunk);
     }
 }
 

@@ -25,6 +25,7 @@ inline constexpr int kMostBoxShrink = 32;
 struct BoxShrinkRows {
     std::vector<uint16_t> sums;      // a band of rows summed, sample by sample
     std::vector<uint32_t> wide_sums; // the same for 16-bit samples
+    std::vector<uint16_t> totals;    // blocks summed straight from the frame
 };
 
 // `area` of plane 0 (starting on an even pixel) shrunk by `factor` each way

@@ -163,6 +163,92 @@ void sum_v210_luma(const uint8_t* first, size_t linesize, int rows, uint16_t* ou
     }
 }
 
+// Four groups' luma sums kept in place turned about: vector w holds word w
+// of each group.
+void by_word(__m128i (&groups)[4]) {
+    const __m128i first_words = _mm_unpacklo_epi32(groups[0], groups[1]);
+    const __m128i more_first_words = _mm_unpacklo_epi32(groups[2], groups[3]);
+    const __m128i last_words = _mm_unpackhi_epi32(groups[0], groups[1]);
+    const __m128i more_last_words = _mm_unpackhi_epi32(groups[2], groups[3]);
+    groups[0] = _mm_unpacklo_epi64(first_words, more_first_words);
+    groups[1] = _mm_unpackhi_epi64(first_words, more_first_words);
+    groups[2] = _mm_unpacklo_epi64(last_words, more_last_words);
+    groups[3] = _mm_unpackhi_epi64(last_words, more_last_words);
+}
+
+// Four groups' blocks of luma totals, `Factor` rows from `first` on, into
+// `out`: a group's three blocks of two pixels (Factor 2), two of three or
+// one of six. Per-pixel sums shrunk a block at a time took as long as
+// summing the rows.
+template <int Factor>
+void v210_four_groups_blocks(const uint8_t* first, size_t linesize, uint16_t* out) {
+    constexpr int kRows = Factor;
+    const __m128i luma_fields =
+        _mm_set_epi32(kOuterFields, kMiddleField, kOuterFields, kMiddleField);
+    const __m128i first_field = _mm_set1_epi32((1 << kFieldSumBits) - 1);
+    // Each group's Y0 Y1 Y2 Y3 Y4 Y5 summed in blocks.
+    __m128i blocks[3] = {};
+    for (int top = 0; top < kRows; top += kRowsInPlace) {
+        const int bottom = std::min(kRows, top + kRowsInPlace);
+        __m128i words[4] = {};
+        for (int y = top; y < bottom; ++y) {
+            const auto* row =
+                reinterpret_cast<const __m128i*>(first + static_cast<size_t>(y) * linesize);
+            for (int g = 0; g < 4; ++g) {
+                words[g] =
+                    _mm_add_epi32(words[g], _mm_and_si128(_mm_loadu_si128(row + g), luma_fields));
+            }
+        }
+        by_word(words);
+        // A middle field is alone in its word; an outer word's two lie at
+        // its ends.
+        const __m128i y0 = _mm_srli_epi32(words[0], 10);
+        const __m128i y1 = _mm_and_si128(words[1], first_field);
+        const __m128i y2 = _mm_srli_epi32(words[1], kLastField);
+        const __m128i y3 = _mm_srli_epi32(words[2], 10);
+        const __m128i y4 = _mm_and_si128(words[3], first_field);
+        const __m128i y5 = _mm_srli_epi32(words[3], kLastField);
+        if constexpr (Factor == 2) {
+            blocks[0] = _mm_add_epi32(blocks[0], _mm_add_epi32(y0, y1));
+            blocks[1] = _mm_add_epi32(blocks[1], _mm_add_epi32(y2, y3));
+            blocks[2] = _mm_add_epi32(blocks[2], _mm_add_epi32(y4, y5));
+        } else {
+            blocks[0] = _mm_add_epi32(blocks[0], _mm_add_epi32(_mm_add_epi32(y0, y1), y2));
+            blocks[1] = _mm_add_epi32(blocks[1], _mm_add_epi32(_mm_add_epi32(y3, y4), y5));
+        }
+    }
+    if constexpr (Factor == 2) {
+        // A group's three totals and a 0 in 16-bit lanes, each 0 written
+        // over by the next group's.
+        const __m128i first_two = _mm_or_si128(blocks[0], _mm_slli_epi32(blocks[1], 16));
+        const __m128i groups[2] = {_mm_unpacklo_epi32(first_two, blocks[2]),
+                                   _mm_unpackhi_epi32(first_two, blocks[2])};
+        for (int g = 0; g < 4; ++g) {
+            const __m128i both = groups[g / 2];
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * g),
+                             g % 2 == 0 ? both : _mm_unpackhi_epi64(both, both));
+        }
+        return;
+    }
+    // Totals of up to 36 10-bit samples pass 32767: moved down by 32768 to
+    // be narrowed as signed ones, and back.
+    const __m128i middle = _mm_set1_epi32(32768);
+    const __m128i top_bit = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+    auto narrowed = [&](__m128i first_four, __m128i second_four) {
+        return _mm_xor_si128(
+            _mm_packs_epi32(_mm_sub_epi32(first_four, middle), _mm_sub_epi32(second_four, middle)),
+            top_bit);
+    };
+    if constexpr (Factor == 6) {
+        const __m128i totals = _mm_add_epi32(blocks[0], blocks[1]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), narrowed(totals, totals));
+    } else {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         narrowed(_mm_unpacklo_epi32(blocks[0], blocks[1]),
+                                  _mm_unpackhi_epi32(blocks[0], blocks[1])));
+    }
+}
+
 // The pixels a vector of four words holds: a V210 group, or four R10L
 // pixels.
 int vector_pixels(Packing packing) {
@@ -373,6 +459,33 @@ void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, i
     }
 #endif
     sum_pixels_one_by_one(packing, first, linesize, rows, done, whole, sums.data());
+}
+
+int v210_block_totals(const uint8_t* plane, size_t linesize, int y0, size_t skipped, int factor,
+                      int most, uint16_t* totals) {
+    int done = 0;
+#ifdef VEILCAM_SSE2
+    if (factor != 2 && factor != 3 && factor != 6) {
+        return 0;
+    }
+    const uint8_t* const first = plane + static_cast<size_t>(y0) * linesize + skipped;
+    const int per_vectors = 4 * kV210GroupPixels / factor;
+    for (; done + per_vectors <= most; done += per_vectors) {
+        const size_t at = packed_row_bytes(Packing::V210, done * factor);
+        fetch_rows_below(first, linesize, factor, at, 4 * sizeof(__m128i));
+        uint16_t* const out = totals + done;
+        if (factor == 2) {
+            v210_four_groups_blocks<2>(first + at, linesize, out);
+        } else if (factor == 3) {
+            v210_four_groups_blocks<3>(first + at, linesize, out);
+        } else {
+            v210_four_groups_blocks<6>(first + at, linesize, out);
+        }
+    }
+#else
+    (void)plane, (void)linesize, (void)y0, (void)skipped, (void)factor, (void)most, (void)totals;
+#endif
+    return done;
 }
 
 void unpack_for_detection(Packing packing, const uint8_t* plane, size_t linesize,

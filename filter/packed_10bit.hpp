@@ -46,6 +46,13 @@ int packed_pixel_sums(Packing packing);
 void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, int y0, int y1,
                        size_t skipped, int pixels, std::vector<uint16_t>& sums);
 
+// V210's luma in blocks of `factor` pixels each way (2, 3 or 6) from row
+// y0 and byte `skipped` (a whole group) on, summed into `totals`, a block
+// each, four groups at a time, up to `most` blocks; returns how many were
+// made (none at other factors).
+int v210_block_totals(const uint8_t* plane, size_t linesize, int y0, size_t skipped, int factor,
+                      int most, uint16_t* totals);
+
 // `area` of a packed plane at 8 bits a sample, as the detector reads it:
 // V210's luma alone, or R10L's blue, green and red. Rounded as OpenCV
 // converts, half levels to the even one.
