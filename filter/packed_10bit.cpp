@@ -133,10 +133,15 @@ static_assert(kRowsInPlace * kTenBits < (1u << kFieldSumBits) && kLastField + kF
 constexpr uint32_t kMiddleField = kTenBits << 10;
 constexpr uint32_t kOuterFields = kTenBits | kTenBits << kLastField;
 
+// The luma fields of a V210 group's four words: the middle one of words 0
+// and 2, the outer two of words 1 and 3.
+__m128i v210_luma_fields() {
+    return _mm_set_epi32(kOuterFields, kMiddleField, kOuterFields, kMiddleField);
+}
+
 template <int Groups>
 void sum_v210_luma(const uint8_t* first, size_t linesize, int rows, uint16_t* out) {
-    const __m128i luma_fields =
-        _mm_set_epi32(kOuterFields, kMiddleField, kOuterFields, kMiddleField);
+    const __m128i luma_fields = v210_luma_fields();
     __m128i totals[Groups] = {};
     for (int top = 0; top < rows; top += kRowsInPlace) {
         const int bottom = std::min(rows, top + kRowsInPlace);
@@ -183,8 +188,7 @@ void by_word(__m128i (&groups)[4]) {
 template <int Factor>
 void v210_four_groups_blocks(const uint8_t* first, size_t linesize, uint16_t* out) {
     constexpr int kRows = Factor;
-    const __m128i luma_fields =
-        _mm_set_epi32(kOuterFields, kMiddleField, kOuterFields, kMiddleField);
+    const __m128i luma_fields = v210_luma_fields();
     const __m128i first_field = _mm_set1_epi32((1 << kFieldSumBits) - 1);
     // Each group's Y0 Y1 Y2 Y3 Y4 Y5 summed in blocks.
     __m128i blocks[3] = {};
