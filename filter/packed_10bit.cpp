@@ -183,8 +183,8 @@ void by_word(__m128i (&groups)[4]) {
 
 // Four groups' blocks of luma totals, `Factor` rows from `first` on, into
 // `out`: a group's three blocks of two pixels (Factor 2), two of three or
-// one of six. Per-pixel sums shrunk a block at a time took as long as
-// summing the rows.
+// one of six. Summed pixel by pixel down the band and then in blocks,
+// V210's image cost up to twice as much.
 template <int Factor>
 void v210_four_groups_blocks(const uint8_t* first, size_t linesize, uint16_t* out) {
     constexpr int kRows = Factor;
