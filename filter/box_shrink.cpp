@@ -473,15 +473,16 @@ int halve_wide_samples(const uint8_t* top, size_t linesize, int bits, int most, 
 // frame, where a vector path takes its format at that factor: 16-bit
 // samples halved, V210 shrunk by 2, 3 or 6 from a whole group on. Returns how
 // many were made, up to `most`; the rest are made from the band's sums.
-int straight_means(const obs_source_frame& frame, const FrameFormat& format,
-                   const ShrinkLayout& layout, const cv::Rect& area, int y0, int factor, int most,
-                   std::vector<uint16_t>& totals, uint8_t* out) {
-    const uint8_t* const top = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0];
-    const int level_bits = scale_bits(format.samples.level_scale);
-    if (format.packing == Packing::Samples && format.samples.bytes == 2 && factor == 2 &&
-        layout.channels == 1 && level_bits >= 0) {
-        return halve_wide_samples(top + static_cast<size_t>(area.x) * format.samples.bytes,
-                                  frame.linesize[0], level_bits, most, out);
+int straight_means(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
+                   int y0, int factor, int most, std::vector<uint16_t>& totals, uint8_t* out) {
+    if (factor == 2 && format.packing == Packing::Samples && halves_straight(format)) {
+        const int level_bits = scale_bits(format.samples.level_scale);
+        if (level_bits < 0) {
+            return 0;
+        }
+        const uint8_t* const first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
+                                     static_cast<size_t>(area.x) * format.samples.bytes;
+        return halve_wide_samples(first, frame.linesize[0], level_bits, most, out);
     }
 #ifdef VEILCAM_SSE2
     if (format.packing == Packing::V210 && area.x % packed_group_pixels(format.packing) == 0) {
@@ -518,7 +519,7 @@ void shrink_rows(const obs_source_frame& frame, const FrameFormat& format,
         uint8_t* const out = shrunk.ptr(row);
         const int made =
             y1 - y0 == factor
-                ? straight_means(frame, format, layout, area, y0, factor,
+                ? straight_means(frame, format, area, y0, factor,
                                  std::min(shrunk.cols - 1, area.width / factor), totals, out)
                 : 0;
         const cv::Rect rest(area.x + made * factor, area.y, area.width - made * factor,
@@ -531,6 +532,11 @@ void shrink_rows(const obs_source_frame& frame, const FrameFormat& format,
 }
 
 } // namespace
+
+bool halves_straight(const FrameFormat& format) {
+    return format.packing != Packing::Samples ||
+           (format.samples.bytes == 2 && format.planes[0].channels == 1);
+}
 
 void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
                 int factor, cv::Size size, BoxShrinkRows& rows, cv::Mat& shrunk) {

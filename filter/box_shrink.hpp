@@ -28,6 +28,12 @@ struct BoxShrinkRows {
     std::vector<uint16_t> totals;    // blocks summed straight from the frame
 };
 
+// Whether box_shrink halves a format's frames faster than OpenCV does:
+// packed 10-bit words, which OpenCV cannot read, and 16-bit samples of one
+// channel, halved straight to 8 bits. OpenCV halves bytes faster, whatever
+// their channels.
+bool halves_straight(const FrameFormat& format);
+
 // `area` of plane 0 (starting on an even pixel) shrunk by `factor` each way
 // to `size` (the area's size over the factor, rounded either way) into
 // `shrunk`, each pixel the mean of the pixels it covers at 8 bits: luma for

@@ -72,11 +72,7 @@ int interpolation_for(double scale) {
 void scale_for_detection(const obs_source_frame& frame, const FrameFormat& format,
                          const cv::Rect& area, double scale, DetectionImages& images) {
     const int factor = box_factor(scale);
-    // OpenCV halves an image faster than the box shrink does, whatever its
-    // channels, where the samples need no unpacking and are bytes or
-    // several channels.
-    const bool halved = factor == 2 && format.packing == Packing::Samples &&
-                        (format.samples.bytes == 1 || format.planes[0].channels > 1);
+    const bool halved = factor == 2 && !halves_straight(format);
     if (factor >= 2 && !halved) {
         box_shrink(frame, format, area, factor, scaled_size(area.size(), scale), images.box_rows,
                    images.detection);
