@@ -471,8 +471,9 @@ int halve_wide_samples(const uint8_t* top, size_t linesize, int bits, int most, 
 
 // The first pixels of a band `factor` rows deep made straight from the
 // frame, where a vector path takes its format at that factor: 16-bit
-// samples halved, V210 shrunk by 2, 3 or 6 from a whole group on. Returns how
-// many were made, up to `most`; the rest are made from the band's sums.
+// samples and R10L halved, V210 shrunk by 2, 3 or 6 from a whole group on.
+// Returns how many were made, up to `most`; the rest are made from the
+// band's sums.
 int straight_means(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
                    int y0, int factor, int most, std::vector<uint16_t>& totals, uint8_t* out) {
     if (factor == 2 && format.packing == Packing::Samples && halves_straight(format)) {
@@ -483,6 +484,11 @@ int straight_means(const obs_source_frame& frame, const FrameFormat& format, con
         const uint8_t* const first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
                                      static_cast<size_t>(area.x) * format.samples.bytes;
         return halve_wide_samples(first, frame.linesize[0], level_bits, most, out);
+    }
+    if (factor == 2 && format.packing == Packing::R10L) {
+        return halve_r10l(frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
+                              packed_row_bytes(format.packing, area.x),
+                          frame.linesize[0], most, out);
     }
 #ifdef VEILCAM_SSE2
     if (format.packing == Packing::V210 && area.x % packed_group_pixels(format.packing) == 0) {

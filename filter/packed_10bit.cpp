@@ -492,6 +492,64 @@ int v210_block_totals(const uint8_t* plane, size_t linesize, int y0, size_t skip
     return done;
 }
 
+// Summed pixel by pixel down the band and then in blocks, R10L's image at
+// 1280x720 took two and a half times as long as reading its words.
+int halve_r10l(const uint8_t* top, size_t linesize, int most, uint8_t* out) {
+    int done = 0;
+#ifdef VEILCAM_SSE2
+    const __m128i outer_fields = _mm_set1_epi32(kOuterFields);
+    const __m128i first_sums = _mm_set1_epi32((1 << kFieldSumBits) - 1);
+    const __m128i rounding = _mm_set1_epi16(8);
+    const uint8_t* const bottom = top + linesize;
+    // Four blocks, eight pixels, a step.
+    constexpr int kBlocks = 4;
+    for (; done + kBlocks <= most; done += kBlocks) {
+        // Each word's two rows summed in place, as they are and their blue
+        // and red fields alone.
+        __m128i whole[2], blue_red[2];
+        for (int v = 0; v < 2; ++v) {
+            const size_t at = static_cast<size_t>(done) * 8 + v * sizeof(__m128i);
+            auto fields = [&](const uint8_t* row) {
+                return _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at)),
+                                      kR10LBlue);
+            };
+            const __m128i upper = fields(top), lower = fields(bottom);
+            whole[v] = _mm_add_epi32(upper, lower);
+            blue_red[v] = _mm_add_epi32(_mm_and_si128(upper, outer_fields),
+                                        _mm_and_si128(lower, outer_fields));
+        }
+        // Pixels 0 2 4 6 added to 1 3 5 7: the four blocks in order.
+        auto blocks = [](const __m128i(&pixels)[2]) {
+            const __m128 first = _mm_castsi128_ps(pixels[0]), second = _mm_castsi128_ps(pixels[1]);
+            return _mm_add_epi32(
+                _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0))),
+                _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1))));
+        };
+        const __m128i all = blocks(whole), outer = blocks(blue_red);
+        // Green is what the whole words' sums hold besides blue and red;
+        // moved into the top half of blue's lane.
+        const __m128i blue_green = _mm_or_si128(_mm_and_si128(outer, first_sums),
+                                                _mm_slli_epi32(_mm_sub_epi32(all, outer), 6));
+        const __m128i red = _mm_srli_epi32(outer, kLastField);
+        // A block is 16 quarter levels: its means at 8 bits, rounded half
+        // up, blue, green, red and a 0 a block.
+        auto means = [&](__m128i totals) {
+            return _mm_srli_epi16(_mm_add_epi16(totals, rounding), 4);
+        };
+        __m128i bytes = _mm_packus_epi16(means(_mm_unpacklo_epi32(blue_green, red)),
+                                         means(_mm_unpackhi_epi32(blue_green, red)));
+        // Each 0 is written over by the next block's blue.
+        for (int b = 0; b < kBlocks; ++b, bytes = _mm_srli_si128(bytes, 4)) {
+            const auto pixel = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
+            std::memcpy(out + 3 * (done + b), &pixel, 4);
+        }
+    }
+#else
+    (void)top, (void)linesize, (void)most, (void)out;
+#endif
+    return done;
+}
+
 void unpack_for_detection(Packing packing, const uint8_t* plane, size_t linesize,
                           const cv::Rect& area, cv::Mat& image) {
     const bool v210 = packing == Packing::V210;

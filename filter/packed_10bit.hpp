@@ -53,6 +53,11 @@ void sum_packed_pixels(Packing packing, const uint8_t* plane, size_t linesize, i
 int v210_block_totals(const uint8_t* plane, size_t linesize, int y0, size_t skipped, int factor,
                       int most, uint16_t* totals);
 
+// Two R10L rows from `top` on halved each way into `out`, blue, green and
+// red at 8 bits, rounded half up, a few blocks at a time up to `most`;
+// returns how many were made. Writes one byte past the last.
+int halve_r10l(const uint8_t* top, size_t linesize, int most, uint8_t* out);
+
 // `area` of a packed plane at 8 bits a sample, as the detector reads it:
 // V210's luma alone, or R10L's blue, green and red. Rounded as OpenCV
 // converts, half levels to the even one.
