@@ -59,6 +59,22 @@ ShrinkLayout layout_of(const FrameFormat& format) {
 // eight sums at a time).
 constexpr size_t kReadPast = 8;
 
+#ifdef VEILCAM_SSE2
+// Channel `shift` / 8 of eight pixels of `Channels` bytes from `pixels` on,
+// in 16-bit lanes.
+template <int Channels> __m128i eight_of_channel(const uint8_t* pixels, __m128i shift) {
+    const auto* at = reinterpret_cast<const __m128i*>(pixels);
+    if constexpr (Channels == 2) {
+        return _mm_and_si128(_mm_srl_epi16(_mm_loadu_si128(at), shift), _mm_set1_epi16(0xFF));
+    } else {
+        const __m128i low_byte = _mm_set1_epi32(0xFF);
+        return _mm_packs_epi32(
+            _mm_and_si128(_mm_srl_epi32(_mm_loadu_si128(at), shift), low_byte),
+            _mm_and_si128(_mm_srl_epi32(_mm_loadu_si128(at + 1), shift), low_byte));
+    }
+}
+#endif
+
 // Channel `channel` of `pixels` pixels of `Channels` bytes summed down
 // `rows` rows from `first` on into `sums`, a sum a pixel: the image is
 // luma alone, and every byte summed, then one sum in two or four read, took
@@ -71,24 +87,16 @@ void sum_one_channel(const uint8_t* first, size_t stride, int rows, int pixels, 
     // Sixteen pixels at a time: two vectors of sums.
     constexpr int kPixels = 16;
     const __m128i shift = _mm_cvtsi32_si128(8 * channel);
-    const __m128i low_bytes = Channels == 2 ? _mm_set1_epi16(0xFF) : _mm_set1_epi32(0xFF);
     for (; x + kPixels <= pixels; x += kPixels) {
         fetch_rows_below(first, stride, rows, static_cast<size_t>(x) * Channels,
                          kPixels * Channels);
         __m128i totals[2] = {};
         for (int r = 0; r < rows; ++r) {
-            const auto* row = reinterpret_cast<const __m128i*>(
-                first + static_cast<size_t>(r) * stride + static_cast<size_t>(x) * Channels);
-            auto channel_of = [&](int v) {
-                return _mm_and_si128(Channels == 2 ? _mm_srl_epi16(_mm_loadu_si128(row + v), shift)
-                                                   : _mm_srl_epi32(_mm_loadu_si128(row + v), shift),
-                                     low_bytes);
-            };
+            const uint8_t* row =
+                first + static_cast<size_t>(r) * stride + static_cast<size_t>(x) * Channels;
             for (int half = 0; half < 2; ++half) {
-                const __m128i eight =
-                    Channels == 2 ? channel_of(half)
-                                  : _mm_packs_epi32(channel_of(2 * half), channel_of(2 * half + 1));
-                totals[half] = _mm_add_epi16(totals[half], eight);
+                totals[half] = _mm_add_epi16(
+                    totals[half], eight_of_channel<Channels>(row + half * 8 * Channels, shift));
             }
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + x), totals[0]);
@@ -430,14 +438,28 @@ int scale_bits(int level_scale) {
     return -1;
 }
 
-// Two rows of 16-bit samples, one a pixel, at a level scale of 2 to the
-// `bits`, halved each way straight to 8 bits, eight pixels at a time, up to
-// `most` pixels; returns how many were made. Summed into 32 bits a band at a
-// time and then divided, and by OpenCV halved and then converted, 16-bit
-// samples made images two and a half times the cost of 8-bit ones at
-// 1280x720.
-int halve_wide_samples(const uint8_t* top, size_t linesize, int bits, int most, uint8_t* out) {
+#ifdef VEILCAM_SSE2
+// Two rows halved each way, eight pixels at a time up to `most`, into
+// `out`: `four(column)` makes the means of the four blocks from `column` on,
+// in 32-bit lanes. Returns how many were made.
+template <typename Four> int halve_eight_at_a_time(int most, uint8_t* out, const Four& four) {
+    constexpr int kPixels = 8;
     int done = 0;
+    for (; done + kPixels <= most; done += kPixels) {
+        const size_t column = static_cast<size_t>(done) * 2;
+        const __m128i means = _mm_packs_epi32(four(column), four(column + kPixels));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done), _mm_packus_epi16(means, means));
+    }
+    return done;
+}
+#endif
+
+// Two rows of 16-bit samples, one a pixel, at a level scale of 2 to the
+// `bits`, halved each way straight to 8 bits up to `most` pixels; returns
+// how many were made. Summed into 32 bits a band at a time and then
+// divided, and by OpenCV halved and then converted, 16-bit samples made
+// images two and a half times the cost of 8-bit ones at 1280x720.
+int halve_wide_samples(const uint8_t* top, size_t linesize, int bits, int most, uint8_t* out) {
 #ifdef VEILCAM_SSE2
     // A sample with its top bit flipped is itself less 32768 as a signed
     // one, which a multiply-add of pairs takes: two pairs' sums fall 131072
@@ -447,36 +469,61 @@ int halve_wide_samples(const uint8_t* top, size_t linesize, int bits, int most, 
     const __m128i rounded = _mm_set1_epi32(131072 + (2 << bits));
     const __m128i divide = _mm_cvtsi32_si128(bits + 2);
     const uint8_t* bottom = top + linesize;
-    constexpr int kPixels = 8;
-    for (; done + kPixels <= most; done += kPixels) {
-        auto four = [&](size_t v) {
-            const size_t at = static_cast<size_t>(done) * 4 + v * sizeof(__m128i);
-            auto pairs = [&](const uint8_t* row) {
-                return _mm_madd_epi16(
-                    _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at)),
-                                  top_bit),
-                    ones);
-            };
-            return _mm_srl_epi32(_mm_add_epi32(_mm_add_epi32(pairs(top), pairs(bottom)), rounded),
-                                 divide);
+    return halve_eight_at_a_time(most, out, [&](size_t column) {
+        auto pairs = [&](const uint8_t* row) {
+            const auto* at = reinterpret_cast<const __m128i*>(row + column * sizeof(uint16_t));
+            return _mm_madd_epi16(_mm_xor_si128(_mm_loadu_si128(at), top_bit), ones);
         };
-        const __m128i means = _mm_packs_epi32(four(0), four(1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done), _mm_packus_epi16(means, means));
-    }
+        return _mm_srl_epi32(_mm_add_epi32(_mm_add_epi32(pairs(top), pairs(bottom)), rounded),
+                             divide);
+    });
 #else
     (void)top, (void)linesize, (void)bits, (void)most, (void)out;
+    return 0;
 #endif
-    return done;
+}
+
+// Channel `channel` of two rows of pixels of `Channels` bytes from `top`
+// on halved each way up to `most` pixels; returns how many were made. The
+// luma taken out of the whole frame and then halved by OpenCV, packed
+// 4:2:2's image cost twice, and AYUV's three times, its reading.
+template <int Channels>
+int halve_one_channel(const uint8_t* top, size_t linesize, int channel, int most, uint8_t* out) {
+#ifdef VEILCAM_SSE2
+    const __m128i shift = _mm_cvtsi32_si128(8 * channel);
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i rounding = _mm_set1_epi32(2);
+    const uint8_t* const bottom = top + linesize;
+    return halve_eight_at_a_time(most, out, [&](size_t column) {
+        const size_t at = column * Channels;
+        const __m128i columns = _mm_add_epi16(eight_of_channel<Channels>(top + at, shift),
+                                              eight_of_channel<Channels>(bottom + at, shift));
+        // A block's two columns summed by a multiply-add.
+        return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(columns, ones), rounding), 2);
+    });
+#else
+    (void)top, (void)linesize, (void)channel, (void)most, (void)out;
+    return 0;
+#endif
 }
 
 // The first pixels of a band `factor` rows deep made straight from the
 // frame, where a vector path takes its format at that factor: 16-bit
-// samples and R10L halved, V210 shrunk by 2, 3 or 6 from a whole group on.
-// Returns how many were made, up to `most`; the rest are made from the
-// band's sums.
-int straight_means(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
-                   int y0, int factor, int most, std::vector<uint16_t>& totals, uint8_t* out) {
-    if (factor == 2 && format.packing == Packing::Samples && halves_straight(format)) {
+// samples, R10L and the luma of packed 4:2:2 and AYUV halved, V210 shrunk
+// by 2, 3 or 6 from a whole group on. Returns how many were made, up to
+// `most`; the rest are made from the band's sums.
+int straight_means(const obs_source_frame& frame, const FrameFormat& format,
+                   const ShrinkLayout& layout, const cv::Rect& area, int y0, int factor, int most,
+                   std::vector<uint16_t>& totals, uint8_t* out) {
+    if (factor == 2 && layout.luma_of >= 0) {
+        const int pixel_bytes = format.planes[0].channels;
+        const uint8_t* const first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
+                                     static_cast<size_t>(area.x) * pixel_bytes;
+        const auto halve = pixel_bytes == 2 ? halve_one_channel<2> : halve_one_channel<4>;
+        return halve(first, frame.linesize[0], layout.luma_of, most, out);
+    }
+    if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 2 &&
+        layout.channels == 1) {
         const int level_bits = scale_bits(format.samples.level_scale);
         if (level_bits < 0) {
             return 0;
@@ -525,7 +572,7 @@ void shrink_rows(const obs_source_frame& frame, const FrameFormat& format,
         uint8_t* const out = shrunk.ptr(row);
         const int made =
             y1 - y0 == factor
-                ? straight_means(frame, format, area, y0, factor,
+                ? straight_means(frame, format, layout, area, y0, factor,
                                  std::min(shrunk.cols - 1, area.width / factor), totals, out)
                 : 0;
         const cv::Rect rest(area.x + made * factor, area.y, area.width - made * factor,
@@ -540,8 +587,11 @@ void shrink_rows(const obs_source_frame& frame, const FrameFormat& format,
 } // namespace
 
 bool halves_straight(const FrameFormat& format) {
-    return format.packing != Packing::Samples ||
-           (format.samples.bytes == 2 && format.planes[0].channels == 1);
+    if (format.packing != Packing::Samples) {
+        return true;
+    }
+    return format.planes[0].channels == 1 ? format.samples.bytes == 2
+                                          : layout_of(format).luma_of >= 0;
 }
 
 void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,
