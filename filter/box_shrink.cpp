@@ -261,6 +261,14 @@ struct VectorMeans {
     __m128i rounding, inverse;
 };
 
+// Two pixels' channels in 16-bit lanes with blue first: as they are, or,
+// red first, with red and blue swapped.
+__m128i blue_first(__m128i pixels, bool red_first) {
+    return red_first ? _mm_shufflehi_epi16(_mm_shufflelo_epi16(pixels, _MM_SHUFFLE(3, 0, 1, 2)),
+                                           _MM_SHUFFLE(3, 0, 1, 2))
+                     : pixels;
+}
+
 // The means of whole blocks from `sums` on into `out`, blue, green and red
 // read as they lie or red first; returns how many were made (none where the
 // channels or the divisor do not allow it). A pixel is written four bytes
@@ -279,11 +287,7 @@ int vector_blocks(const uint16_t* sums, int blocks, int factor, uint32_t divisor
     const int pixels = Factor > 0 ? Factor : factor;
     const VectorMeans means_of(divisor);
     auto bytes_of = [&](__m128i totals) {
-        __m128i means = means_of.of(totals);
-        if (red_first) {
-            means = _mm_shufflehi_epi16(_mm_shufflelo_epi16(means, _MM_SHUFFLE(3, 0, 1, 2)),
-                                        _MM_SHUFFLE(3, 0, 1, 2));
-        }
+        const __m128i means = blue_first(means_of.of(totals), red_first);
         return _mm_packus_epi16(means, means);
     };
     if constexpr (Channels == 3) {
@@ -299,11 +303,7 @@ int vector_blocks(const uint16_t* sums, int blocks, int factor, uint32_t divisor
         for (int j = 0; j < pairs; ++j) {
             const __m128i bytes =
                 bytes_of(two_blocks<Factor>(sums + static_cast<ptrdiff_t>(j) * 8 * pixels, factor));
-            const auto first = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
-            const auto second = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_epi64(bytes, 32)));
-            uint8_t* at = out + static_cast<ptrdiff_t>(j) * 6;
-            std::memcpy(at, &first, 4);
-            std::memcpy(at + 3, &second, 4);
+            store_three_byte_pixels<2>(bytes, out + static_cast<ptrdiff_t>(j) * 6);
         }
         return 2 * pairs;
     }
@@ -507,10 +507,45 @@ int halve_one_channel(const uint8_t* top, size_t linesize, int channel, int most
 #endif
 }
 
+// Two rows of pixels of four bytes from `top` on halved each way into
+// `out`, blue, green and red a pixel (read as they lie, or red first), four
+// pixels at a time up to `most`; returns how many were made. Halved by
+// OpenCV and then made BGR, a 1280x720 RGBA frame's image cost over twice
+// its reading.
+int halve_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
+    int done = 0;
+#ifdef VEILCAM_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i rounding = _mm_set1_epi16(2);
+    constexpr int kPixels = 4;
+    for (; done + kPixels <= most; done += kPixels) {
+        __m128i means[2];
+        for (int v = 0; v < 2; ++v) {
+            // Four pixels of each row, two blocks.
+            const size_t at = (static_cast<size_t>(done) * 2 + 4 * v) * 4;
+            const __m128i upper = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + at));
+            const __m128i lower =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + linesize + at));
+            const __m128i first =
+                _mm_add_epi16(_mm_unpacklo_epi8(upper, zero), _mm_unpacklo_epi8(lower, zero));
+            const __m128i second =
+                _mm_add_epi16(_mm_unpackhi_epi8(upper, zero), _mm_unpackhi_epi8(lower, zero));
+            const __m128i totals =
+                _mm_add_epi16(_mm_unpacklo_epi64(first, second), _mm_unpackhi_epi64(first, second));
+            means[v] = blue_first(_mm_srli_epi16(_mm_add_epi16(totals, rounding), 2), red_first);
+        }
+        store_three_byte_pixels<kPixels>(_mm_packus_epi16(means[0], means[1]), out + 3 * done);
+    }
+#else
+    (void)top, (void)linesize, (void)red_first, (void)most, (void)out;
+#endif
+    return done;
+}
+
 // The first pixels of a band `factor` rows deep made straight from the
 // frame, where a vector path takes its format at that factor: 16-bit
-// samples, R10L and the luma of packed 4:2:2 and AYUV halved, V210 shrunk
-// by 2, 3 or 6 from a whole group on. Returns how many were made, up to
+// samples, four-byte RGB, R10L and the luma of packed 4:2:2 and AYUV
+// halved, V210 shrunk by 2, 3 or 6 from a whole group on. Returns how many were made, up to
 // `most`; the rest are made from the band's sums.
 int straight_means(const obs_source_frame& frame, const FrameFormat& format,
                    const ShrinkLayout& layout, const cv::Rect& area, int y0, int factor, int most,
@@ -521,6 +556,16 @@ int straight_means(const obs_source_frame& frame, const FrameFormat& format,
                                      static_cast<size_t>(area.x) * pixel_bytes;
         const auto halve = pixel_bytes == 2 ? halve_one_channel<2> : halve_one_channel<4>;
         return halve(first, frame.linesize[0], layout.luma_of, most, out);
+    }
+    if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 1 &&
+        layout.channels == 4) {
+        const bool red_first = layout.read == std::array<int, 3>{2, 1, 0};
+        if (!red_first && layout.read != std::array<int, 3>{0, 1, 2}) {
+            return 0;
+        }
+        const uint8_t* const first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
+                                     static_cast<size_t>(area.x) * 4;
+        return halve_four_bytes(first, frame.linesize[0], red_first, most, out);
     }
     if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 2 &&
         layout.channels == 1) {
@@ -590,8 +635,9 @@ bool halves_straight(const FrameFormat& format) {
     if (format.packing != Packing::Samples) {
         return true;
     }
-    return format.planes[0].channels == 1 ? format.samples.bytes == 2
-                                          : layout_of(format).luma_of >= 0;
+    const ShrinkLayout layout = layout_of(format);
+    return format.samples.bytes == 2 ? layout.channels == 1
+                                     : layout.luma_of >= 0 || layout.channels == 4;
 }
 
 void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,

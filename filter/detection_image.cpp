@@ -80,9 +80,9 @@ void scale_for_detection(const obs_source_frame& frame, const FrameFormat& forma
     }
     if (scale < 1.0 && format.packing == Packing::Samples && (format.to_bgr < 0 || halved)) {
         // Shrunk first, then made grey or BGR: a fraction of the work, the
-        // same picture. (At other factors than two, four channels shrink
-        // slower than three: RGBA is converted first; packed 10-bit samples
-        // are unpacked straight to 8 bits first.)
+        // same picture. (Shrunk by a fraction, four channels shrink slower
+        // than three: RGBA is converted first; packed 10-bit samples are
+        // unpacked straight to 8 bits first.)
         const cv::Mat plane0 = detectable_plane0(frame, format, area, images);
         cv::resize(plane0, images.shrunk, scaled_size(plane0.size(), scale), 0, 0,
                    interpolation_for(scale));

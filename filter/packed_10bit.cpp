@@ -295,11 +295,7 @@ void r10l_pixels(const uint8_t* words, uint8_t* out) {
     // each lane then holds blue | green << 8 | red << 16.
     const __m128i blue_red = eight_bit_lanes(_mm_or_si128(blue, _mm_slli_epi32(red, 16)));
     const __m128i pixels = _mm_or_si128(blue_red, _mm_slli_epi32(eight_bit_lanes(green), 8));
-    alignas(16) uint32_t lanes[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), pixels);
-    for (int p = 0; p < 4; ++p) {
-        std::memcpy(out + 3 * p, &lanes[p], 4);
-    }
+    store_three_byte_pixels<4>(pixels, out);
 }
 
 // Four R10L pixels' sums into `out`, blue, green, red and 0 a pixel. Moved
@@ -536,13 +532,10 @@ int halve_r10l(const uint8_t* top, size_t linesize, int most, uint8_t* out) {
         auto means = [&](__m128i totals) {
             return _mm_srli_epi16(_mm_add_epi16(totals, rounding), 4);
         };
-        __m128i bytes = _mm_packus_epi16(means(_mm_unpacklo_epi32(blue_green, red)),
-                                         means(_mm_unpackhi_epi32(blue_green, red)));
-        // Each 0 is written over by the next block's blue.
-        for (int b = 0; b < kBlocks; ++b, bytes = _mm_srli_si128(bytes, 4)) {
-            const auto pixel = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
-            std::memcpy(out + 3 * (done + b), &pixel, 4);
-        }
+        store_three_byte_pixels<kBlocks>(
+            _mm_packus_epi16(means(_mm_unpacklo_epi32(blue_green, red)),
+                             means(_mm_unpackhi_epi32(blue_green, red))),
+            out + 3 * done);
     }
 #else
     (void)top, (void)linesize, (void)most, (void)out;
