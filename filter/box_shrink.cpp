@@ -507,22 +507,21 @@ int halve_one_channel(const uint8_t* top, size_t linesize, int channel, int most
 #endif
 }
 
-// Two rows of pixels of four bytes from `top` on halved each way into
-// `out`, blue, green and red a pixel (read as they lie, or red first), four
-// pixels at a time up to `most`; returns how many were made. Halved by
-// OpenCV and then made BGR, a 1280x720 RGBA frame's image cost over twice
-// its reading.
-int halve_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
+// Two rows of pixels of `Channels` bytes (three or four) from `top` on
+// halved each way into `out`, blue, green and red a pixel (read as they
+// lie, or red first), four pixels at a time up to `most`; returns how many
+// were made. Halved by OpenCV and then made BGR, a 1280x720 RGBA frame's
+// image cost over twice its reading, and BGR3's three times.
+template <int Channels>
+int halve_rgb(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
     int done = 0;
 #ifdef VEILCAM_SSE2
     const __m128i zero = _mm_setzero_si128();
     const __m128i rounding = _mm_set1_epi16(2);
-    constexpr int kPixels = 4;
-    for (; done + kPixels <= most; done += kPixels) {
-        __m128i means[2];
-        for (int v = 0; v < 2; ++v) {
-            // Four pixels of each row, two blocks.
-            const size_t at = (static_cast<size_t>(done) * 2 + 4 * v) * 4;
+    // Two blocks' totals from byte `at` of the rows on, four 16-bit lanes a
+    // block (a three-byte pixel's fourth is another's, written over).
+    auto two_blocks = [&](size_t at) {
+        if constexpr (Channels == 4) {
             const __m128i upper = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + at));
             const __m128i lower =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + linesize + at));
@@ -530,8 +529,28 @@ int halve_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int mo
                 _mm_add_epi16(_mm_unpacklo_epi8(upper, zero), _mm_unpacklo_epi8(lower, zero));
             const __m128i second =
                 _mm_add_epi16(_mm_unpackhi_epi8(upper, zero), _mm_unpackhi_epi8(lower, zero));
-            const __m128i totals =
-                _mm_add_epi16(_mm_unpacklo_epi64(first, second), _mm_unpackhi_epi64(first, second));
+            return _mm_add_epi16(_mm_unpacklo_epi64(first, second),
+                                 _mm_unpackhi_epi64(first, second));
+        } else {
+            // Eight bytes from a block's first pixel on: its two pixels and
+            // two bytes of the next.
+            auto block = [&](size_t from) {
+                const __m128i columns = _mm_add_epi16(
+                    _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + from)),
+                                      zero),
+                    _mm_unpacklo_epi8(
+                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + linesize + from)),
+                        zero));
+                return _mm_add_epi16(columns, _mm_srli_si128(columns, 6));
+            };
+            return _mm_unpacklo_epi64(block(at), block(at + 6));
+        }
+    };
+    constexpr int kPixels = 4;
+    for (; done + kPixels <= most; done += kPixels) {
+        __m128i means[2];
+        for (int v = 0; v < 2; ++v) {
+            const __m128i totals = two_blocks((static_cast<size_t>(done) * 2 + 4 * v) * Channels);
             means[v] = blue_first(_mm_srli_epi16(_mm_add_epi16(totals, rounding), 2), red_first);
         }
         store_three_byte_pixels<kPixels>(_mm_packus_epi16(means[0], means[1]), out + 3 * done);
@@ -544,9 +563,9 @@ int halve_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int mo
 
 // The first pixels of a band `factor` rows deep made straight from the
 // frame, where a vector path takes its format at that factor: 16-bit
-// samples, four-byte RGB, R10L and the luma of packed 4:2:2 and AYUV
-// halved, V210 shrunk by 2, 3 or 6 from a whole group on. Returns how many were made, up to
-// `most`; the rest are made from the band's sums.
+// samples, RGB, R10L and the luma of packed 4:2:2 and AYUV halved, V210
+// shrunk by 2, 3 or 6 from a whole group on. Returns how many were made, up
+// to `most`; the rest are made from the band's sums.
 int straight_means(const obs_source_frame& frame, const FrameFormat& format,
                    const ShrinkLayout& layout, const cv::Rect& area, int y0, int factor, int most,
                    std::vector<uint16_t>& totals, uint8_t* out) {
@@ -558,14 +577,15 @@ int straight_means(const obs_source_frame& frame, const FrameFormat& format,
         return halve(first, frame.linesize[0], layout.luma_of, most, out);
     }
     if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 1 &&
-        layout.channels == 4) {
+        layout.written == 3) {
         const bool red_first = layout.read == std::array<int, 3>{2, 1, 0};
         if (!red_first && layout.read != std::array<int, 3>{0, 1, 2}) {
             return 0;
         }
         const uint8_t* const first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                                     static_cast<size_t>(area.x) * 4;
-        return halve_four_bytes(first, frame.linesize[0], red_first, most, out);
+                                     static_cast<size_t>(area.x) * layout.channels;
+        const auto halve = layout.channels == 3 ? halve_rgb<3> : halve_rgb<4>;
+        return halve(first, frame.linesize[0], red_first, most, out);
     }
     if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 2 &&
         layout.channels == 1) {
@@ -637,7 +657,7 @@ bool halves_straight(const FrameFormat& format) {
     }
     const ShrinkLayout layout = layout_of(format);
     return format.samples.bytes == 2 ? layout.channels == 1
-                                     : layout.luma_of >= 0 || layout.channels == 4;
+                                     : layout.luma_of >= 0 || layout.written == 3;
 }
 
 void box_shrink(const obs_source_frame& frame, const FrameFormat& format, const cv::Rect& area,

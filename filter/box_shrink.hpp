@@ -31,8 +31,8 @@ struct BoxShrinkRows {
 // Whether box_shrink halves a format's frames faster than OpenCV does:
 // packed 10-bit words, which OpenCV cannot read, 16-bit samples of one
 // channel, halved straight to 8 bits, the luma of packed 4:2:2 and AYUV,
-// read where it lies, and four-byte RGB, halved straight to BGR. OpenCV
-// halves planes of bytes faster, and BGR3.
+// read where it lies, and RGB, halved straight to BGR. OpenCV halves
+// planes of bytes faster.
 bool halves_straight(const FrameFormat& format);
 
 // `area` of plane 0 (starting on an even pixel) shrunk by `factor` each way
