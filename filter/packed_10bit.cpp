@@ -489,7 +489,7 @@ int v210_block_totals(const uint8_t* plane, size_t linesize, int y0, size_t skip
 }
 
 // Summed pixel by pixel down the band and then in blocks, R10L's image at
-// 1280x720 took two and a half times as long as reading its words.
+// 1280x720 took about three times as long as reading its words.
 int halve_r10l(const uint8_t* top, size_t linesize, int most, uint8_t* out) {
     int done = 0;
 #ifdef VEILCAM_SSE2
