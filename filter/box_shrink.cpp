@@ -507,53 +507,47 @@ int halve_one_channel(const uint8_t* top, size_t linesize, int channel, int most
 #endif
 }
 
-// Two rows of pixels of `Channels` bytes (three or four) from `top` on
-// halved each way into `out`, blue, green and red a pixel (read as they
-// lie, or red first), four pixels at a time up to `most`; returns how many
-// were made. Halved by OpenCV and then made BGR, a 1280x720 RGBA frame's
-// image cost over twice its reading, and BGR3's three times.
-template <int Channels>
-int halve_rgb(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
+#ifdef VEILCAM_SSE2
+// Four blocks' means, two blocks' totals a vector in 16-bit lanes (blue,
+// green and red read as they lie, or red first, and a fourth), written to
+// `out` three bytes a block.
+void write_four_blocks(const VectorMeans& means_of, __m128i first_two, __m128i last_two,
+                       bool red_first, uint8_t* out) {
+    store_three_byte_pixels<4>(_mm_packus_epi16(blue_first(means_of.of(first_two), red_first),
+                                                blue_first(means_of.of(last_two), red_first)),
+                               out);
+}
+#endif
+
+// Rows of four-byte RGB pixels from `top` on shrunk by `Factor` each way
+// into `out`, blue, green and red a pixel (read as they lie, or red first),
+// four blocks at a time up to `most`; returns how many were made. Each
+// band's sums kept in registers, not written out for the whole row and read
+// back: a 1920x1080 frame's image took two thirds longer, and halved by
+// OpenCV and then made BGR, a 1280x720 frame's cost over twice its reading.
+template <int Factor>
+int shrink_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
     int done = 0;
 #ifdef VEILCAM_SSE2
     const __m128i zero = _mm_setzero_si128();
-    const __m128i rounding = _mm_set1_epi16(2);
-    // Two blocks' totals from byte `at` of the rows on, four 16-bit lanes a
-    // block (a three-byte pixel's fourth is another's, written over).
-    auto two_blocks = [&](size_t at) {
-        if constexpr (Channels == 4) {
-            const __m128i upper = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + at));
-            const __m128i lower =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + linesize + at));
-            const __m128i first =
-                _mm_add_epi16(_mm_unpacklo_epi8(upper, zero), _mm_unpacklo_epi8(lower, zero));
-            const __m128i second =
-                _mm_add_epi16(_mm_unpackhi_epi8(upper, zero), _mm_unpackhi_epi8(lower, zero));
-            return _mm_add_epi16(_mm_unpacklo_epi64(first, second),
-                                 _mm_unpackhi_epi64(first, second));
-        } else {
-            // Eight bytes from a block's first pixel on: its two pixels and
-            // two bytes of the next.
-            auto block = [&](size_t from) {
-                const __m128i columns = _mm_add_epi16(
-                    _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + from)),
-                                      zero),
-                    _mm_unpacklo_epi8(
-                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + linesize + from)),
-                        zero));
-                return _mm_add_epi16(columns, _mm_srli_si128(columns, 6));
-            };
-            return _mm_unpacklo_epi64(block(at), block(at + 6));
+    const VectorMeans means_of(Factor * Factor);
+    // `Factor` vectors of four pixels a row.
+    constexpr int kBlocks = 4;
+    for (; done + kBlocks <= most; done += kBlocks) {
+        // Each two pixels' sums down the band in 16-bit lanes.
+        __m128i pairs[2 * Factor] = {};
+        for (int y = 0; y < Factor; ++y) {
+            const auto* row = reinterpret_cast<const __m128i*>(
+                top + static_cast<size_t>(y) * linesize + static_cast<size_t>(done) * Factor * 4);
+            for (int v = 0; v < Factor; ++v) {
+                const __m128i pixels = _mm_loadu_si128(row + v);
+                pairs[2 * v] = _mm_add_epi16(pairs[2 * v], _mm_unpacklo_epi8(pixels, zero));
+                pairs[2 * v + 1] = _mm_add_epi16(pairs[2 * v + 1], _mm_unpackhi_epi8(pixels, zero));
+            }
         }
-    };
-    constexpr int kPixels = 4;
-    for (; done + kPixels <= most; done += kPixels) {
-        __m128i means[2];
-        for (int v = 0; v < 2; ++v) {
-            const __m128i totals = two_blocks((static_cast<size_t>(done) * 2 + 4 * v) * Channels);
-            means[v] = blue_first(_mm_srli_epi16(_mm_add_epi16(totals, rounding), 2), red_first);
-        }
-        store_three_byte_pixels<kPixels>(_mm_packus_epi16(means[0], means[1]), out + 3 * done);
+        const auto* sums = reinterpret_cast<const uint16_t*>(pairs);
+        write_four_blocks(means_of, two_blocks<Factor>(sums, Factor),
+                          two_blocks<Factor>(sums + 8 * Factor, Factor), red_first, out + 3 * done);
     }
 #else
     (void)top, (void)linesize, (void)red_first, (void)most, (void)out;
@@ -561,10 +555,70 @@ int halve_rgb(const uint8_t* top, size_t linesize, bool red_first, int most, uin
     return done;
 }
 
+// Two rows of three-byte RGB pixels (BGR3) from `top` on halved each way
+// into `out`, four pixels at a time up to `most`; returns how many were
+// made. Halved by
+// OpenCV, a 1280x720 frame's image cost three times its reading.
+int halve_three_bytes(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
+    int done = 0;
+#ifdef VEILCAM_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    const VectorMeans means_of(4);
+    // A block's totals in the first three 16-bit lanes from eight bytes on
+    // of each row: its two pixels and two bytes of the next.
+    auto block = [&](size_t from) {
+        const __m128i columns = _mm_add_epi16(
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + from)), zero),
+            _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + linesize + from)), zero));
+        return _mm_add_epi16(columns, _mm_srli_si128(columns, 6));
+    };
+    constexpr int kBlocks = 4;
+    for (; done + kBlocks <= most; done += kBlocks) {
+        const size_t at = static_cast<size_t>(done) * 6;
+        // A three-byte pixel's fourth lane is the next one's, written over.
+        write_four_blocks(means_of, _mm_unpacklo_epi64(block(at), block(at + 6)),
+                          _mm_unpacklo_epi64(block(at + 12), block(at + 18)), red_first,
+                          out + 3 * done);
+    }
+#else
+    (void)top, (void)linesize, (void)red_first, (void)most, (void)out;
+#endif
+    return done;
+}
+
+// Rows of RGB pixels of one byte a channel, `format`'s plane 0 laid out as
+// `layout` says, from `top` on shrunk by `factor` where a vector path takes
+// it: BGR3 halved, four-byte RGB by 2, 3, 4 or 6. Returns how many were
+// made, up to `most`.
+int shrink_rgb(const ShrinkLayout& layout, const uint8_t* top, size_t linesize, int factor,
+               int most, uint8_t* out) {
+    const bool red_first = layout.read == std::array<int, 3>{2, 1, 0};
+    if (!red_first && layout.read != std::array<int, 3>{0, 1, 2}) {
+        return 0;
+    }
+    if (layout.channels == 3) {
+        return factor == 2 ? halve_three_bytes(top, linesize, red_first, most, out) : 0;
+    }
+    switch (factor) {
+    case 2:
+        return shrink_four_bytes<2>(top, linesize, red_first, most, out);
+    case 3:
+        return shrink_four_bytes<3>(top, linesize, red_first, most, out);
+    case 4:
+        return shrink_four_bytes<4>(top, linesize, red_first, most, out);
+    case 6:
+        return shrink_four_bytes<6>(top, linesize, red_first, most, out);
+    default:
+        return 0;
+    }
+}
+
 // The first pixels of a band `factor` rows deep made straight from the
 // frame, where a vector path takes its format at that factor: 16-bit
-// samples, RGB, R10L and the luma of packed 4:2:2 and AYUV halved, V210
-// shrunk by 2, 3 or 6 from a whole group on. Returns how many were made, up
+// samples, BGR3, R10L and the luma of packed 4:2:2 and AYUV halved,
+// four-byte RGB shrunk by 2, 3, 4 or 6, V210 by 2, 3 or 6 from a whole
+// group on. Returns how many were made, up
 // to `most`; the rest are made from the band's sums.
 int straight_means(const obs_source_frame& frame, const FrameFormat& format,
                    const ShrinkLayout& layout, const cv::Rect& area, int y0, int factor, int most,
@@ -576,16 +630,11 @@ int straight_means(const obs_source_frame& frame, const FrameFormat& format,
         const auto halve = pixel_bytes == 2 ? halve_one_channel<2> : halve_one_channel<4>;
         return halve(first, frame.linesize[0], layout.luma_of, most, out);
     }
-    if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 1 &&
-        layout.written == 3) {
-        const bool red_first = layout.read == std::array<int, 3>{2, 1, 0};
-        if (!red_first && layout.read != std::array<int, 3>{0, 1, 2}) {
-            return 0;
-        }
-        const uint8_t* const first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                                     static_cast<size_t>(area.x) * layout.channels;
-        const auto halve = layout.channels == 3 ? halve_rgb<3> : halve_rgb<4>;
-        return halve(first, frame.linesize[0], red_first, most, out);
+    if (format.packing == Packing::Samples && format.samples.bytes == 1 && layout.written == 3) {
+        return shrink_rgb(layout,
+                          frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
+                              static_cast<size_t>(area.x) * layout.channels,
+                          frame.linesize[0], factor, most, out);
     }
     if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 2 &&
         layout.channels == 1) {
