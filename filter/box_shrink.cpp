@@ -557,8 +557,8 @@ int shrink_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int m
 
 // Two rows of three-byte RGB pixels (BGR3) from `top` on halved each way
 // into `out`, four pixels at a time up to `most`; returns how many were
-// made. Halved by
-// OpenCV, a 1280x720 frame's image cost three times its reading.
+// made. Halved by OpenCV, a 1280x720 frame's image cost three times its
+// reading.
 int halve_three_bytes(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
     int done = 0;
 #ifdef VEILCAM_SSE2
@@ -618,38 +618,34 @@ int shrink_rgb(const ShrinkLayout& layout, const uint8_t* top, size_t linesize, 
 // frame, where a vector path takes its format at that factor: 16-bit
 // samples, BGR3, R10L and the luma of packed 4:2:2 and AYUV halved,
 // four-byte RGB shrunk by 2, 3, 4 or 6, V210 by 2, 3 or 6 from a whole
-// group on. Returns how many were made, up
-// to `most`; the rest are made from the band's sums.
+// group on. Returns how many were made, up to `most`; the rest are made
+// from the band's sums.
 int straight_means(const obs_source_frame& frame, const FrameFormat& format,
                    const ShrinkLayout& layout, const cv::Rect& area, int y0, int factor, int most,
                    std::vector<uint16_t>& totals, uint8_t* out) {
+    const size_t linesize = frame.linesize[0];
+    const uint8_t* const row = frame.data[0] + static_cast<size_t>(y0) * linesize;
+    if (format.packing == Packing::R10L) {
+        return factor == 2
+                   ? halve_r10l(row + packed_row_bytes(format.packing, area.x), linesize, most, out)
+                   : 0;
+    }
     if (factor == 2 && layout.luma_of >= 0) {
         const int pixel_bytes = format.planes[0].channels;
-        const uint8_t* const first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                                     static_cast<size_t>(area.x) * pixel_bytes;
         const auto halve = pixel_bytes == 2 ? halve_one_channel<2> : halve_one_channel<4>;
-        return halve(first, frame.linesize[0], layout.luma_of, most, out);
+        return halve(row + static_cast<size_t>(area.x) * pixel_bytes, linesize, layout.luma_of,
+                     most, out);
     }
     if (format.packing == Packing::Samples && format.samples.bytes == 1 && layout.written == 3) {
-        return shrink_rgb(layout,
-                          frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                              static_cast<size_t>(area.x) * layout.channels,
-                          frame.linesize[0], factor, most, out);
+        return shrink_rgb(layout, row + static_cast<size_t>(area.x) * layout.channels, linesize,
+                          factor, most, out);
     }
     if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 2 &&
         layout.channels == 1) {
         const int level_bits = scale_bits(format.samples.level_scale);
-        if (level_bits < 0) {
-            return 0;
-        }
-        const uint8_t* const first = frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                                     static_cast<size_t>(area.x) * format.samples.bytes;
-        return halve_wide_samples(first, frame.linesize[0], level_bits, most, out);
-    }
-    if (factor == 2 && format.packing == Packing::R10L) {
-        return halve_r10l(frame.data[0] + static_cast<size_t>(y0) * frame.linesize[0] +
-                              packed_row_bytes(format.packing, area.x),
-                          frame.linesize[0], most, out);
+        return level_bits < 0 ? 0
+                              : halve_wide_samples(row + static_cast<size_t>(area.x) * 2, linesize,
+                                                   level_bits, most, out);
     }
 #ifdef VEILCAM_SSE2
     if (format.packing == Packing::V210 && area.x % packed_group_pixels(format.packing) == 0) {
@@ -657,10 +653,10 @@ int straight_means(const obs_source_frame& frame, const FrameFormat& format,
         // more are left to the sums.
         constexpr int kLanes = 8;
         totals.resize(static_cast<size_t>(most) + kLanes);
-        const int made = v210_block_totals(frame.data[0], frame.linesize[0], y0,
-                                           packed_row_bytes(format.packing, area.x), factor, most,
-                                           totals.data()) /
-                         kLanes * kLanes;
+        const int made =
+            v210_block_totals(frame.data[0], linesize, y0, packed_row_bytes(format.packing, area.x),
+                              factor, most, totals.data()) /
+            kLanes * kLanes;
         const VectorMeans means_of(
             static_cast<uint32_t>(factor * factor * format.samples.level_scale));
         for (int x = 0; x < made; x += kLanes) {

@@ -298,14 +298,27 @@ void r10l_pixels(const uint8_t* words, uint8_t* out) {
     store_three_byte_pixels<4>(pixels, out);
 }
 
+// R10L's sums kept in place, `whole` the words' and `blue_red` their blue
+// and red fields' (moved down to blue), as four pixels' (or blocks') blue,
+// green, red and 0 in 16-bit lanes into `apart`, two a vector. Green is
+// what the whole words' sums hold besides blue and red.
+void r10l_sums_apart(__m128i whole, __m128i blue_red, __m128i (&apart)[2]) {
+    const __m128i first_sums = _mm_set1_epi32((1 << kFieldSumBits) - 1);
+    // Green's sums, 10 bits up, moved into the top half.
+    const __m128i green = _mm_slli_epi32(_mm_sub_epi32(whole, blue_red), 6);
+    const __m128i blue_green = _mm_or_si128(_mm_and_si128(blue_red, first_sums), green);
+    const __m128i red = _mm_srli_epi32(blue_red, kLastField);
+    apart[0] = _mm_unpacklo_epi32(blue_green, red);
+    apart[1] = _mm_unpackhi_epi32(blue_green, red);
+}
+
 // Four R10L pixels' sums into `out`, blue, green, red and 0 a pixel. Moved
-// down to blue, a word's blue and red are summed in place, and green is what
-// the whole words' sums hold besides them. Every four rows they are added
-// to `out`'s: the band's totals held in registers as well were spilled.
+// down to blue, a word's blue and red are summed in place. Every four rows
+// they are added to `out`'s: the band's totals held in registers as well
+// were spilled.
 template <int Vectors>
 void sum_r10l(const uint8_t* first, size_t linesize, int rows, uint16_t* out) {
     const __m128i outer_fields = _mm_set1_epi32(kOuterFields);
-    const __m128i first_sums = _mm_set1_epi32((1 << kFieldSumBits) - 1);
     auto* at = reinterpret_cast<__m128i*>(out);
     for (int top = 0; top < rows; top += kRowsInPlace) {
         const int bottom = std::min(rows, top + kRowsInPlace);
@@ -320,12 +333,8 @@ void sum_r10l(const uint8_t* first, size_t linesize, int rows, uint16_t* out) {
             }
         }
         for (int v = 0; v < Vectors; ++v) {
-            // Green's sums, 10 bits up, moved into the top half.
-            const __m128i green = _mm_slli_epi32(_mm_sub_epi32(whole[v], blue_red[v]), 6);
-            const __m128i blue_green = _mm_or_si128(_mm_and_si128(blue_red[v], first_sums), green);
-            const __m128i red = _mm_srli_epi32(blue_red[v], kLastField);
-            __m128i pixels[2] = {_mm_unpacklo_epi32(blue_green, red),
-                                 _mm_unpackhi_epi32(blue_green, red)};
+            __m128i pixels[2];
+            r10l_sums_apart(whole[v], blue_red[v], pixels);
             for (int half = 0; half < 2; ++half) {
                 if (top > 0) {
                     pixels[half] = _mm_add_epi16(pixels[half], _mm_loadu_si128(at + 2 * v + half));
@@ -494,7 +503,6 @@ int halve_r10l(const uint8_t* top, size_t linesize, int most, uint8_t* out) {
     int done = 0;
 #ifdef VEILCAM_SSE2
     const __m128i outer_fields = _mm_set1_epi32(kOuterFields);
-    const __m128i first_sums = _mm_set1_epi32((1 << kFieldSumBits) - 1);
     const __m128i rounding = _mm_set1_epi16(8);
     const uint8_t* const bottom = top + linesize;
     // Four blocks, eight pixels, a step.
@@ -521,21 +529,13 @@ int halve_r10l(const uint8_t* top, size_t linesize, int most, uint8_t* out) {
                 _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0))),
                 _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1))));
         };
-        const __m128i all = blocks(whole), outer = blocks(blue_red);
-        // Green is what the whole words' sums hold besides blue and red;
-        // moved into the top half of blue's lane.
-        const __m128i blue_green = _mm_or_si128(_mm_and_si128(outer, first_sums),
-                                                _mm_slli_epi32(_mm_sub_epi32(all, outer), 6));
-        const __m128i red = _mm_srli_epi32(outer, kLastField);
+        __m128i totals[2];
+        r10l_sums_apart(blocks(whole), blocks(blue_red), totals);
         // A block is 16 quarter levels: its means at 8 bits, rounded half
         // up, blue, green, red and a 0 a block.
-        auto means = [&](__m128i totals) {
-            return _mm_srli_epi16(_mm_add_epi16(totals, rounding), 4);
-        };
-        store_three_byte_pixels<kBlocks>(
-            _mm_packus_epi16(means(_mm_unpacklo_epi32(blue_green, red)),
-                             means(_mm_unpackhi_epi32(blue_green, red))),
-            out + 3 * done);
+        auto means = [&](__m128i four) { return _mm_srli_epi16(_mm_add_epi16(four, rounding), 4); };
+        store_three_byte_pixels<kBlocks>(_mm_packus_epi16(means(totals[0]), means(totals[1])),
+                                         out + 3 * done);
     }
 #else
     (void)top, (void)linesize, (void)most, (void)out;
