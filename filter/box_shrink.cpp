@@ -523,8 +523,7 @@ void write_four_blocks(const VectorMeans& means_of, __m128i first_two, __m128i l
 // into `out`, blue, green and red a pixel (read as they lie, or red first),
 // four blocks at a time up to `most`; returns how many were made. Each
 // band's sums kept in registers, not written out for the whole row and read
-// back: a 1920x1080 frame's image took two thirds longer, and halved by
-// OpenCV and then made BGR, a 1280x720 frame's cost over twice its reading.
+// back: a 1920x1080 frame's image took two thirds longer.
 template <int Factor>
 int shrink_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
     int done = 0;
@@ -555,34 +554,97 @@ int shrink_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int m
     return done;
 }
 
-// Two rows of three-byte RGB pixels (BGR3) from `top` on halved each way
-// into `out`, four pixels at a time up to `most`; returns how many were
-// made. Halved by OpenCV, a 1280x720 frame's image cost three times its
-// reading.
-int halve_three_bytes(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
+#ifdef VEILCAM_SSE2
+// Two rows' samples in a column, byte by byte: their average rounded up,
+// and their bitwise difference, whose lowest bit says the sum was odd.
+struct HalvedColumns {
+    __m128i averages, differences;
+};
+
+HalvedColumns halved_columns(const uint8_t* top, size_t linesize, size_t at) {
+    const __m128i upper = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + at));
+    const __m128i lower = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + linesize + at));
+    return {_mm_avg_epu8(upper, lower), _mm_xor_si128(upper, lower)};
+}
+
+// The means of blocks of two columns, rounded half up, byte by byte: the
+// columns' averages averaged, rounded up again, which is one too many where
+// the averages differ in parity and either column's sum was odd. Sixteen
+// to an instruction, where sums in 16-bit lanes took eight.
+__m128i halved_block_means(const HalvedColumns& left, const HalvedColumns& right) {
+    const __m128i rounded_twice =
+        _mm_and_si128(_mm_and_si128(_mm_xor_si128(left.averages, right.averages),
+                                    _mm_or_si128(left.differences, right.differences)),
+                      _mm_set1_epi8(1));
+    return _mm_sub_epi8(_mm_avg_epu8(left.averages, right.averages), rounded_twice);
+}
+
+// The first (`Odd` false) or second four-byte lanes of each pair in `a`,
+// then in `b`.
+template <bool Odd> __m128i every_other_pixel(__m128i a, __m128i b) {
+    constexpr int kOrder = Odd ? _MM_SHUFFLE(3, 1, 3, 1) : _MM_SHUFFLE(2, 0, 2, 0);
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), kOrder));
+}
+
+template <bool Odd>
+HalvedColumns every_other_pixel(const HalvedColumns& a, const HalvedColumns& b) {
+    return {every_other_pixel<Odd>(a.averages, b.averages),
+            every_other_pixel<Odd>(a.differences, b.differences)};
+}
+
+// Four-byte pixels' first and third bytes swapped where `swap`: red first
+// made blue first.
+__m128i bytes_blue_first(__m128i pixels, bool swap) {
+    if (!swap) {
+        return pixels;
+    }
+    const __m128i apart =
+        _mm_and_si128(_mm_xor_si128(pixels, _mm_srli_epi32(pixels, 16)), _mm_set1_epi32(0xFF));
+    return _mm_xor_si128(pixels, _mm_or_si128(apart, _mm_slli_epi32(apart, 16)));
+}
+#endif
+
+// Two rows of four-byte RGB pixels from `top` on halved each way into
+// `out`, blue, green and red a pixel (read as they lie, or red first), four
+// at a time up to `most`; returns how many were made. Summed in 16-bit
+// lanes, a 1280x720 frame's image cost nearly twice its reading.
+int halve_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int most, uint8_t* out) {
     int done = 0;
 #ifdef VEILCAM_SSE2
-    const __m128i zero = _mm_setzero_si128();
-    const VectorMeans means_of(4);
-    // A block's totals in the first three 16-bit lanes from eight bytes on
-    // of each row: its two pixels and two bytes of the next.
-    auto block = [&](size_t from) {
-        const __m128i columns = _mm_add_epi16(
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + from)), zero),
-            _mm_unpacklo_epi8(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + linesize + from)), zero));
-        return _mm_add_epi16(columns, _mm_srli_si128(columns, 6));
-    };
     constexpr int kBlocks = 4;
     for (; done + kBlocks <= most; done += kBlocks) {
-        const size_t at = static_cast<size_t>(done) * 6;
-        // A three-byte pixel's fourth lane is the next one's, written over.
-        write_four_blocks(means_of, _mm_unpacklo_epi64(block(at), block(at + 6)),
-                          _mm_unpacklo_epi64(block(at + 12), block(at + 18)), red_first,
-                          out + 3 * done);
+        const size_t at = static_cast<size_t>(done) * 8;
+        const HalvedColumns first = halved_columns(top, linesize, at);
+        const HalvedColumns second = halved_columns(top, linesize, at + 16);
+        const __m128i means = halved_block_means(every_other_pixel<false>(first, second),
+                                                 every_other_pixel<true>(first, second));
+        store_three_byte_pixels<kBlocks>(bytes_blue_first(means, red_first), out + 3 * done);
     }
 #else
     (void)top, (void)linesize, (void)red_first, (void)most, (void)out;
+#endif
+    return done;
+}
+
+// Two rows of three-byte RGB pixels (BGR3) from `top` on halved each way
+// into `out`, three pixels at a time up to `most`; returns how many were
+// made. Halved by OpenCV, a 1280x720 frame's image cost three times its
+// reading, and summed in 16-bit lanes over twice.
+int halve_three_bytes(const uint8_t* top, size_t linesize, int most, uint8_t* out) {
+    int done = 0;
+#ifdef VEILCAM_SSE2
+    constexpr int kBlocks = 3;
+    for (; done + kBlocks <= most; done += kBlocks) {
+        // A vector from the blocks' first pixels and one from their second
+        // hold three blocks' columns, six bytes apart.
+        const size_t at = static_cast<size_t>(done) * 6;
+        store_three_byte_pixels<kBlocks, 6>(
+            halved_block_means(halved_columns(top, linesize, at),
+                               halved_columns(top, linesize, at + 3)),
+            out + 3 * done);
+    }
+#else
+    (void)top, (void)linesize, (void)most, (void)out;
 #endif
     return done;
 }
@@ -598,11 +660,11 @@ int shrink_rgb(const ShrinkLayout& layout, const uint8_t* top, size_t linesize, 
         return 0;
     }
     if (layout.channels == 3) {
-        return factor == 2 ? halve_three_bytes(top, linesize, red_first, most, out) : 0;
+        return factor == 2 && !red_first ? halve_three_bytes(top, linesize, most, out) : 0;
     }
     switch (factor) {
     case 2:
-        return shrink_four_bytes<2>(top, linesize, red_first, most, out);
+        return halve_four_bytes(top, linesize, red_first, most, out);
     case 3:
         return shrink_four_bytes<3>(top, linesize, red_first, most, out);
     case 4:

@@ -12,11 +12,12 @@
 
 namespace veilcam {
 
-// The first `Pixels` four-byte lanes of `bytes` written three bytes apart
-// from `out` on: each lane's fourth byte is written over by the next pixel,
-// and one byte past the last pixel is written.
-template <int Pixels> inline void store_three_byte_pixels(__m128i bytes, uint8_t* out) {
-    for (int p = 0; p < Pixels; ++p, bytes = _mm_srli_si128(bytes, 4)) {
+// The first `Pixels` pixels of `bytes`, `Apart` bytes apart, written three
+// bytes apart from `out` on: four bytes at a time, each pixel's fourth
+// written over by the next, and one byte past the last pixel written.
+template <int Pixels, int Apart = 4>
+inline void store_three_byte_pixels(__m128i bytes, uint8_t* out) {
+    for (int p = 0; p < Pixels; ++p, bytes = _mm_srli_si128(bytes, Apart)) {
         const auto pixel = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
         std::memcpy(out + 3 * p, &pixel, 4);
     }
