@@ -579,15 +579,8 @@ __m128i halved_block_means(const HalvedColumns& left, const HalvedColumns& right
     return _mm_sub_epi8(_mm_avg_epu8(left.averages, right.averages), rounded_twice);
 }
 
-// The first (`Odd` false) or second four-byte lanes of each pair in `a`,
-// then in `b`.
-template <bool Odd> __m128i every_other_pixel(__m128i a, __m128i b) {
-    constexpr int kOrder = Odd ? _MM_SHUFFLE(3, 1, 3, 1) : _MM_SHUFFLE(2, 0, 2, 0);
-    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), kOrder));
-}
-
 template <bool Odd>
-HalvedColumns every_other_pixel(const HalvedColumns& a, const HalvedColumns& b) {
+HalvedColumns every_other_pixels_columns(const HalvedColumns& a, const HalvedColumns& b) {
     return {every_other_pixel<Odd>(a.averages, b.averages),
             every_other_pixel<Odd>(a.differences, b.differences)};
 }
@@ -616,8 +609,8 @@ int halve_four_bytes(const uint8_t* top, size_t linesize, bool red_first, int mo
         const size_t at = static_cast<size_t>(done) * 8;
         const HalvedColumns first = halved_columns(top, linesize, at);
         const HalvedColumns second = halved_columns(top, linesize, at + 16);
-        const __m128i means = halved_block_means(every_other_pixel<false>(first, second),
-                                                 every_other_pixel<true>(first, second));
+        const __m128i means = halved_block_means(every_other_pixels_columns<false>(first, second),
+                                                 every_other_pixels_columns<true>(first, second));
         store_three_byte_pixels<kBlocks>(bytes_blue_first(means, red_first), out + 3 * done);
     }
 #else

@@ -524,10 +524,8 @@ int halve_r10l(const uint8_t* top, size_t linesize, int most, uint8_t* out) {
         }
         // Pixels 0 2 4 6 added to 1 3 5 7: the four blocks in order.
         auto blocks = [](const __m128i(&pixels)[2]) {
-            const __m128 first = _mm_castsi128_ps(pixels[0]), second = _mm_castsi128_ps(pixels[1]);
-            return _mm_add_epi32(
-                _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0))),
-                _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1))));
+            return _mm_add_epi32(every_other_pixel<false>(pixels[0], pixels[1]),
+                                 every_other_pixel<true>(pixels[0], pixels[1]));
         };
         __m128i totals[2];
         r10l_sums_apart(blocks(whole), blocks(blue_red), totals);

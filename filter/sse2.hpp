@@ -23,5 +23,12 @@ inline void store_three_byte_pixels(__m128i bytes, uint8_t* out) {
     }
 }
 
+// The first (`Odd` false) or second four-byte lanes of each pair in `a`,
+// then in `b`: of eight pixels, those that begin or end blocks of two.
+template <bool Odd> inline __m128i every_other_pixel(__m128i a, __m128i b) {
+    constexpr int kOrder = Odd ? _MM_SHUFFLE(3, 1, 3, 1) : _MM_SHUFFLE(2, 0, 2, 0);
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), kOrder));
+}
+
 } // namespace veilcam
 #endif
