@@ -317,11 +317,14 @@ struct FloatMeans {
     explicit FloatMeans(uint32_t divisor)
         : inverse(_mm_set1_ps(1.0f / static_cast<float>(divisor))), half(_mm_set1_ps(0.5f)) {}
 
+    // Four means from four totals in 32-bit lanes.
+    __m128i of(__m128i totals) const {
+        return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(totals), inverse), half));
+    }
+
     template <typename Total> __m128i eight(const Total& total) const {
         auto four = [&](size_t j) {
-            const __m128i totals =
-                _mm_setr_epi32(total(j), total(j + 1), total(j + 2), total(j + 3));
-            return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(totals), inverse), half));
+            return of(_mm_setr_epi32(total(j), total(j + 1), total(j + 2), total(j + 3)));
         };
         return _mm_packs_epi32(four(0), four(4));
     }
@@ -439,15 +442,16 @@ int scale_bits(int level_scale) {
 }
 
 #ifdef VEILCAM_SSE2
-// Two rows halved each way, eight pixels at a time up to `most`, into
-// `out`: `four(column)` makes the means of the four blocks from `column` on,
-// in 32-bit lanes. Returns how many were made.
-template <typename Four> int halve_eight_at_a_time(int most, uint8_t* out, const Four& four) {
+// A band shrunk by `Factor` each way, eight pixels at a time up to `most`,
+// into `out`: `four(column)` makes the means of the four blocks from
+// `column` on, in 32-bit lanes. Returns how many were made.
+template <int Factor, typename Four>
+int shrink_eight_at_a_time(int most, uint8_t* out, const Four& four) {
     constexpr int kPixels = 8;
     int done = 0;
     for (; done + kPixels <= most; done += kPixels) {
-        const size_t column = static_cast<size_t>(done) * 2;
-        const __m128i means = _mm_packs_epi32(four(column), four(column + kPixels));
+        const size_t column = static_cast<size_t>(done) * Factor;
+        const __m128i means = _mm_packs_epi32(four(column), four(column + kPixels / 2 * Factor));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done), _mm_packus_epi16(means, means));
     }
     return done;
@@ -469,7 +473,7 @@ int halve_wide_samples(const uint8_t* top, size_t linesize, int bits, int most, 
     const __m128i rounded = _mm_set1_epi32(131072 + (2 << bits));
     const __m128i divide = _mm_cvtsi32_si128(bits + 2);
     const uint8_t* bottom = top + linesize;
-    return halve_eight_at_a_time(most, out, [&](size_t column) {
+    return shrink_eight_at_a_time<2>(most, out, [&](size_t column) {
         auto pairs = [&](const uint8_t* row) {
             const auto* at = reinterpret_cast<const __m128i*>(row + column * sizeof(uint16_t));
             return _mm_madd_epi16(_mm_xor_si128(_mm_loadu_si128(at), top_bit), ones);
@@ -479,6 +483,57 @@ int halve_wide_samples(const uint8_t* top, size_t linesize, int bits, int most, 
     });
 #else
     (void)top, (void)linesize, (void)bits, (void)most, (void)out;
+    return 0;
+#endif
+}
+
+// Six rows of 16-bit samples, one a pixel, at a level scale of
+// `level_scale`, shrunk by six each way straight to 8 bits, eight pixels
+// at a time up to `most`; returns how many were made. Summed into 32 bits
+// for the whole row and then in blocks, a 3840x2160 frame's image took
+// twice as long as an 8-bit one's.
+int shrink_wide_samples_by_six(const uint8_t* top, size_t linesize, int level_scale, int most,
+                               uint8_t* out) {
+#ifdef VEILCAM_SSE2
+    constexpr int kFactor = 6;
+    const __m128i top_bit = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+    const __m128i ones = _mm_set1_epi16(1);
+    // A block's 18 pairs' sums, each 65536 short, as halve_wide_samples'.
+    const __m128i short_by = _mm_set1_epi32(kFactor * kFactor / 2 * 65536);
+    const FloatMeans means_of(static_cast<uint32_t>(kFactor * kFactor * level_scale));
+    return shrink_eight_at_a_time<kFactor>(most, out, [&](size_t column) {
+        // Four blocks' columns, pairs 0 to 11, four pairs a vector.
+        __m128 pairs[3];
+        __m128i sums[3] = {};
+        for (int y = 0; y < kFactor; ++y) {
+            const auto* row = reinterpret_cast<const __m128i*>(
+                top + static_cast<size_t>(y) * linesize + column * sizeof(uint16_t));
+            for (int v = 0; v < 3; ++v) {
+                sums[v] = _mm_add_epi32(
+                    sums[v],
+                    _mm_madd_epi16(_mm_xor_si128(_mm_loadu_si128(row + v), top_bit), ones));
+            }
+        }
+        for (int v = 0; v < 3; ++v) {
+            pairs[v] = _mm_castsi128_ps(sums[v]);
+        }
+        // Block j is pairs 3j, 3j + 1 and 3j + 2: each third pair from the
+        // first, second and third on, taken out of the three vectors.
+        const __m128 two_to_five = _mm_shuffle_ps(pairs[0], pairs[1], _MM_SHUFFLE(1, 0, 3, 2));
+        const __m128 six_to_nine = _mm_shuffle_ps(pairs[1], pairs[2], _MM_SHUFFLE(1, 0, 3, 2));
+        const __m128 firsts = _mm_shuffle_ps(pairs[0], six_to_nine, _MM_SHUFFLE(3, 0, 3, 0));
+        const __m128 seconds =
+            _mm_shuffle_ps(_mm_shuffle_ps(pairs[0], two_to_five, _MM_SHUFFLE(2, 2, 1, 1)),
+                           _mm_shuffle_ps(six_to_nine, pairs[2], _MM_SHUFFLE(2, 2, 1, 1)),
+                           _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 thirds = _mm_shuffle_ps(two_to_five, pairs[2], _MM_SHUFFLE(3, 0, 3, 0));
+        const __m128i totals =
+            _mm_add_epi32(_mm_add_epi32(_mm_castps_si128(firsts), _mm_castps_si128(seconds)),
+                          _mm_add_epi32(_mm_castps_si128(thirds), short_by));
+        return means_of.of(totals);
+    });
+#else
+    (void)top, (void)linesize, (void)level_scale, (void)most, (void)out;
     return 0;
 #endif
 }
@@ -494,7 +549,7 @@ int halve_one_channel(const uint8_t* top, size_t linesize, int channel, int most
     const __m128i ones = _mm_set1_epi16(1);
     const __m128i rounding = _mm_set1_epi32(2);
     const uint8_t* const bottom = top + linesize;
-    return halve_eight_at_a_time(most, out, [&](size_t column) {
+    return shrink_eight_at_a_time<2>(most, out, [&](size_t column) {
         const size_t at = column * Channels;
         const __m128i columns = _mm_add_epi16(eight_of_channel<Channels>(top + at, shift),
                                               eight_of_channel<Channels>(bottom + at, shift));
@@ -695,12 +750,15 @@ int straight_means(const obs_source_frame& frame, const FrameFormat& format,
         return shrink_rgb(layout, row + static_cast<size_t>(area.x) * layout.channels, linesize,
                           factor, most, out);
     }
-    if (factor == 2 && format.packing == Packing::Samples && format.samples.bytes == 2 &&
-        layout.channels == 1) {
+    if (format.packing == Packing::Samples && format.samples.bytes == 2 && layout.channels == 1) {
+        const uint8_t* const first = row + static_cast<size_t>(area.x) * 2;
         const int level_bits = scale_bits(format.samples.level_scale);
-        return level_bits < 0 ? 0
-                              : halve_wide_samples(row + static_cast<size_t>(area.x) * 2, linesize,
-                                                   level_bits, most, out);
+        if (factor == 2) {
+            return level_bits < 0 ? 0 : halve_wide_samples(first, linesize, level_bits, most, out);
+        }
+        return factor == 6 ? shrink_wide_samples_by_six(first, linesize, format.samples.level_scale,
+                                                        most, out)
+                           : 0;
     }
 #ifdef VEILCAM_SSE2
     if (format.packing == Packing::V210 && area.x % packed_group_pixels(format.packing) == 0) {
