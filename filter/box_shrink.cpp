@@ -503,7 +503,6 @@ int shrink_wide_samples_by_six(const uint8_t* top, size_t linesize, int level_sc
     const FloatMeans means_of(static_cast<uint32_t>(kFactor * kFactor * level_scale));
     return shrink_eight_at_a_time<kFactor>(most, out, [&](size_t column) {
         // Four blocks' columns, pairs 0 to 11, four pairs a vector.
-        __m128 pairs[3];
         __m128i sums[3] = {};
         for (int y = 0; y < kFactor; ++y) {
             const auto* row = reinterpret_cast<const __m128i*>(
@@ -514,9 +513,8 @@ int shrink_wide_samples_by_six(const uint8_t* top, size_t linesize, int level_sc
                     _mm_madd_epi16(_mm_xor_si128(_mm_loadu_si128(row + v), top_bit), ones));
             }
         }
-        for (int v = 0; v < 3; ++v) {
-            pairs[v] = _mm_castsi128_ps(sums[v]);
-        }
+        const __m128 pairs[3] = {_mm_castsi128_ps(sums[0]), _mm_castsi128_ps(sums[1]),
+                                 _mm_castsi128_ps(sums[2])};
         // Block j is pairs 3j, 3j + 1 and 3j + 2: each third pair from the
         // first, second and third on, taken out of the three vectors.
         const __m128 two_to_five = _mm_shuffle_ps(pairs[0], pairs[1], _MM_SHUFFLE(1, 0, 3, 2));
@@ -752,8 +750,8 @@ int straight_means(const obs_source_frame& frame, const FrameFormat& format,
     }
     if (format.packing == Packing::Samples && format.samples.bytes == 2 && layout.channels == 1) {
         const uint8_t* const first = row + static_cast<size_t>(area.x) * 2;
-        const int level_bits = scale_bits(format.samples.level_scale);
         if (factor == 2) {
+            const int level_bits = scale_bits(format.samples.level_scale);
             return level_bits < 0 ? 0 : halve_wide_samples(first, linesize, level_bits, most, out);
         }
         return factor == 6 ? shrink_wide_samples_by_six(first, linesize, format.samples.level_scale,
